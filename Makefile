@@ -1,0 +1,44 @@
+# Thin wrapper over CMake. Each target installs what it needs first.
+BUILD       ?= build
+FUZZ_BUILD  ?= build-fuzz
+BUILD_TYPE  ?= RelWithDebInfo
+JOBS        ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: deps configure build test unit fuzz bench run demo clean format
+
+deps:
+	./scripts/install-deps
+
+configure: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Every test: unit and end-to-end tests, then each fuzz target for a short time.
+test: unit fuzz
+
+unit: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 600
+
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQX_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+	ctest --test-dir $(FUZZ_BUILD) --output-on-failure -j $(JOBS) -L fuzz
+
+bench: build
+	cmake --build $(BUILD) -j $(JOBS) --target benches
+	@for b in $(BUILD)/bench/*/*_bench; do [ -x "$$b" ] && "$$b" || exit 1; done
+
+run: build
+	./$(BUILD)/qx-native-client $(ARGS)
+
+demo: build
+	./$(BUILD)/qx-native-client $(ARGS)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(FUZZ_BUILD)
