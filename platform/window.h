@@ -1,0 +1,135 @@
+// One top-level window per device, created and pumped on the device's window thread. It keeps the Win32
+// message model inside the program: input arrives as Win32 messages with Windows virtual-key codes, so key
+// maps written for the Windows client work unchanged and tests inject exactly what Windows would deliver.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace platform {
+
+// Win32 message numbers the client handles.
+constexpr uint32_t WM_PAINT = 0x000F;
+constexpr uint32_t WM_KEYDOWN = 0x0100;
+constexpr uint32_t WM_KEYUP = 0x0101;
+constexpr uint32_t WM_SYSKEYDOWN = 0x0104;
+constexpr uint32_t WM_SYSKEYUP = 0x0105;
+constexpr uint32_t WM_MOUSEMOVE = 0x0200;
+constexpr uint32_t WM_LBUTTONDOWN = 0x0201;
+constexpr uint32_t WM_LBUTTONUP = 0x0202;
+constexpr uint32_t WM_RBUTTONUP = 0x0205;
+constexpr uint32_t WM_MOUSEWHEEL = 0x020A;
+constexpr uint32_t WM_USER = 0x0400;
+// Posted by the renderer to hand itself to the window; lParam is the renderer.
+constexpr uint32_t WM_SET_RENDERER = WM_USER + 101;
+
+// Modifier bits in wParam of mouse messages.
+constexpr uintptr_t MK_LBUTTON = 0x0001;
+constexpr uintptr_t MK_SHIFT = 0x0004;
+constexpr uintptr_t MK_CONTROL = 0x0008;
+constexpr int16_t WHEEL_DELTA = 120;
+
+// Win32 show commands a window may first be shown with (the process's start-up show state).
+constexpr int32_t SW_HIDE = 0;
+constexpr int32_t SW_SHOWNORMAL = 1;
+constexpr int32_t SW_SHOWMINIMIZED = 2;
+constexpr int32_t SW_SHOWMAXIMIZED = 3;
+constexpr int32_t SW_MINIMIZE = 6;
+constexpr int32_t SW_SHOWMINNOACTIVE = 7;
+
+struct Message {
+    uint32_t message;
+    uintptr_t wParam;
+    intptr_t lParam;
+};
+
+// lParam of mouse messages: x in the low 16 bits, y in the high 16 bits, each signed.
+constexpr intptr_t makePointLParam(int32_t x, int32_t y) {
+    return static_cast<intptr_t>((static_cast<uint32_t>(static_cast<uint16_t>(y)) << 16) |
+                                 static_cast<uint16_t>(x));
+}
+constexpr int16_t pointX(intptr_t lParam) {
+    return static_cast<int16_t>(lParam & 0xFFFF);
+}
+constexpr int16_t pointY(intptr_t lParam) {
+    return static_cast<int16_t>((lParam >> 16) & 0xFFFF);
+}
+// wParam of WM_MOUSEWHEEL: signed delta in the high word, MK_* bits in the low word.
+constexpr uintptr_t makeWheelWParam(int16_t delta, uintptr_t keys) {
+    return (static_cast<uintptr_t>(static_cast<uint16_t>(delta)) << 16) | (keys & 0xFFFF);
+}
+constexpr int16_t wheelDelta(uintptr_t wParam) {
+    return static_cast<int16_t>((wParam >> 16) & 0xFFFF);
+}
+
+struct Rect {
+    int32_t x = 0, y = 0, width = 0, height = 0;
+    bool operator==(const Rect&) const = default;
+};
+
+enum class ShowState { Normal, Minimized, Maximized };
+
+// The state a window is first shown in for a Win32 show command; anything not minimised or maximised shows
+// the window normally (a device window that starts hidden could never be reached).
+ShowState showStateFromCommand(int32_t showCommand);
+
+enum class PixelFormat {
+    Bgrx,  // bytes B, G, R, unused (a 32-bit 0x00RRGGBB on little-endian)
+    Rgbx,  // bytes R, G, B, unused
+};
+
+// A decoded picture: width x height pixels of 4 bytes, rows top to bottom, no gap between rows.
+struct Picture {
+    int32_t width = 0;
+    int32_t height = 0;
+    PixelFormat format = PixelFormat::Bgrx;
+    std::vector<uint8_t> pixels;
+};
+
+// Which implementation backs the windows: "x11" when DISPLAY is set, else "headless"; QX_WINDOW=headless|x11
+// forces one.
+enum class Backend { Headless, X11 };
+Backend selectedBackend();
+
+// The desktop work area (the screen less panels and docks) of the selected backend.
+Rect desktopWorkArea();
+
+class Window {
+public:
+    // Makes a bare window (no caption or border) at rect and shows it in the given state. Must be called on
+    // the thread that will pump it; null when no window could be made (for example no X display).
+    static std::unique_ptr<Window> create(const Rect& rect, ShowState initialState);
+
+    virtual ~Window() = default;
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+    // Window thread: blocks until a message is there. Posted messages are returned before a quit takes
+    // effect; after quit() it returns false (and keeps returning false).
+    virtual bool getMessage(Message& out) = 0;
+
+    // Any thread.
+    virtual void postMessage(const Message& message) = 0;
+    // Any thread: ends the message loop; the window disappears from the screen.
+    virtual void quit() = 0;
+    // Any thread; applied on the window's thread. False when the request could not be carried out.
+    virtual bool setPosition(const Rect& rect) = 0;
+    // Any thread; applied on the window's thread. Normal also raises and activates the window.
+    virtual bool setState(ShowState state) = 0;
+    // Any thread: hands over the newest picture (newest wins, no queue) and asks for a repaint, which the
+    // window's thread draws stretched nearest-neighbour to the client area. Never waits for a paint.
+    virtual void present(std::shared_ptr<const Picture> picture) = 0;
+
+    // Any thread: the last rectangle asked for, the last state asked for, and the newest presented picture.
+    virtual Rect geometry() const = 0;
+    virtual ShowState state() const = 0;
+    virtual std::shared_ptr<const Picture> presented() const = 0;
+    // The native window id (the X window), 0 for headless windows.
+    virtual uint64_t nativeId() const = 0;
+
+protected:
+    Window() = default;
+};
+
+}  // namespace platform
