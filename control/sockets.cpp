@@ -1,0 +1,228 @@
+#include "control/sockets.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
+#include "control/log.h"
+
+namespace {
+
+bool hasTimeout(uint32_t timeoutMs) {
+    return timeoutMs != 0 && timeoutMs != NO_TIMEOUT;
+}
+
+// Waits up to timeoutMs for events on s: 1 ready, 0 timed out, -1 the wait failed. A socket in an error or
+// hang-up state counts as ready, so the following call reports what happened.
+int waitFor(SOCKET s, short events, int timeoutMs) {
+    pollfd p{s, events, 0};
+    int r;
+    do {
+        r = poll(&p, 1, timeoutMs);
+    } while (r < 0 && errno == EINTR);
+    if (r <= 0) return r;
+    if (p.revents & POLLNVAL) return -1;
+    return 1;
+}
+
+int waitSpan(uint32_t timeoutMs) {
+    // The same span bounds every wait of one call.
+    return timeoutMs > static_cast<uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(timeoutMs);
+}
+
+// An interrupted call moved no byte and is simply made again. A return of 0 is a closed peer (recv) or
+// nothing sent, never an interruption, whatever errno holds from earlier.
+bool interrupted(ssize_t n) {
+    return n < 0 && errno == EINTR;
+}
+
+template <typename Io>
+int transferAll(SOCKET s, int length, short events, uint32_t timeoutMs, int waitAll, Io io) {
+    const bool timed = hasTimeout(timeoutMs);
+    const int span = waitSpan(timeoutMs);
+    int done = 0;
+    while (done < length) {
+        if (timed) {
+            int w = waitFor(s, events, span);
+            if (w < 0) return -1;
+            if (w == 0) return 0;
+        }
+        ssize_t n = io(done);
+        if (n <= 0) {
+            if (interrupted(n)) continue;
+            return static_cast<int>(n);
+        }
+        done += static_cast<int>(n);
+        if (!waitAll) break;
+    }
+    return done;
+}
+
+// The time budget of the polled forms: one wait of the sub-second part, then waits of one second.
+class PolledBudget {
+public:
+    explicit PolledBudget(uint32_t timeoutMs)
+        : unlimited_(!hasTimeout(timeoutMs)),
+          firstMs_(static_cast<int>(timeoutMs % 1000)),
+          secondsLeft_(timeoutMs / 1000) {
+        if (firstMs_ == 0) firstMs_ = 1;
+    }
+    // The next wait in ms, or -1 when the budget is spent.
+    int next() {
+        if (unlimited_) return 1000;
+        if (firstMs_ > 0) {
+            int first = firstMs_;
+            firstMs_ = 0;
+            return first;
+        }
+        if (secondsLeft_ == 0) return -1;
+        --secondsLeft_;
+        return 1000;
+    }
+
+private:
+    bool unlimited_;
+    int firstMs_;
+    uint32_t secondsLeft_;
+};
+
+template <typename Io>
+int transferPolled(SOCKET s, int length, short events, uint32_t timeoutMs, int waitAll,
+                   const std::atomic<uint16_t>* stop, Io io) {
+    if (s < 0) return -3;
+    PolledBudget budget(timeoutMs);
+    int done = 0;
+    while (done < length) {
+        if (stop && stop->load() != 0) return done;
+        int span = budget.next();
+        if (span < 0) return -4;
+        int w = waitFor(s, events, span);
+        if (w < 0) return -1;
+        if (GetSocketError(s) != 0) return -2;
+        if (w == 0) continue;
+        ssize_t n = io(done);
+        if (n <= 0) {
+            if (interrupted(n)) continue;
+            return -5;
+        }
+        done += static_cast<int>(n);
+        if (!waitAll) break;
+    }
+    return done;
+}
+
+}  // namespace
+
+SOCKET TCPListen(const char* host, uint16_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = host ? inet_addr(host) : htonl(INADDR_ANY);
+
+    SOCKET s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) {
+        log_write(LOG_SYSTEM_ERROR, "%s: create socket fail", "TCPListen");
+        return INVALID_SOCKET;
+    }
+    int on = 1;
+    if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0) {
+        log_write(LOG_SYSTEM_ERROR, "%s: setsockopt fail", "TCPListen");
+        close(s);
+        return INVALID_SOCKET;
+    }
+    // A host that is not a dotted address converted to INADDR_NONE, which no interface owns: the bind fails.
+    if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+        log_write(LOG_SYSTEM_ERROR, "%s: bind %d fail", "TCPListen", port);
+        close(s);
+        return INVALID_SOCKET;
+    }
+    if (listen(s, 1) != 0) {
+        log_write(LOG_SYSTEM_ERROR, "%s: listen fail", "TCPListen");
+        close(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+SOCKET TCPAccept(SOCKET listenSocket, sockaddr_in* peer) {
+    if (listenSocket < 0) return INVALID_SOCKET;
+    sockaddr_in scratch{};
+    socklen_t length = sizeof(sockaddr_in);
+    SOCKET s =
+        accept4(listenSocket, reinterpret_cast<sockaddr*>(peer ? peer : &scratch), &length, SOCK_CLOEXEC);
+    return s < 0 ? INVALID_SOCKET : s;
+}
+
+int SendEx(SOCKET s, const char* data, int length, int flags, uint32_t timeoutMs) {
+    return transferAll(s, length, POLLOUT, timeoutMs, 1,
+                       [&](int done) { return send(s, data + done, length - done, flags | MSG_NOSIGNAL); });
+}
+
+int RecvEx(SOCKET s, char* buffer, int length, int flags, uint32_t timeoutMs, int waitAll) {
+    return transferAll(s, length, POLLIN, timeoutMs, waitAll,
+                       [&](int done) { return recv(s, buffer + done, length - done, flags); });
+}
+
+int SendN(SOCKET s, const char* data, int length, int flags) {
+    return SendEx(s, data, length, flags, NO_TIMEOUT);
+}
+
+int RecvN(SOCKET s, char* buffer, int length, int flags) {
+    return RecvEx(s, buffer, length, flags, NO_TIMEOUT, 1);
+}
+
+int SendToEx(SOCKET s, const char* data, int length, int flags, const sockaddr_in* to, uint32_t timeoutMs) {
+    if (hasTimeout(timeoutMs)) {
+        if (s < 0) return 0;
+        int w = waitFor(s, POLLOUT, waitSpan(timeoutMs));
+        if (w <= 0) return w;
+    }
+    ssize_t n = sendto(s, data, length, flags | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(to),
+                       sizeof(sockaddr_in));
+    if (n < 1) {
+        log_write(LOG_SYSTEM_ERROR, "%s : sendto %d/%d fail", "SendToEx", static_cast<int>(n), length);
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
+int RecvFromEx(SOCKET s, char* buffer, int length, int flags, sockaddr_in* from, uint32_t timeoutMs) {
+    if (hasTimeout(timeoutMs)) {
+        if (s < 0) return 0;
+        int w = waitFor(s, POLLIN, waitSpan(timeoutMs));
+        if (w <= 0) return w;
+    }
+    sockaddr_in scratch{};
+    socklen_t fromLength = sizeof(sockaddr_in);
+    ssize_t n =
+        recvfrom(s, buffer, length, flags, reinterpret_cast<sockaddr*>(from ? from : &scratch), &fromLength);
+    if (n < 1) {
+        log_write(LOG_SYSTEM_ERROR, "%s : recvfrom %d/%d fail", "RecvFromEx", static_cast<int>(n), length);
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
+int SendExPolled(SOCKET s, const char* data, int length, int flags, uint32_t timeoutMs,
+                 const std::atomic<uint16_t>* stop) {
+    return transferPolled(s, length, POLLOUT, timeoutMs, 1, stop, [&](int done) {
+        return send(s, data + done, length - done, flags | MSG_NOSIGNAL);
+    });
+}
+
+int RecvExPolled(SOCKET s, char* buffer, int length, int flags, uint32_t timeoutMs, int waitAll) {
+    return transferPolled(s, length, POLLIN, timeoutMs, waitAll, nullptr,
+                          [&](int done) { return recv(s, buffer + done, length - done, flags); });
+}
+
+int GetSocketError(SOCKET s) {
+    if (s < 0) return -22;
+    int error = 0;
+    socklen_t length = sizeof(error);
+    if (getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return -1;
+    return error;
+}

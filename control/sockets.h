@@ -1,0 +1,47 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstdint>
+
+// Blocking IPv4 TCP helpers. Time limits are in milliseconds: 0 and 0xFFFFFFFF mean none, any other value
+// bounds each wait for the socket to become ready. Byte-count results: the whole length on success, 0 on a
+// time-out or a closed peer, -1 on an error. Every send uses MSG_NOSIGNAL; no helper closes a socket it was
+// given.
+
+using SOCKET = int;
+constexpr SOCKET INVALID_SOCKET = -1;
+constexpr uint32_t NO_TIMEOUT = 0xFFFFFFFF;
+
+// A listening socket on host (dotted IPv4; null for any address) and port, backlog 1; -1 on failure.
+SOCKET TCPListen(const char* host, uint16_t port);
+// The accepted connection, or -1; peer receives the peer's address.
+SOCKET TCPAccept(SOCKET listenSocket, sockaddr_in* peer);
+// A connected socket to host (dotted IPv4 or a name) and port; -1 on failure. The connect itself has no time
+// limit of its own.
+SOCKET TCPConnect(uint16_t port, const char* host);
+
+int SendEx(SOCKET s, const char* data, int length, int flags, uint32_t timeoutMs);
+// waitAll 0 returns after the first read that brought bytes.
+int RecvEx(SOCKET s, char* buffer, int length, int flags, uint32_t timeoutMs, int waitAll);
+
+// SendEx / RecvEx without any wait.
+int SendN(SOCKET s, const char* data, int length, int flags);
+int RecvN(SOCKET s, char* buffer, int length, int flags);
+
+// One datagram operation after at most one wait; -1 when it moved no byte.
+int SendToEx(SOCKET s, const char* data, int length, int flags, const sockaddr_in* to, uint32_t timeoutMs);
+int RecvFromEx(SOCKET s, char* buffer, int length, int flags, sockaddr_in* from, uint32_t timeoutMs);
+
+// Like SendEx / RecvEx, but the time limit is spent as one wait of its sub-second part followed by waits of
+// one second, with the socket's pending error read after each wait. Results: the bytes moved; -1 failed wait;
+// -2 pending socket error; -3 negative socket; -4 time limit spent; -5 failed send/recv. SendExPolled also
+// returns the bytes sent so far as soon as *stop is non-zero. Without a time limit the one-second waits go on
+// until the transfer ends.
+int SendExPolled(SOCKET s, const char* data, int length, int flags, uint32_t timeoutMs,
+                 const std::atomic<uint16_t>* stop);
+int RecvExPolled(SOCKET s, char* buffer, int length, int flags, uint32_t timeoutMs, int waitAll);
+
+// The socket's pending error (SO_ERROR); -1 when it cannot be read; -22 for a negative socket.
+int GetSocketError(SOCKET s);
