@@ -60,8 +60,9 @@ std::string_view nextToken(std::string_view& rest) {
 // reads it; nothing when the token does not start with one, overflows, or is too long to be a value.
 std::optional<int32_t> parseInt(std::string_view token) {
     if (token.size() > kMaxToken) return std::nullopt;
-    if (!token.empty() && token.front() == '+') token.remove_prefix(1);
-    if (token.empty() || token.front() == '+') return std::nullopt;
+    const bool plus = !token.empty() && token.front() == '+';
+    if (plus) token.remove_prefix(1);
+    if (token.empty() || (plus && (token.front() < '0' || token.front() > '9'))) return std::nullopt;
     int32_t value = 0;
     auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), value);
     if (error != std::errc()) return std::nullopt;
