@@ -1,0 +1,216 @@
+#include "avc/mftavcdecoder.h"
+
+#include <cstdlib>
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/hwcontext.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include "avc/avclog.h"
+#include "avc/rotation.h"
+
+namespace {
+
+constexpr int32_t kMaxEdge = 4096;
+// Enough for the newest picture in the window, one being painted and one being filled.
+constexpr size_t kMaxSparePictures = 3;
+
+// Picks the hardware format when the decoder offers it for this stream, else the first software format, so a
+// stream the hardware cannot take is decoded in software without a word.
+AVPixelFormat getFormat(AVCodecContext* context, const AVPixelFormat* formats) {
+    auto* self = static_cast<MftavcDecoder*>(context->opaque);
+    for (const AVPixelFormat* f = formats; *f != AV_PIX_FMT_NONE; ++f) {
+        if (*f == self->hardwareFormat()) return *f;
+    }
+    for (const AVPixelFormat* f = formats; *f != AV_PIX_FMT_NONE; ++f) {
+        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(*f);
+        if (desc && !(desc->flags & AV_PIX_FMT_FLAG_HWACCEL)) return *f;
+    }
+    return AV_PIX_FMT_NONE;
+}
+
+bool hardwareWanted(bool requested) {
+    const char* env = getenv("QX_AVC_HARDWARE");
+    return requested && !(env && strcmp(env, "0") == 0);
+}
+
+}  // namespace
+
+MftavcDecoder* MftavcDecoder::open(const uint8_t* config, int32_t configLength, int32_t width, int32_t height,
+                                   bool hardware, platform::Window* window) {
+    if (configLength < 0 || (configLength > 0 && !config) || width < 0 || height < 0 || width > kMaxEdge ||
+        height > kMaxEdge) {
+        avclog("mftavc: refused set-up, config %d bytes, size %dx%d", configLength, width, height);
+        return nullptr;
+    }
+    auto* decoder = new MftavcDecoder(window);
+    if (!decoder->openCodec(config, configLength, width, height, hardwareWanted(hardware))) {
+        delete decoder;
+        return nullptr;
+    }
+    return decoder;
+}
+
+bool MftavcDecoder::openCodec(const uint8_t* config, int32_t configLength, int32_t width, int32_t height,
+                              bool hardware) {
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    if (!codec) {
+        avclog("mftavc: no H.264 decoder in libavcodec");
+        return false;
+    }
+    context_ = avcodec_alloc_context3(codec);
+    packet_ = av_packet_alloc();
+    frame_ = av_frame_alloc();
+    transferred_ = av_frame_alloc();
+    if (!context_ || !packet_ || !frame_ || !transferred_) return false;
+    context_->opaque = this;
+    context_->width = width;
+    context_->height = height;
+    // Show each picture as soon as its access unit is in: slice threads only (frame threads hold pictures
+    // back by one frame per thread) and no output delay beyond what the stream itself asks for.
+    context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    context_->thread_type = FF_THREAD_SLICE;
+    context_->thread_count = 0;
+    if (configLength > 0) {
+        context_->extradata = static_cast<uint8_t*>(av_mallocz(configLength + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!context_->extradata) return false;
+        memcpy(context_->extradata, config, configLength);
+        context_->extradata_size = configLength;
+    }
+    if (hardware && attachHardware()) context_->get_format = getFormat;
+    int r = avcodec_open2(context_, codec, nullptr);
+    if (r < 0 && hwDevice_) {
+        // The hardware was there but the decoder would not open with it: try once more in software.
+        avclog("mftavc: hardware decoder failed to open (%d), decoding in software", r);
+        avcodec_free_context(&context_);
+        av_buffer_unref(&hwDevice_);
+        hwFormat_ = -1;
+        return openCodec(config, configLength, width, height, false);
+    }
+    if (r < 0) {
+        avclog("mftavc: open failed (%d), config %d bytes", r, configLength);
+        return false;
+    }
+    avclog("mftavc: decoder open, %s, size %dx%d, config %d bytes",
+           hwDevice_ ? av_hwdevice_get_type_name(static_cast<AVHWDeviceType>(
+                           reinterpret_cast<AVHWDeviceContext*>(hwDevice_->data)->type))
+                     : "software",
+           width, height, configLength);
+    return true;
+}
+
+bool MftavcDecoder::attachHardware() {
+    for (int i = 0;; ++i) {
+        const AVCodecHWConfig* hw = avcodec_get_hw_config(context_->codec, i);
+        if (!hw) return false;
+        if (!(hw->methods & AV_CODEC_HW_CONFIG_METHOD_HW_DEVICE_CTX)) continue;
+        if (av_hwdevice_ctx_create(&hwDevice_, hw->device_type, nullptr, nullptr, 0) < 0) continue;
+        context_->hw_device_ctx = av_buffer_ref(hwDevice_);
+        if (!context_->hw_device_ctx) {
+            av_buffer_unref(&hwDevice_);
+            return false;
+        }
+        hwFormat_ = hw->pix_fmt;
+        return true;
+    }
+}
+
+MftavcDecoder::~MftavcDecoder() {
+    sws_freeContext(scaler_);
+    av_frame_free(&transferred_);
+    av_frame_free(&frame_);
+    av_packet_free(&packet_);
+    avcodec_free_context(&context_);
+    av_buffer_unref(&hwDevice_);
+}
+
+int32_t MftavcDecoder::decode(const uint8_t* data, int32_t length, int32_t rotation) {
+    if (!data || length <= 0) return -1;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        rotation_ = normalizeRotation(rotation);
+    }
+    if (av_new_packet(packet_, length) < 0) return -1;
+    memcpy(packet_->data, data, length);
+    int r = avcodec_send_packet(context_, packet_);
+    av_packet_unref(packet_);
+    if (r < 0) return -1;
+    int32_t presented = 0;
+    for (;;) {
+        r = avcodec_receive_frame(context_, frame_);
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
+        if (r < 0) return -1;
+        if (convertAndPresent(frame_)) ++presented;
+        av_frame_unref(frame_);
+    }
+    return presented;
+}
+
+bool MftavcDecoder::convertAndPresent(AVFrame* decoded) {
+    AVFrame* source = decoded;
+    if (decoded->format == hwFormat_) {
+        av_frame_unref(transferred_);
+        if (av_hwframe_transfer_data(transferred_, decoded, 0) < 0) return false;
+        source = transferred_;
+    }
+    const int32_t width = source->width, height = source->height;
+    if (width < 1 || height < 1 || width > kMaxEdge || height > kMaxEdge) return false;
+    scaler_ = sws_getCachedContext(scaler_, width, height, static_cast<AVPixelFormat>(source->format), width,
+                                   height, AV_PIX_FMT_BGR0, SWS_POINT, nullptr, nullptr, nullptr);
+    if (!scaler_) return false;
+
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::shared_ptr<platform::Picture> picture = takePicture(width, height);
+    uint8_t* planes[4] = {picture->pixels.data(), nullptr, nullptr, nullptr};
+    int strides[4] = {width * 4, 0, 0, 0};
+    if (sws_scale(scaler_, source->data, source->linesize, 0, height, planes, strides) != height)
+        return false;
+    latest_ = picture;
+    presentRotated(picture);
+    return true;
+}
+
+void MftavcDecoder::presentRotated(const std::shared_ptr<platform::Picture>& picture) {
+    if (!window_) return;
+    if (rotation_ == 0) {
+        window_->present(picture);
+        return;
+    }
+    int32_t width = 0, height = 0;
+    rotatedSize(rotation_, picture->width, picture->height, &width, &height);
+    std::shared_ptr<platform::Picture> turned = takePicture(width, height);
+    rotatePixels(picture->pixels.data(), picture->width, picture->height, picture->width * 4, rotation_,
+                 turned->pixels.data());
+    window_->present(turned);
+}
+
+void MftavcDecoder::setRotation(int32_t rotation, bool repaint) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rotation_ = normalizeRotation(rotation);
+    if (repaint && latest_) presentRotated(latest_);
+}
+
+std::shared_ptr<platform::Picture> MftavcDecoder::takePicture(int32_t width, int32_t height) {
+    std::shared_ptr<platform::Picture> picture;
+    for (auto& spare : spare_) {
+        // Only the spare list holds it: the window has let go and nobody can take it back.
+        if (spare.use_count() == 1) {
+            picture = spare;
+            break;
+        }
+    }
+    if (!picture) {
+        picture = std::make_shared<platform::Picture>();
+        if (spare_.size() < kMaxSparePictures) spare_.push_back(picture);
+    }
+    picture->width = width;
+    picture->height = height;
+    picture->format = platform::PixelFormat::Bgrx;
+    picture->pixels.resize(static_cast<size_t>(width) * height * 4);
+    return picture;
+}

@@ -1,0 +1,104 @@
+#include "avc/mftavc.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/headlesswindow.h"
+#include "tests/unit/stream/support/h264encoder.h"
+#include "tests/unit/stream/support/pictures.h"
+
+namespace {
+
+constexpr Rgb kRed{255, 0, 0};
+constexpr Rgb kBlue{0, 0, 255};
+constexpr int kTolerance = 12;
+
+class MftavcTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(encoder.ok()) << "libx264 missing from libavcodec";
+        const std::vector<uint8_t> config = encoder.config();
+        ASSERT_FALSE(config.empty());
+        MftavcWindow descriptor{&window, 0};
+        decoder = mftavc_decoder_init(config.data(), static_cast<int32_t>(config.size()), kWidth, kHeight, 1,
+                                      &descriptor, kWidth, kHeight);
+        ASSERT_NE(decoder, nullptr);
+    }
+    void TearDown() override { mftavc_decoder_release(decoder); }
+
+    int32_t decode(const std::vector<uint8_t>& unit, int32_t rotation = 0) {
+        return mftavc_decode(decoder, nullptr, unit.data(), static_cast<int32_t>(unit.size()), 0, 0, 0, 0,
+                             rotation, 0);
+    }
+
+    static constexpr int32_t kWidth = 96, kHeight = 64;
+    H264Encoder encoder{kWidth, kHeight};
+    platform::HeadlessWindow window{{0, 0, kWidth, kHeight}, platform::ShowState::Normal};
+    MftavcDecoder* decoder = nullptr;
+};
+
+TEST_F(MftavcTest, PresentsEachPictureInItsColours) {
+    ASSERT_EQ(decode(encoder.encodeSolid(255, 0, 0)), 1);
+    auto picture = window.presented();
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->width, kWidth);
+    EXPECT_EQ(picture->height, kHeight);
+    EXPECT_TRUE(near(pixelAt(*picture, 10, 10), kRed, kTolerance)) << pixelAt(*picture, 10, 10);
+
+    ASSERT_EQ(decode(encoder.encodeSolid(0, 0, 255)), 1);
+    picture = window.presented();
+    EXPECT_TRUE(near(pixelAt(*picture, kWidth - 1, kHeight - 1), kBlue, kTolerance))
+        << pixelAt(*picture, kWidth - 1, kHeight - 1);
+}
+
+TEST_F(MftavcTest, TurnsPicturesAndRepaintsOnWindowMessage) {
+    // Left half red, right half blue.
+    std::vector<uint8_t> pixels(kWidth * kHeight * 4, 0);
+    for (int32_t i = 0; i < kWidth * kHeight; ++i) {
+        const bool left = i % kWidth < kWidth / 2;
+        pixels[i * 4] = left ? 255 : 0;
+        pixels[i * 4 + 2] = left ? 0 : 255;
+    }
+    ASSERT_EQ(decode(encoder.encodeRgbx(pixels.data()), 90), 1);
+    auto picture = window.presented();
+    ASSERT_EQ(picture->width, kHeight);
+    ASSERT_EQ(picture->height, kWidth);
+    // Turned clockwise: the left half is now on top.
+    EXPECT_TRUE(near(pixelAt(*picture, 10, 4), kRed, kTolerance)) << pixelAt(*picture, 10, 4);
+    EXPECT_TRUE(near(pixelAt(*picture, 10, kWidth - 4), kBlue, kTolerance));
+
+    mftavc_decode_winmessage(decoder, 0, 0, kWidth, kHeight, 180, 1);
+    picture = window.presented();
+    ASSERT_EQ(picture->width, kWidth);
+    EXPECT_TRUE(near(pixelAt(*picture, kWidth - 4, 10), kRed, kTolerance));
+    EXPECT_TRUE(near(pixelAt(*picture, 4, 10), kBlue, kTolerance));
+
+    // Without the repaint flag only later pictures turn.
+    mftavc_decode_winmessage(decoder, 0, 0, kWidth, kHeight, 0, 0);
+    EXPECT_EQ(window.presented(), picture);
+}
+
+TEST_F(MftavcTest, RejectsDamagedDataWithoutHarm) {
+    const std::vector<uint8_t> junk = {0, 0, 0, 1, 0x65, 0xFF, 0x00, 0x13, 0x77, 0x12, 0x00, 0x00, 0x01};
+    EXPECT_LE(decode(junk), 0);
+    EXPECT_EQ(mftavc_decode(decoder, nullptr, nullptr, 10, 0, 0, 0, 0, 0, 0), -1);
+    EXPECT_EQ(mftavc_decode(decoder, nullptr, junk.data(), 0, 0, 0, 0, 0, 0, 0), -1);
+    // The stream goes on afterwards.
+    EXPECT_EQ(decode(encoder.encodeSolid(0, 0, 255)), 1);
+}
+
+TEST(Mftavc, RefusesImpossibleSetUp) {
+    const uint8_t config[] = {0, 0, 0, 1, 0x67};
+    EXPECT_EQ(mftavc_decoder_init(config, -1, 64, 64, 1, nullptr, 0, 0), nullptr);
+    EXPECT_EQ(mftavc_decoder_init(nullptr, 5, 64, 64, 1, nullptr, 0, 0), nullptr);
+    EXPECT_EQ(mftavc_decoder_init(config, 5, 4097, 64, 1, nullptr, 0, 0), nullptr);
+    EXPECT_EQ(mftavc_decoder_init(config, 5, 64, -1, 1, nullptr, 0, 0), nullptr);
+    // No config and no window: a decoder that takes its parameters in band.
+    MftavcDecoder* bare = mftavc_decoder_init(nullptr, 0, 0, 0, 1, nullptr, 0, 0);
+    EXPECT_NE(bare, nullptr);
+    mftavc_decoder_release(bare);
+    mftavc_decoder_release(nullptr);
+}
+
+}  // namespace
