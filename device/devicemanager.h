@@ -26,21 +26,25 @@ public:
     // Reaps devices that ended by themselves, then gives the device its final identifier and registers it;
     // -1 when no identifier is free, else 0.
     int32_t addDevice(Device* device);
-    // Clears the identifier and returns the device to the pool; callers that hold the lock call it inside it.
+    // Clears the identifier and returns the device to the pool.
     void recycleDevice(Device* device);
     // The registered device, or the empty device (id -1) after logging the miss. Never null.
     Device* findDevice(int32_t id);
     // Recycles and unregisters a device (it must be stopped already); 1 and a log line when unknown, else 0.
     int32_t removeDevice(int32_t id);
-    // Stops every registered device in ascending id order and empties the registry. Returns 0.
+    // Stops every registered device in ascending id order, empties the registry and returns the devices to
+    // the pool. Returns 0.
     int32_t stopAll();
 
     DeviceManager() = default;
+    ~DeviceManager();
     DeviceManager(const DeviceManager&) = delete;
     DeviceManager& operator=(const DeviceManager&) = delete;
 
 private:
+    // All three run with mutex_ held.
     int32_t allocateId() const;
+    void recycle(Device* device);
     void reapStopped();
 
     std::atomic<int32_t> showCommand_ = 1;  // set once at start, read by window threads
