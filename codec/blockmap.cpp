@@ -1,0 +1,27 @@
+#include "codec/blockmap.h"
+
+#include <cstring>
+
+namespace zrc {
+
+size_t expandBlockMap(const uint8_t* packed, uint32_t mapsize, uint8_t* map) {
+    for (uint32_t start = 0; start < mapsize; start += 16) {
+        uint32_t word;
+        std::memcpy(&word, packed + start / 4, 4);
+        const uint32_t count = mapsize - start < 16 ? mapsize - start : 16;
+        for (uint32_t k = 0; k < count; ++k)
+            map[start + k] = static_cast<uint8_t>((word >> (2 * k)) & 3);
+    }
+    return mapsize / 4;
+}
+
+void packBlockMap(const uint8_t* map, uint32_t mapsize, uint8_t* packed) {
+    for (uint32_t start = 0; start < mapsize; start += 16) {
+        uint32_t word = 0;
+        for (uint32_t k = 0; k < 16 && start + k < mapsize; ++k)
+            word |= static_cast<uint32_t>(map[start + k] & 3) << (2 * k);
+        std::memcpy(packed + start / 4, &word, 4);
+    }
+}
+
+}  // namespace zrc

@@ -1,0 +1,30 @@
+#ifndef CODEC_CONVERSION_H
+#define CODEC_CONVERSION_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zrc {
+
+struct Rgb {
+    uint8_t r, g, b;
+};
+
+// The colour conversion of one sample triple (luma, first and second colour-difference sample).
+Rgb yuvToRgb(int y, int u, int v);
+
+// Bytes per output pixel of an image format this conversion produces (9, 14, 15, 20: 2; 39, 44, 51, 56: 4),
+// 0 for any other.
+int convertedPixelBytes(uint32_t image_format);
+
+// Converts the changed blocks of the planes (block order) of frame format 0x84 (red, green, blue), 0x8C
+// (4:4:4 colour) or 0x8D..0x8F (4:2:0 colour) into `image`, rows of width pixels, cropped to width x height.
+// Returns width * height * bytes per pixel, or 0 for a format it cannot produce (and for 0x84 with matrix
+// 16).
+size_t convertPicture(uint32_t frame_format, const uint8_t* planes, uint8_t* image, const uint8_t* map,
+                      uint32_t mapsize, int matrix, int width, int height, uint32_t image_format,
+                      bool multicore);
+
+}  // namespace zrc
+
+#endif

@@ -1,0 +1,217 @@
+// zrc_decompress: one frame through header checks, unpacking, coefficients, inverse transform, smoothing
+// and conversion into the caller's image. Only blocks whose map entry is not 0 are touched after unpacking.
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "codec/blockmap.h"
+#include "codec/coefficients.h"
+#include "codec/conversion.h"
+#include "codec/frameheader.h"
+#include "codec/handle.h"
+#include "codec/lz.h"
+#include "codec/smoothing.h"
+#include "codec/transform.h"
+#include "codec/wordrle.h"
+
+namespace {
+
+uint32_t tickMs() {
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+bool isChroma420(uint32_t frame_format) {
+    return frame_format >= ZRC_FRAME_YUV420A && frame_format <= ZRC_FRAME_YUV420B;
+}
+
+long unpack(const ZrcFrameHeader& h, const uint8_t* payload, uint8_t* target, size_t expected) {
+    switch (h.pack_format) {
+        case ZRC_PACK_RLE:
+            return zrc::rleUnpack(payload, h.pack_length, target, expected);
+        case ZRC_PACK_LZ:
+            return zrc::lzUnpack(payload, h.pack_length, target, expected);
+        default:
+            return 0;
+    }
+}
+
+int refuseSections(uint32_t id, const char* what, uint64_t have, uint64_t room) {
+    zrc_log(ZRC_LOG_ERROR, "%s: [%u] Frame sections do not fit, %s %llu, room %llu", "ZRC", id, what,
+            static_cast<unsigned long long>(have), static_cast<unsigned long long>(room));
+    return -6;
+}
+
+// Checks that the differential section holds what the header and the map say it holds, so that no
+// coefficient copy reads past it or writes past the planes.
+int checkSections(const ZrcHandle& handle, const ZrcFrameHeader& h, bool chroma420) {
+    const size_t pp = handle.paddedPixels();
+    const uint64_t plane_bytes = chroma420 ? pp * 3 / 2 : pp * 3;
+    if (h.diff_type == ZRC_DIFF_ABSOLUTE) {
+        if (h.trans_length > h.diff_length)
+            return refuseSections(h.id, "transform length", h.trans_length, h.diff_length);
+        if (h.trans_length > plane_bytes)
+            return refuseSections(h.id, "transform length", h.trans_length, plane_bytes);
+    } else if (h.diff_type == ZRC_DIFF_REPLACE || h.diff_type == ZRC_DIFF_XOR) {
+        uint32_t coded = 0;
+        for (uint32_t b = 0; b < handle.mapsize; ++b)
+            coded += handle.time_map[b] != 0;
+        if (coded > h.predictions) return refuseSections(h.id, "coded blocks", coded, h.predictions);
+        const uint64_t needed = static_cast<uint64_t>(h.predictions) *
+                                zrc::pictureBlockBytes(static_cast<int>(handle.matrix), chroma420);
+        if (needed > h.diff_length) return refuseSections(h.id, "coded block bytes", needed, h.diff_length);
+    }
+    return 0;
+}
+
+// Steps after the header and sequence checks, with the handle locked and configured for the frame.
+int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payload, uint8_t* image) {
+    if (h.quality != handle->quality) {
+        handle->quality = h.quality;
+        zrc_log(ZRC_LOG_INFO, "%s: [%u] Decode quality changed to %u", "ZRC", h.id, h.quality);
+    }
+    if (h.diff_type == ZRC_DIFF_ABSOLUTE) ++handle->absolute_count;
+    if (h.diff_type == ZRC_DIFF_REPLACE) ++handle->replace_count;
+    if (h.diff_type == ZRC_DIFF_XOR) ++handle->xor_count;
+    uint8_t* target = h.diff_type == ZRC_DIFF_REPLACE ? handle->work[5] : handle->work[6];
+
+    const size_t map_bytes = handle->mapsize / 4;
+    const size_t expected = map_bytes + h.diff_length;
+    if (expected > handle->workSize())
+        return refuseSections(h.id, "unpacked size", expected, handle->workSize());
+    const long produced = unpack(h, payload, target, expected);
+    if (produced != static_cast<long>(expected)) {
+        zrc_log(ZRC_LOG_ERROR, "%s: [%u] Uncompression failed, format %u, expect %d, got %d", "ZRC", h.id,
+                h.pack_format, static_cast<int>(expected), static_cast<int>(produced));
+        return -6;
+    }
+    zrc::expandBlockMap(target, handle->mapsize, handle->time_map);
+
+    const bool direct = handle->image_format == h.frame_format;
+    const bool smooth = (handle->flags & ZRC_FLAG_SMOOTH) != 0;
+    const bool multicore = (handle->flags & ZRC_FLAG_MULTICORE) != 0;
+    uint8_t* transform_target = direct && !smooth ? image : handle->work[2];
+    uint8_t* smooth_target = direct ? image : handle->work[1];
+
+    if (h.frame_format != ZRC_FRAME_RGB && h.frame_format != ZRC_FRAME_YUV444 &&
+        !isChroma420(h.frame_format)) {
+        zrc_log(ZRC_LOG_ERROR, "%s: [%u] Invalid frame format %u", "ZRC", h.id, h.frame_format);
+        return -7;
+    }
+    const bool chroma420 = isChroma420(h.frame_format);
+    const int matrix = static_cast<int>(handle->matrix);
+    const size_t pp = handle->paddedPixels();
+    if (int refused = checkSections(*handle, h, chroma420); refused != 0) return refused;
+    const uint8_t* section = target + map_bytes;
+    uint8_t* coefficients = handle->work[4];
+    if (h.diff_type == ZRC_DIFF_ABSOLUTE) {
+        std::memcpy(coefficients, section, h.trans_length);
+    } else if (h.diff_type == ZRC_DIFF_REPLACE || h.diff_type == ZRC_DIFF_XOR) {
+        zrc::applyCodedBlocks(section, coefficients, handle->time_map, handle->mapsize, h.predictions, matrix,
+                              pp, chroma420, h.diff_type == ZRC_DIFF_XOR);
+    }
+
+    size_t result;
+    if (matrix == 32) {
+        zrc::inverseTransformPicture(coefficients, handle->work[3], handle->time_map, handle->mapsize, matrix,
+                                     pp, chroma420, handle->quality, multicore);
+        zrc::rearrangeBlocks(handle->work[3], transform_target, handle->time_map, handle->mapsize, matrix, pp,
+                             chroma420, multicore);
+        result = chroma420 ? pp * 3 / 2 : pp * 3;
+    } else {
+        result =
+            zrc::inverseTransformPicture(coefficients, transform_target, handle->time_map, handle->mapsize,
+                                         matrix, pp, chroma420, handle->quality, multicore);
+    }
+    const uint8_t* planes = transform_target;
+    const uint8_t* map = handle->time_map;
+    if (smooth) {
+        result = zrc::smoothPicture(transform_target, smooth_target, handle->time_map, handle->space_map,
+                                    handle->mapsize, matrix, handle->paddedWidth(), handle->paddedHeight(),
+                                    chroma420, (handle->flags & ZRC_FLAG_MARK_EDGES) != 0, multicore);
+        planes = smooth_target;
+        map = handle->space_map;
+    }
+    if (!direct) {
+        result = zrc::convertPicture(h.frame_format, planes, image, map, handle->mapsize, matrix,
+                                     handle->width, handle->height, handle->image_format, multicore);
+        if (result == 0) {
+            zrc_log(ZRC_LOG_ERROR, "%s: [%u] Cannot convert frame format %#08X to image format %#08X", "ZRC",
+                    h.id, h.frame_format, handle->image_format);
+            return -8;
+        }
+    }
+
+    const uint32_t now = tickMs();
+    const int32_t delay =
+        static_cast<int32_t>((h.timestamp - handle->last_timestamp) - (now - handle->last_tick));
+    if ((handle->flags & ZRC_FLAG_PACE) != 0 && delay >= 1 && delay <= 100) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    }
+    handle->last_timestamp = h.timestamp;
+    handle->last_tick = tickMs();
+    ++handle->frame_count;
+    return static_cast<int>(result);
+}
+
+}  // namespace
+
+extern "C" int zrc_decompress(ZrcHandle* handle, const void* frame, void* image, uint32_t* quality_out) {
+    if (handle == nullptr) {
+        zrc_log(ZRC_LOG_ERROR, "%s: Invalid handle", "ZRC");
+        return -1;
+    }
+    const uint8_t* bytes = static_cast<const uint8_t*>(frame);
+    const ZrcFrameHeader h = zrc::restoreHeader(bytes);
+    if (int check = zrc_check_header(&h); check != 0) {
+        zrc_log(ZRC_LOG_ERROR, "%s: Invalid frame header: %d", "ZRC", check);
+        return -2;
+    }
+    const unsigned major = h.version >> 24, minor = (h.version >> 16) & 0xFF, patch = h.version & 0xFFFF;
+    if (major != 2) {
+        zrc_log(
+            ZRC_LOG_ERROR,
+            "%s: Frame %u major version mismatch, frame encode version=%u.%u.%u, decoder version=%u.%u.%u",
+            "ZRC", h.id, major, minor, patch, 2u, 0u, 12u);
+        return -3;
+    }
+
+    std::unique_lock<std::mutex> lock(handle->lock);
+    if (h.id != handle->last_id + 1 && h.diff_type != ZRC_DIFF_ABSOLUTE) {
+        zrc_log(ZRC_LOG_ERROR, "%s: Unexpect relative frame id: %u", "ZRC", h.id);
+        return 0;
+    }
+    if (quality_out != nullptr) *quality_out = h.quality;
+    handle->frame_format = h.frame_format;
+    handle->frame_bits = h.frame_bits;
+    handle->trans_format = h.trans_format;
+    handle->trans_bits = h.trans_bits;
+    handle->last_id = h.id;
+    handle->command = h.command;
+    handle->diff_type = h.diff_type;
+
+    if (handle->width != h.width || handle->height != h.height || handle->matrix != h.matrix ||
+        h.command == 1 || handle->mapsize == 0) {
+        zrc_log(ZRC_LOG_INFO,
+                "%s: [%u] Initializing decoder, frame encode version=%u.%u.%u, decoder version=%u.%u.%u",
+                "ZRC", h.id, major, minor, patch, 2u, 0u, 12u);
+        if (h.diff_type != ZRC_DIFF_ABSOLUTE) {
+            zrc_log(ZRC_LOG_ERROR, "%s: [%u] Expect absolute frame", "ZRC", h.id);
+            return -4;
+        }
+        lock.unlock();
+        if (zrc_configure(handle, static_cast<int>(h.matrix), h.width, h.height, 0) != 0) {
+            zrc_log(ZRC_LOG_ERROR, "%s: [%u] Configure decoder failed", "ZRC", h.id);
+            return -5;
+        }
+        lock.lock();
+        // The encoder's buffers are not needed for decoding.
+        for (int i : {0, 7}) {
+            std::free(handle->work[i]);
+            handle->work[i] = nullptr;
+        }
+    }
+    return decodeLocked(handle, h, bytes + ZRC_HEADER_SIZE, static_cast<uint8_t*>(image));
+}

@@ -1,0 +1,63 @@
+#ifndef CODEC_HANDLE_H
+#define CODEC_HANDLE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "codec/include/zrc.h"
+
+// The codec's state for one picture stream. Every field is guarded by `lock` (configure, decompress and the
+// setters take it).
+struct ZrcHandle {
+    uint32_t last_id = 0;
+    uint32_t command = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    uint32_t matrix = 8;
+    uint32_t mapsize = 0;  // 0: not configured
+    uint32_t xspan = 0;
+    uint32_t yspan = 0;
+    uint32_t image_format = 0x2C;
+    uint32_t image_bits = 32;
+    uint32_t image_length = 0;
+    uint32_t frame_format = ZRC_FRAME_YUV420;
+    uint32_t frame_bits = 8;
+    uint32_t frame_length = 0;
+    uint32_t trans_format = 1;
+    uint32_t trans_bits = 8;
+    uint32_t trans_length = 0;
+    uint32_t quality = 2;
+    uint32_t diff_type = 0;
+    uint32_t diff_length = 0;
+    uint32_t last_tick = 0;
+    uint32_t last_timestamp = 0;
+    uint32_t frame_count = 0;
+    uint32_t absolute_count = 0;
+    uint32_t replace_count = 0;
+    uint32_t xor_count = 0;
+    uint8_t* time_map = nullptr;   // mapsize + 32 bytes
+    uint8_t* space_map = nullptr;  // mapsize * 4 + 128 bytes
+    uint8_t* work[8] = {};
+    std::mutex lock;
+    uint32_t flags = 0x8013;
+    uint32_t encode_quality = 2;
+    uint32_t encode_frame_format = ZRC_FRAME_YUV420;
+
+    int paddedWidth() const { return width + static_cast<int>(xspan); }
+    int paddedHeight() const { return height + static_cast<int>(yspan); }
+    size_t paddedPixels() const {
+        return static_cast<size_t>(paddedWidth()) * static_cast<size_t>(paddedHeight());
+    }
+    // Bytes of each of work[1..7].
+    size_t workSize() const { return paddedPixels() * 3 + mapsize / 4 + 4184; }
+};
+
+namespace zrc {
+
+// Frees both maps and every work buffer, leaving the handle unconfigured (mapsize 0).
+void freeBuffers(ZrcHandle* handle);
+
+}  // namespace zrc
+
+#endif

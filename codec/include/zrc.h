@@ -1,0 +1,122 @@
+/*
+ * ZRC screen codec: decoding half of the library.
+ *
+ * Every function takes the handle first, reports failure by a negative integer and writes one line through
+ * zrc_log; nothing throws.
+ *
+ * Safety contract of the decoder:
+ *  - zrc_decompress reads at most 88 + pack_length bytes from `frame` (pack_length from the frame's own,
+ *    checked header) and never more than that, whatever the payload holds.
+ *  - It writes only inside the caller's image of the configured size: width * height * 2 or * 4 bytes for
+ *    the converted formats (9..32: 2, 39..62: 4), or the plane size (3 * padded_pixels for frame formats
+ *    0x84 and 0x8C, padded_pixels * 3 / 2 for 0x8D..0x8F) when the image format equals the frame format.
+ *  - The unpackers never read past their input length nor write past their output capacity.
+ */
+#ifndef ZRC_H
+#define ZRC_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct ZrcHandle ZrcHandle;
+
+/* Frame header words in their plain (restored) form; on the wire they are chained, see zrc_dump_header. */
+typedef struct ZrcFrameHeader {
+    uint32_t magic; /* the bytes "ZRC2" read as a little-endian word */
+    uint32_t version;
+    uint32_t reserved;
+    uint32_t id;
+    uint32_t command;
+    int32_t width;
+    int32_t height;
+    uint32_t matrix;
+    uint32_t predictions;
+    uint32_t frame_format;
+    uint32_t frame_bits;
+    uint32_t frame_length;
+    uint32_t trans_format;
+    uint32_t trans_bits;
+    uint32_t trans_length;
+    uint32_t quality;
+    uint32_t diff_type;
+    uint32_t diff_length;
+    uint32_t pack_format;
+    uint32_t pack_length;
+    uint32_t timestamp;
+    uint32_t checksum;
+} ZrcFrameHeader;
+
+#define ZRC_HEADER_SIZE 88
+#define ZRC_HEADER_WORDS 22
+#define ZRC_MAGIC 0x3243525Au /* "ZRC2" */
+#define ZRC_VERSION 0x0200000Cu
+#define ZRC_MAX_EDGE 4096
+#define ZRC_MAX_LENGTH 0x4000000u
+/* Size a text buffer given to zrc_dump_header must have. */
+#define ZRC_HEADER_TEXT_SIZE 640
+
+/* Flags. */
+#define ZRC_FLAG_REPLACE 0x1u
+#define ZRC_FLAG_XOR 0x2u
+#define ZRC_FLAG_SMOOTH 0x10u
+#define ZRC_FLAG_PACE 0x20u
+#define ZRC_FLAG_MULTICORE 0x8000u
+#define ZRC_FLAG_MARK_EDGES 0x80000000u
+
+/* Frame formats, diff types, pack formats. */
+#define ZRC_FRAME_RGB 0x84
+#define ZRC_FRAME_YUV444 0x8C
+#define ZRC_FRAME_YUV420A 0x8D
+#define ZRC_FRAME_YUV420 0x8E
+#define ZRC_FRAME_YUV420B 0x8F
+#define ZRC_DIFF_ABSOLUTE 0
+#define ZRC_DIFF_REPLACE 4
+#define ZRC_DIFF_XOR 8
+#define ZRC_PACK_RLE 1
+#define ZRC_PACK_LZ 2
+
+/* Log levels: facility | severity. */
+#define ZRC_LOG_SYSTEM_ERROR 19
+#define ZRC_LOG_SYSTEM_INFO 22
+#define ZRC_LOG_ERROR 35
+#define ZRC_LOG_WARNING 36
+#define ZRC_LOG_INFO 38
+#define ZRC_LOG_DEBUG 39
+
+/* Logging (library-wide). Threshold from the environment variable LOG_LEVEL, 6 when unset. */
+int zrc_log(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+int zrc_set_log_file(const char* path);
+
+/* Handle and settings. */
+ZrcHandle* zrc_create(void);
+int zrc_configure(ZrcHandle* handle, int matrix, int width, int height, uint32_t image_format);
+int zrc_configure_rgb(ZrcHandle* handle, int matrix, int width, int height, int red_shift, int green_shift,
+                      int blue_shift);
+int zrc_set_flags(ZrcHandle* handle, uint32_t bits);
+int zrc_clear_flags(ZrcHandle* handle, uint32_t bits);
+int zrc_set_decode_image_format(ZrcHandle* handle, uint32_t format);
+int zrc_set_decode_image_bits(ZrcHandle* handle, uint32_t bits);
+int zrc_set_encode_quality(ZrcHandle* handle, uint32_t quality);
+int zrc_set_encode_frame_format(ZrcHandle* handle, uint32_t format);
+int zrc_reset_encoder(ZrcHandle* handle);
+uint32_t zrc_version(void);
+void zrc_release(ZrcHandle* handle);
+
+/* Frame header. `header` of zrc_check_header holds restored words; zrc_dump_header takes the 88 wire bytes
+ * and, with a text buffer of ZRC_HEADER_TEXT_SIZE bytes, returns the text length including its zero. */
+int zrc_check_header(const ZrcFrameHeader* header);
+int zrc_dump_header(const void* header, char* text);
+
+/* Decodes one frame (88 + pack_length bytes) into image. Returns the output bytes (> 0), 0 when a relative
+ * frame out of sequence was dropped, or a negative code. quality_out may be null. */
+int zrc_decompress(ZrcHandle* handle, const void* frame, void* image, uint32_t* quality_out);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

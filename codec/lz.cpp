@@ -1,0 +1,178 @@
+// LZ packer and unpacker. The unpacker checks every read and write against the buffer ends; the packer
+// only starts references where the unpacker still decodes items one by one (more than 10 bytes before the
+// end), so that both walk the same items and enter the same positions into their tables.
+#include "codec/lz.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace zrc {
+namespace {
+
+constexpr uint32_t kTableSize = 4096;
+constexpr size_t kMaxMatch = 255;
+constexpr size_t kLiteralEnd = 11;  // the last 11 bytes are literals, decoded byte by byte
+constexpr size_t kMatchEnd = 4;     // a reference ends at least 4 bytes before the end
+
+uint32_t readLe32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+void writeLe32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+uint32_t hashAt(const uint8_t* p) {
+    const uint32_t v =
+        static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16;
+    return ((v >> 12) ^ v) & (kTableSize - 1);
+}
+
+// Copies a back-reference; source and target may overlap (the source always starts before the target).
+void copyMatch(uint8_t* out, size_t from, size_t to, size_t length) {
+    const size_t distance = to - from;
+    if (distance >= length) {
+        std::memcpy(out + to, out + from, length);
+    } else if (distance >= 8) {
+        size_t n = 0;
+        for (; n + 8 <= length; n += 8)
+            std::memcpy(out + to + n, out + from + n, 8);
+        for (; n < length; ++n)
+            out[to + n] = out[from + n];
+    } else if (distance == 1) {
+        std::memset(out + to, out[from], length);
+    } else {
+        for (size_t n = 0; n < length; ++n)
+            out[to + n] = out[from + n];
+    }
+}
+
+}  // namespace
+
+size_t lzBound(size_t size) {
+    return size + size / 7 + 16;
+}
+
+size_t lzPack(const uint8_t* in, size_t size, uint8_t* out) {
+    uint32_t table[kTableSize] = {};  // position + 1; 0 when empty
+    size_t control_at = 0;
+    size_t o = 4;
+    uint32_t control = 1u << 31;
+    auto startItem = [&] {
+        if (control & 1) {
+            writeLe32(out + control_at, (control >> 1) | (1u << 31));
+            control_at = o;
+            o += 4;
+            control = 1u << 31;
+        }
+    };
+    size_t pos = 0;
+    while (pos + kLiteralEnd <= size) {
+        startItem();
+        const uint32_t hash = hashAt(in + pos);
+        const uint32_t entry = table[hash];
+        table[hash] = static_cast<uint32_t>(pos + 1);
+        if (entry != 0 && pos - (entry - 1) > 2 && std::memcmp(in + entry - 1, in + pos, 3) == 0) {
+            const size_t from = entry - 1;
+            const size_t limit = std::min(size - pos - kMatchEnd, kMaxMatch);
+            size_t length = 3;
+            while (length < limit && in[from + length] == in[pos + length])
+                ++length;
+            control = (control >> 1) | (1u << 31);
+            if (length < 18) {
+                const uint32_t code = hash << 4 | static_cast<uint32_t>(length - 2);
+                out[o] = static_cast<uint8_t>(code);
+                out[o + 1] = static_cast<uint8_t>(code >> 8);
+                o += 2;
+            } else {
+                const uint32_t code = hash << 4;
+                out[o] = static_cast<uint8_t>(code);
+                out[o + 1] = static_cast<uint8_t>(code >> 8);
+                out[o + 2] = static_cast<uint8_t>(length);
+                o += 3;
+            }
+            pos += length;
+        } else {
+            out[o++] = in[pos++];
+            control >>= 1;
+        }
+    }
+    while (pos < size) {
+        startItem();
+        out[o++] = in[pos++];
+        control >>= 1;
+    }
+    while ((control & 1) != 1)
+        control >>= 1;
+    writeLe32(out + control_at, (control >> 1) | (1u << 31));
+    return o;
+}
+
+long lzUnpack(const uint8_t* in, size_t size, uint8_t* out, size_t expected) {
+    static constexpr uint8_t kLiteralRun[16] = {4, 0, 1, 0, 2, 0, 1, 0, 3, 0, 1, 0, 2, 0, 1, 0};
+    uint32_t table[kTableSize] = {};  // position + 1; 0 when no earlier position wrote the entry
+    size_t ip = 0;
+    size_t o = 0;
+    size_t next_hash = 0;  // first output position not yet entered into the table
+    uint32_t control = 1;
+    while (o < expected) {
+        if (control == 1) {
+            if (size - ip < 4) return -1;
+            control = readLe32(in + ip);
+            ip += 4;
+        }
+        if (control & 1) {
+            control >>= 1;
+            if (size - ip < 2) return -1;
+            const uint32_t code = static_cast<uint32_t>(in[ip]) | static_cast<uint32_t>(in[ip + 1]) << 8;
+            size_t length;
+            if (code & 0xF) {
+                length = (code & 0xF) + 2;
+                ip += 2;
+            } else {
+                if (size - ip < 3) return -1;
+                length = in[ip + 2];
+                ip += 3;
+            }
+            const uint32_t entry = table[(code >> 4) & 0xFFF];
+            if (entry == 0 || length < 3 || length > expected - o) return -1;
+            copyMatch(out, entry - 1, o, length);
+            for (; next_hash <= o; ++next_hash)
+                table[hashAt(out + next_hash)] = static_cast<uint32_t>(next_hash + 1);
+            o += length;
+            next_hash = o;
+        } else if (o + kLiteralEnd < expected) {
+            const size_t n = kLiteralRun[control & 0xF];
+            if (size - ip < n) return -1;
+            if (size - ip >= 4) {
+                std::memcpy(out + o, in + ip, 4);
+            } else {
+                std::memcpy(out + o, in + ip, n);
+            }
+            control >>= n;
+            ip += n;
+            o += n;
+            for (; next_hash + 3 <= o; ++next_hash) {
+                table[hashAt(out + next_hash)] = static_cast<uint32_t>(next_hash + 1);
+            }
+        } else {
+            while (o < expected) {
+                if (control == 1) {
+                    if (size - ip < 4) return -1;
+                    ip += 4;
+                    control = 1u << 31;
+                }
+                if (ip >= size) return -1;
+                out[o++] = in[ip++];
+                control >>= 1;
+            }
+        }
+    }
+    return static_cast<long>(o);
+}
+
+}  // namespace zrc

@@ -1,0 +1,20 @@
+#ifndef CODEC_SMOOTHING_H
+#define CODEC_SMOOTHING_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zrc {
+
+// Softens the edges of the changed blocks against their neighbours. Copies every changed block from `in` to
+// `out` (both in block order), then, for changed blocks off the picture border, replaces each edge sample by
+// the average with its neighbour across the edge when they differ by less than 32 (mark_edges: 127 for such
+// a pair, 255 for a larger difference, unchanged when equal). Copies the time map to the space map. Returns
+// the plane bytes, or 0 for a matrix it does not know.
+size_t smoothPicture(const uint8_t* in, uint8_t* out, const uint8_t* time_map, uint8_t* space_map,
+                     uint32_t mapsize, int matrix, int padded_width, int padded_height, bool chroma420,
+                     bool mark_edges, bool multicore);
+
+}  // namespace zrc
+
+#endif

@@ -1,0 +1,187 @@
+// Inverse transform kernels: a plain separable reference and a fast form that skips zero coefficients and
+// zero rows (screen content is mostly flat), both exact integer arithmetic modulo 2^32, hence identical.
+#include "codec/transform.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "codec/transformtables.h"
+#include "codec/workerpool.h"
+
+namespace zrc {
+namespace {
+
+std::atomic<bool> reference_kernels{false};
+
+constexpr uint32_t kLevelShift = 0x800000;
+
+uint8_t clampSample(uint32_t sum) {
+    const int32_t value = static_cast<int32_t>(sum) >> 16;
+    return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+}
+
+uint32_t dequantise(uint8_t byte, int shift) {
+    return static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(byte))) << shift;
+}
+
+template <int N>
+void fastBlock(const uint8_t* coefficients, int quality, uint8_t* samples) {
+    const TransformTables& t = transformTables(N);
+    const uint8_t* shift = t.shift[quality];
+    uint32_t rows[N][N];
+    bool row_used[N] = {};
+    int used_rows[N];
+    int used_count = 0;
+    bool only_dc = true;
+    for (int z = 0; z < N * N; z += 8) {
+        uint64_t eight;
+        std::memcpy(&eight, coefficients + z, 8);
+        if (eight == 0) continue;
+        for (int k = z; k < z + 8 && k < N * N; ++k) {
+            if (coefficients[k] == 0) continue;
+            const int p = t.natural[k];
+            const int u = p / N;
+            const int v = p % N;
+            if (p != 0) only_dc = false;
+            if (!row_used[u]) {
+                row_used[u] = true;
+                used_rows[used_count++] = u;
+                for (int j = 0; j < N; ++j)
+                    rows[u][j] = 0;
+            }
+            const uint32_t c = dequantise(coefficients[k], shift[p]);
+            const int32_t* column = t.columns + v * N;
+            for (int j = 0; j < N; ++j)
+                rows[u][j] += c * static_cast<uint32_t>(column[j]);
+        }
+    }
+    if (only_dc) {
+        const uint32_t w = static_cast<uint32_t>(t.basis[0]);
+        const uint32_t dc = used_count == 0 ? 0 : dequantise(coefficients[0], shift[0]);
+        std::memset(samples, clampSample(w * w * dc + kLevelShift), N * N);
+        return;
+    }
+    for (int i = 0; i < N; ++i) {
+        uint32_t sum[N];
+        for (int j = 0; j < N; ++j)
+            sum[j] = kLevelShift;
+        const int32_t* weights = t.basis + i * N;
+        for (int r = 0; r < used_count; ++r) {
+            const int u = used_rows[r];
+            const uint32_t w = static_cast<uint32_t>(weights[u]);
+            for (int j = 0; j < N; ++j)
+                sum[j] += w * rows[u][j];
+        }
+        for (int j = 0; j < N; ++j)
+            samples[i * N + j] = clampSample(sum[j]);
+    }
+}
+
+uint32_t blockQuality(uint8_t entry, uint32_t quality) {
+    return entry == 1 ? 0 : quality;
+}
+
+size_t planeBlockBytes(int edge) {
+    return static_cast<size_t>(edge) * static_cast<size_t>(edge);
+}
+
+}  // namespace
+
+void useReferenceKernels(bool on) {
+    reference_kernels.store(on);
+}
+bool referenceKernels() {
+    return reference_kernels.load();
+}
+
+void inverseTransformBlockReference(int edge, const uint8_t* coefficients, int quality, uint8_t* samples) {
+    const TransformTables& t = transformTables(edge);
+    const int n = edge;
+    uint32_t c[32 * 32];
+    for (int z = 0; z < n * n; ++z) {
+        const int p = t.natural[z];
+        c[p] = dequantise(coefficients[z], t.shift[quality][p]);
+    }
+    uint32_t rows[32 * 32];
+    for (int u = 0; u < n; ++u) {
+        for (int j = 0; j < n; ++j) {
+            uint32_t sum = 0;
+            for (int k = 0; k < n; ++k)
+                sum += c[u * n + k] * static_cast<uint32_t>(t.basis[j * n + k]);
+            rows[u * n + j] = sum;
+        }
+    }
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            uint32_t sum = kLevelShift;
+            for (int k = 0; k < n; ++k)
+                sum += static_cast<uint32_t>(t.basis[i * n + k]) * rows[k * n + j];
+            samples[i * n + j] = clampSample(sum);
+        }
+    }
+}
+
+void inverseTransformBlock(int edge, const uint8_t* coefficients, int quality, uint8_t* samples) {
+    switch (edge) {
+        case 4:
+            return fastBlock<4>(coefficients, quality, samples);
+        case 8:
+            return fastBlock<8>(coefficients, quality, samples);
+        case 16:
+            return fastBlock<16>(coefficients, quality, samples);
+        default:
+            return fastBlock<32>(coefficients, quality, samples);
+    }
+}
+
+namespace {
+
+// Transforms blocks [begin, end) of one plane.
+void transformRange(int edge, const uint8_t* coefficients, uint8_t* samples, const uint8_t* map,
+                    uint32_t begin, uint32_t end, uint32_t quality, bool reference) {
+    const size_t bytes = planeBlockBytes(edge);
+    for (uint32_t b = begin; b < end; ++b) {
+        if (map[b] == 0) continue;
+        const int q = static_cast<int>(blockQuality(map[b], quality));
+        if (reference) {
+            inverseTransformBlockReference(edge, coefficients + b * bytes, q, samples + b * bytes);
+        } else {
+            inverseTransformBlock(edge, coefficients + b * bytes, q, samples + b * bytes);
+        }
+    }
+}
+
+}  // namespace
+
+size_t inverseTransformPicture(const uint8_t* coefficients, uint8_t* samples, const uint8_t* map,
+                               uint32_t mapsize, int matrix, size_t padded_pixels, bool chroma420,
+                               uint32_t quality, bool multicore) {
+    if (matrix != 8 && matrix != 16 && matrix != 32 && !(matrix == 4 && !chroma420)) return 0;
+    const int colour_edge = chroma420 ? matrix / 2 : matrix;
+    const size_t offsets[3] = {0, padded_pixels, chroma420 ? padded_pixels * 5 / 4 : 2 * padded_pixels};
+    const bool reference = referenceKernels();
+    WorkerPool::instance().run(mapsize, multicore, [&](uint32_t begin, uint32_t end) {
+        for (int plane = 0; plane < 3; ++plane) {
+            transformRange(plane == 0 ? matrix : colour_edge, coefficients + offsets[plane],
+                           samples + offsets[plane], map, begin, end, quality, reference);
+        }
+    });
+    return chroma420 ? padded_pixels * 3 / 2 : padded_pixels * 3;
+}
+
+void rearrangeBlocks(const uint8_t* from, uint8_t* to, const uint8_t* map, uint32_t mapsize, int matrix,
+                     size_t padded_pixels, bool chroma420, bool multicore) {
+    const int colour_edge = chroma420 ? matrix / 2 : matrix;
+    const size_t offsets[3] = {0, padded_pixels, chroma420 ? padded_pixels * 5 / 4 : 2 * padded_pixels};
+    WorkerPool::instance().run(mapsize, multicore, [&](uint32_t begin, uint32_t end) {
+        for (int plane = 0; plane < 3; ++plane) {
+            const size_t bytes = planeBlockBytes(plane == 0 ? matrix : colour_edge);
+            for (uint32_t b = begin; b < end; ++b) {
+                if (map[b] != 0)
+                    std::memcpy(to + offsets[plane] + b * bytes, from + offsets[plane] + b * bytes, bytes);
+            }
+        }
+    });
+}
+
+}  // namespace zrc

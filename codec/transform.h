@@ -1,0 +1,35 @@
+#ifndef CODEC_TRANSFORM_H
+#define CODEC_TRANSFORM_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zrc {
+
+// Inverse transform with dequantisation. A block's coefficients are signed bytes in zigzag order; its
+// samples come out row by row. All arithmetic wraps modulo 2^32.
+
+// Plain reference of one block of edge 4, 8, 16 or 32 at quality 0..5.
+void inverseTransformBlockReference(int edge, const uint8_t* coefficients, int quality, uint8_t* samples);
+
+// Fast form of one block, identical output.
+void inverseTransformBlock(int edge, const uint8_t* coefficients, int quality, uint8_t* samples);
+
+// Makes every kernel use its plain reference form (for tests comparing the two); off by default.
+void useReferenceKernels(bool on);
+bool referenceKernels();
+
+// The three planes of a picture in block order: every block whose map entry is not 0 is transformed, with
+// quality row 0 for entry 1 and `quality` otherwise; 4:4:4 uses edge matrix on each plane, 4:2:0 matrix on
+// luma and matrix / 2 on the quarter planes. Returns the plane bytes, or 0 for a matrix it does not know.
+size_t inverseTransformPicture(const uint8_t* coefficients, uint8_t* samples, const uint8_t* map,
+                               uint32_t mapsize, int matrix, size_t padded_pixels, bool chroma420,
+                               uint32_t quality, bool multicore);
+
+// Copies the changed blocks of the three planes from `from` to `to`; both in block order.
+void rearrangeBlocks(const uint8_t* from, uint8_t* to, const uint8_t* map, uint32_t mapsize, int matrix,
+                     size_t padded_pixels, bool chroma420, bool multicore);
+
+}  // namespace zrc
+
+#endif
