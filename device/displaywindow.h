@@ -2,6 +2,7 @@
 // goes to the device's TouchController; control-wheel resizes, a right click rotates the picture.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -49,8 +50,8 @@ public:
     // Window thread: one message from the loop (or injected by a test).
     void ProcessMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
 
-    // Window thread: the angle the next right click turns the picture to (0, 90, 180, 270, then 0 again).
-    int32_t nextRotationAngle() const { return rotationStep_ * 90; }
+    // The angle the next right click turns the picture to (0, 90, 180, 270, then 0 again).
+    int32_t nextRotationAngle() const { return rotationStep_.load() * 90; }
     platform::Rect rect() const;
 
 private:
@@ -70,5 +71,6 @@ private:
 
     // Window thread only.
     std::unique_ptr<TouchController> touchController_;
-    int32_t rotationStep_ = 0;  // per window: clicks in one window never turn another
+    // Written by the window thread only; per window, so clicks in one window never turn another.
+    std::atomic<int32_t> rotationStep_ = 0;
 };

@@ -1,0 +1,149 @@
+#include "device/device.h"
+
+#include <dirent.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "device/displaywindow.h"
+#include "platform/window.h"
+#include "testenv.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Names of the live threads of this process.
+std::multiset<std::string> threadNames() {
+    std::multiset<std::string> names;
+    DIR* dir = opendir("/proc/self/task");
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        names.insert(name);
+    }
+    closedir(dir);
+    return names;
+}
+
+template <typename Predicate>
+bool eventually(Predicate predicate) {
+    for (int i = 0; i < 500; ++i) {
+        if (predicate()) return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return predicate();
+}
+
+class DeviceTest : public DeviceTestEnv {
+protected:
+    void SetUp() override {
+        DeviceTestEnv::SetUp();
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair_), 0);
+        device_.id = 3;
+        device_.socket = pair_[0];
+        device_.width = 360;
+        device_.height = 640;
+    }
+    void TearDown() override {
+        device_.stop();
+        close(pair_[1]);
+        DeviceTestEnv::TearDown();
+    }
+
+    platform::Window* waitForWindow() {
+        platform::Window* window = nullptr;
+        eventually([&] {
+            DisplayWindow* displayWindow = device_.window.load();
+            window = displayWindow ? displayWindow->getHwnd() : nullptr;
+            return window != nullptr;
+        });
+        return window;
+    }
+
+    int pair_[2] = {-1, -1};
+    Device device_;
+};
+
+TEST_F(DeviceTest, StartNamesItsThreadsAndStopJoinsThemAll) {
+    const size_t before = threadNames().size();
+    ASSERT_EQ(device_.start(), 0);
+    ASSERT_NE(waitForWindow(), nullptr);
+    EXPECT_EQ(threadNames().count("dev3-window"), 1u);
+    EXPECT_EQ(device_.stop(), 0);
+    EXPECT_EQ(threadNames().size(), before);
+    EXPECT_EQ(device_.window.load(), nullptr);
+    EXPECT_EQ(device_.socket, INVALID_SOCKET);
+    EXPECT_FALSE(device_.isRunning());
+    char byte;
+    EXPECT_EQ(recv(pair_[1], &byte, 1, 0), 0);  // the device sees the connection end
+    EXPECT_NE(log().find("Device::renderThread dev.hwd not null can initial the decoder"), std::string::npos);
+}
+
+TEST_F(DeviceTest, StopEndsTheRenderThreadWhenNoWindowCanBeMade) {
+    setenv("QX_WINDOW", "x11", 1);
+    setenv("DISPLAY", ":31999", 1);  // no such display
+    const size_t before = threadNames().size();
+    ASSERT_EQ(device_.start(), 0);
+    ASSERT_TRUE(eventually([&] { return log().find("窗口注册失败") != std::string::npos; }));
+    EXPECT_EQ(device_.stop(), 0);
+    EXPECT_EQ(threadNames().size(), before);
+    unsetenv("DISPLAY");
+}
+
+TEST_F(DeviceTest, DeviceEndingByItselfEndsItsWindowLoop) {
+    ASSERT_EQ(device_.start(), 0);
+    ASSERT_NE(waitForWindow(), nullptr);
+    device_.markStopped();
+    EXPECT_TRUE(eventually([] { return threadNames().count("dev3-window") == 0; }));
+    EXPECT_EQ(device_.stop(), 0);
+}
+
+TEST_F(DeviceTest, SendWritesTheWholeFrameOrFails) {
+    const uint8_t frame[20] = {0x52, 0x43, 0x4D, 0x53, 0, 1, 0, 0, 0, 0, 0, 8, 0, 0, 0, 110, 0, 0, 0, 1};
+    EXPECT_EQ(device_.send(frame, sizeof frame), 0);
+    uint8_t received[sizeof frame] = {};
+    ASSERT_EQ(recv(pair_[1], received, sizeof received, MSG_WAITALL), static_cast<ssize_t>(sizeof frame));
+    EXPECT_EQ(std::memcmp(received, frame, sizeof frame), 0);
+    close(pair_[1]);
+    pair_[1] = -1;
+    EXPECT_EQ(device_.send(frame, sizeof frame), -1);  // a closed peer fails the send, never raises SIGPIPE
+}
+
+TEST_F(DeviceTest, WindowCommandsNeedTheWindow) {
+    EXPECT_EQ(device_.setWindow(), -1);
+    EXPECT_EQ(device_.changeWindow(1), -1);
+    ASSERT_EQ(device_.start(), 0);
+    platform::Window* window = waitForWindow();
+    ASSERT_NE(window, nullptr);
+
+    device_.x = 100;
+    device_.y = 50;
+    device_.width = 300;
+    device_.height = 500;
+    EXPECT_EQ(device_.setWindow(), 0);
+    EXPECT_EQ(window->geometry(), (platform::Rect{100, 50, 300, 500}));
+    device_.width = 0;
+    EXPECT_EQ(device_.setWindow(), -1);
+
+    struct Case {
+        int32_t state;
+        platform::ShowState expected;
+    };
+    for (const Case& c : {Case{1, platform::ShowState::Minimized}, Case{0, platform::ShowState::Normal},
+                          Case{2, platform::ShowState::Maximized}, Case{7, platform::ShowState::Maximized},
+                          Case{3, platform::ShowState::Normal}}) {
+        EXPECT_EQ(device_.changeWindow(c.state), 0);
+        EXPECT_EQ(window->state(), c.expected) << "state " << c.state;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+#include "platform/headlesswindow.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+using namespace platform;
+
+TEST(HeadlessWindow, PostedMessagesComeOutBeforeTheQuit) {
+    HeadlessWindow window({0, 0, 100, 100}, ShowState::Normal);
+    window.postMessage({WM_KEYDOWN, 0x41, 1});
+    window.postMessage({WM_KEYUP, 0x41, 2});
+    window.quit();
+    Message message{};
+    ASSERT_TRUE(window.getMessage(message));
+    EXPECT_EQ(message.message, WM_KEYDOWN);
+    ASSERT_TRUE(window.getMessage(message));
+    EXPECT_EQ(message.lParam, 2);
+    EXPECT_FALSE(window.getMessage(message));
+    EXPECT_FALSE(window.getMessage(message));
+}
+
+TEST(HeadlessWindow, QuitFromAnotherThreadWakesABlockedLoop) {
+    HeadlessWindow window({0, 0, 100, 100}, ShowState::Normal);
+    bool got = true;
+    std::thread loop([&] {
+        Message message{};
+        got = window.getMessage(message);
+    });
+    window.quit();
+    loop.join();
+    EXPECT_FALSE(got);
+}
+
+TEST(HeadlessWindow, RefusesEmptyOrHugeRectangles) {
+    HeadlessWindow window({10, 20, 100, 100}, ShowState::Normal);
+    for (const Rect& bad :
+         {Rect{0, 0, 0, 10}, Rect{0, 0, 10, -1}, Rect{0, 0, 100000, 10}, Rect{40000, 0, 10, 10}}) {
+        EXPECT_FALSE(window.setPosition(bad));
+    }
+    EXPECT_EQ(window.geometry(), (Rect{10, 20, 100, 100}));
+    EXPECT_TRUE(window.setPosition({-5, 7, 640, 360}));
+    EXPECT_EQ(window.geometry(), (Rect{-5, 7, 640, 360}));
+}
+
+TEST(HeadlessWindow, KeepsOnlyTheNewestPicture) {
+    HeadlessWindow window({0, 0, 10, 10}, ShowState::Minimized);
+    EXPECT_EQ(window.state(), ShowState::Minimized);
+    auto first = std::make_shared<Picture>();
+    auto second = std::make_shared<Picture>();
+    window.present(first);
+    window.present(second);
+    EXPECT_EQ(window.presented(), second);
+}
+
+TEST(WindowBackend, EnvironmentChoosesTheBackend) {
+    struct Case {
+        const char* forced;
+        const char* display;
+        Backend expected;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, Backend::Headless}, {nullptr, ":0", Backend::X11},
+        {"headless", ":0", Backend::Headless}, {"x11", nullptr, Backend::X11},
+        {"other", nullptr, Backend::Headless},
+    };
+    for (const Case& c : cases) {
+        c.forced ? setenv("QX_WINDOW", c.forced, 1) : unsetenv("QX_WINDOW");
+        c.display ? setenv("DISPLAY", c.display, 1) : unsetenv("DISPLAY");
+        EXPECT_EQ(selectedBackend(), c.expected)
+            << (c.forced ? c.forced : "-") << " " << (c.display ? c.display : "-");
+    }
+    unsetenv("QX_WINDOW");
+    unsetenv("DISPLAY");
+}
+
+TEST(WindowBackend, StartUpShowCommands) {
+    EXPECT_EQ(showStateFromCommand(SW_SHOWNORMAL), ShowState::Normal);
+    EXPECT_EQ(showStateFromCommand(SW_HIDE), ShowState::Normal);
+    EXPECT_EQ(showStateFromCommand(SW_SHOWMINIMIZED), ShowState::Minimized);
+    EXPECT_EQ(showStateFromCommand(SW_SHOWMINNOACTIVE), ShowState::Minimized);
+    EXPECT_EQ(showStateFromCommand(SW_SHOWMAXIMIZED), ShowState::Maximized);
+}
+
+}  // namespace
