@@ -13,7 +13,7 @@
 namespace {
 
 constexpr size_t kMaxLine = 999;
-// Tokens were held in a 100-byte buffer; a longer one is no valid key or value.
+// The longest key or value the format allows; a longer token is ignored.
 constexpr size_t kMaxToken = 99;
 
 // A read-only stream buffer over memory, so text and file go through the same line reader.
@@ -64,8 +64,8 @@ std::optional<int32_t> parseInt(std::string_view token) {
     if (plus) token.remove_prefix(1);
     if (token.empty() || (plus && (token.front() < '0' || token.front() > '9'))) return std::nullopt;
     int32_t value = 0;
-    auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), value);
-    if (error != std::errc()) return std::nullopt;
+    if (std::from_chars(token.data(), token.data() + token.size(), value).ec != std::errc())
+        return std::nullopt;
     return value;
 }
 

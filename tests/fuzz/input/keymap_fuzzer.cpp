@@ -19,11 +19,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     OperationTable table;
     ConfigureManager::readConfigText(std::string_view(reinterpret_cast<const char*>(data), size), table);
     std::vector<PcOperation> records;
-    for (const auto& entry : table.operations()) records.push_back(entry.first);
+    for (const auto& entry : table.operations())
+        records.push_back(entry.first);
     for (const PcOperation& keys : records) {
-        for (uint32_t i = 0; i < keys.keyCount; ++i) table.setKeyState(keys.keys[i], true);
+        for (uint32_t i = 0; i < keys.keyCount; ++i)
+            table.setKeyState(keys.keys[i], true);
         table.findOperation();
-        for (uint32_t i = 0; i < keys.keyCount; ++i) table.setKeyState(keys.keys[i], false);
+        for (uint32_t i = 0; i < keys.keyCount; ++i)
+            table.setKeyState(keys.keys[i], false);
     }
     return 0;
 }
