@@ -8,9 +8,6 @@ namespace {
 
 constexpr uint32_t kTouchWords[2] = {111, 0x00010000};  // touch event code, its fixed param
 constexpr uint32_t kTouchPayloadLength = 20;
-constexpr int32_t kMove = 0;
-constexpr int32_t kUp = 1;
-constexpr int32_t kDown = 2;
 constexpr int32_t kSlideSteps = 50;
 
 }  // namespace
@@ -36,7 +33,7 @@ bool TouchController::handleKey(int32_t action) {
     if (!operation) return false;
     if (operation->operationId == PhoneOperation::kTap) {
         sendTouch(socket_, action, operation->phoneX, operation->phoneY);
-    } else if (operation->operationId == PhoneOperation::kSlide && action != kUp) {
+    } else if (operation->operationId == PhoneOperation::kSlide && action != kTouchUp) {
         slide(operation->phoneX, operation->phoneY, operation->endX, operation->endY);
     }
     return true;
@@ -76,9 +73,10 @@ void TouchController::slide(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
     // Differences in 64 bits: far-apart points must not overflow.
     const int64_t stepX = (static_cast<int64_t>(x1) - x0) / kSlideSteps;
     const int64_t stepY = (static_cast<int64_t>(y1) - y0) / kSlideSteps;
-    sendTouch(socket_, kDown, x0, y0);
+    sendTouch(socket_, kTouchDown, x0, y0);
     for (int64_t i = 0; i <= kSlideSteps; ++i) {
-        sendTouch(socket_, kMove, static_cast<int32_t>(x0 + i * stepX), static_cast<int32_t>(y0 + i * stepY));
+        sendTouch(socket_, kTouchMove, static_cast<int32_t>(x0 + i * stepX),
+                  static_cast<int32_t>(y0 + i * stepY));
     }
-    sendTouch(socket_, kUp, x1, y1);
+    sendTouch(socket_, kTouchUp, x1, y1);
 }

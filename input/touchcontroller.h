@@ -10,6 +10,12 @@
 // Lives on the window's thread: it takes no lock of its own, only the device's frame write lock.
 class TouchController {
 public:
+    // Touch actions of the touch frames. handleKey takes kTouchDown for a key going down and kTouchUp for a
+    // key coming up.
+    static constexpr int32_t kTouchMove = 0;
+    static constexpr int32_t kTouchUp = 1;
+    static constexpr int32_t kTouchDown = 2;
+
     // sendMutex: the device's whole-frame write lock, held around every touch frame (null: no lock).
     // deviceId, width and height are the window's at creation; mouse touches scale by the size each call
     // brings, and the key-mapping file does not depend on the device, so none of them is kept.
@@ -23,8 +29,7 @@ public:
     bool loadConfig();
     // Records a key going down or up; unregistered keys are not tracked. Always true.
     bool setKeyState(uint32_t keyCode, bool down);
-    // Runs the record matching the held keys: 2 for a key going down, 1 for a key coming up.
-    // False when no record matches.
+    // Runs the record matching the held keys; false when no record matches.
     bool handleKey(int32_t action);
     void setMouseDown(bool down);
     bool isMouseDown() const;
