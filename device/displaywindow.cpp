@@ -30,7 +30,13 @@ int32_t DisplayWindow::run(int32_t x, int32_t y, int32_t width, int32_t height) 
     device_->windowReady();
     platform::Window* window = getHwnd();
     platform::Message message;
-    while (device_->isRunning() && window->getMessage(message)) {
+    // The loop ends only when getMessage says so, after which the window turns down every request from
+    // other threads; leaving earlier would let a later SetWindow wait for a loop that is gone.
+    while (window->getMessage(message)) {
+        if (!device_->isRunning()) {
+            window->quit();
+            continue;
+        }
         ProcessMessage(message.message, message.wParam, message.lParam);
     }
     return 0;
@@ -187,8 +193,13 @@ void DisplayWindow::resizeByWheel(int16_t delta) {
 
 void DisplayWindow::forwardToRenderer([[maybe_unused]] int32_t width, [[maybe_unused]] int32_t height,
                                       [[maybe_unused]] int32_t angle) {
-    std::lock_guard lock(mutex_);
-    if (!renderer_) return;
-    // The streaming pipeline passes the change on here: renderer_->forwardWinMessage(0, 0, width, height,
+    // Called without mutex_: the renderer takes its own lock, and it lives until the device is stopped.
+    DecodeAndRender* renderer = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        renderer = renderer_;
+    }
+    if (!renderer) return;
+    // The streaming pipeline passes the change on here: renderer->forwardWinMessage(0, 0, width, height,
     // angle, 1).
 }

@@ -1,0 +1,272 @@
+// Device windows on a real X server: what the controller's commands and the user's mouse and keys do to
+// them, read back from the server. Input is injected with xdotool (XTEST), as a user would give it.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/device.h"
+#include "device/displaywindow.h"
+#include "platform/window.h"
+
+// After gtest: Xlib defines None and Bool, which gtest uses as names.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+template <typename Predicate>
+bool eventually(Predicate predicate) {
+    for (int i = 0; i < 500; ++i) {
+        if (predicate()) return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return predicate();
+}
+
+struct Geometry {
+    int x, y, width, height;
+    bool operator==(const Geometry&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Geometry& g) {
+    return out << g.width << "x" << g.height << "+" << g.x << "+" << g.y;
+}
+
+class WindowE2eTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("DISPLAY"))
+            GTEST_SKIP() << "needs an X display (run under scripts/run-under-xvfb --wm)";
+        setenv("QX_WINDOW", "x11", 1);
+        logFile_ = "/tmp/qx-window-e2e-" + std::to_string(getpid()) + ".log";
+        setenv("QX_LOG_FILE", logFile_.c_str(), 1);
+        display_ = XOpenDisplay(nullptr);
+        ASSERT_NE(display_, nullptr);
+    }
+    void TearDown() override {
+        for (auto& device : devices_)
+            device->stop();
+        for (int fd : peers_)
+            close(fd);
+        if (display_) XCloseDisplay(display_);
+        std::remove(logFile_.c_str());
+    }
+
+    // A started device whose window is mapped; peer() reads what the device would receive.
+    Device& startDevice(int32_t id, int x, int y, int width, int height) {
+        int pair[2];
+        EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+        auto device = std::make_unique<Device>();
+        device->id = id;
+        device->socket = pair[0];
+        device->x = x;
+        device->y = y;
+        device->width = width;
+        device->height = height;
+        peers_.push_back(pair[1]);
+        EXPECT_EQ(device->start(), 0);
+        EXPECT_TRUE(eventually([&] {
+            DisplayWindow* window = device->window.load();
+            return window && window->getHwnd() && viewable(xid(*device));
+        }));
+        devices_.push_back(std::move(device));
+        return *devices_.back();
+    }
+
+    static Window xid(Device& device) { return device.window.load()->getHwnd()->nativeId(); }
+
+    bool viewable(Window window) {
+        XWindowAttributes attributes;
+        return XGetWindowAttributes(display_, window, &attributes) && attributes.map_state == IsViewable;
+    }
+
+    Geometry geometry(Window window) {
+        XWindowAttributes attributes{};
+        XGetWindowAttributes(display_, window, &attributes);
+        int x = 0, y = 0;
+        Window child;
+        XTranslateCoordinates(display_, window, DefaultRootWindow(display_), 0, 0, &x, &y, &child);
+        return {x, y, attributes.width, attributes.height};
+    }
+
+    bool geometryBecomes(Window window, const Geometry& expected) {
+        return eventually([&] { return geometry(window) == expected; });
+    }
+
+    std::vector<long> longsProperty(Window window, const char* name, Atom type) {
+        Atom actualType;
+        int format;
+        unsigned long count, after;
+        unsigned char* data = nullptr;
+        std::vector<long> values;
+        if (XGetWindowProperty(display_, window, XInternAtom(display_, name, False), 0, 64, False, type,
+                               &actualType, &format, &count, &after, &data) == Success &&
+            data && format == 32) {
+            const long* longs = reinterpret_cast<const long*>(data);
+            values.assign(longs, longs + count);
+        }
+        if (data) XFree(data);
+        return values;
+    }
+
+    long wmState(Window window) {
+        const Atom wmStateAtom = XInternAtom(display_, "WM_STATE", False);
+        const auto values = longsProperty(window, "WM_STATE", wmStateAtom);
+        return values.empty() ? -1 : values[0];
+    }
+
+    bool maximized(Window window) {
+        const auto states = longsProperty(window, "_NET_WM_STATE", XA_ATOM);
+        auto has = [&](const char* name) {
+            const long atom = static_cast<long>(XInternAtom(display_, name, False));
+            return std::find(states.begin(), states.end(), atom) != states.end();
+        };
+        return has("_NET_WM_STATE_MAXIMIZED_VERT") && has("_NET_WM_STATE_MAXIMIZED_HORZ");
+    }
+
+    static void xdotool(const std::string& arguments) {
+        ASSERT_EQ(std::system(("xdotool " + arguments).c_str()), 0) << arguments;
+    }
+
+    // Touch frames (40 bytes each) the device received within a short while: their action words.
+    std::vector<uint32_t> touchActions(int peer, size_t expected) {
+        std::vector<uint32_t> actions;
+        std::vector<uint8_t> frame(40);
+        timeval timeout{2, 0};
+        setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        while (actions.size() < expected && recv(peer, frame.data(), frame.size(), MSG_WAITALL) == 40) {
+            EXPECT_EQ(frame[15], 111);  // the touch command code, low byte
+            actions.push_back(frame[27]);
+        }
+        return actions;
+    }
+
+    std::string logFile_;
+    Display* display_ = nullptr;
+    std::vector<std::unique_ptr<Device>> devices_;
+    std::vector<int> peers_;
+};
+
+TEST_F(WindowE2eTest, BareWindowOpensAtTheRequestedPlace) {
+    Device& device = startDevice(1, 100, 50, 360, 640);
+    EXPECT_TRUE(geometryBecomes(xid(device), {100, 50, 360, 640})) << geometry(xid(device));
+    // No caption, no border: the window manager frames it with nothing.
+    std::vector<long> extents;
+    EXPECT_TRUE(eventually([&] {
+        extents = longsProperty(xid(device), "_NET_FRAME_EXTENTS", XA_CARDINAL);
+        return !extents.empty();
+    }));
+    EXPECT_EQ(extents, (std::vector<long>{0, 0, 0, 0}));
+}
+
+TEST_F(WindowE2eTest, SetWindowMovesAndResizes) {
+    Device& device = startDevice(1, 100, 50, 360, 640);
+    device.x = 300;
+    device.y = 200;
+    device.width = 480;
+    device.height = 270;
+    EXPECT_EQ(device.setWindow(), 0);
+    EXPECT_TRUE(geometryBecomes(xid(device), {300, 200, 480, 270})) << geometry(xid(device));
+}
+
+TEST_F(WindowE2eTest, ChangeWindowMinimisesRestoresMaximisesAndShowsNormally) {
+    Device& device = startDevice(1, 100, 50, 360, 640);
+    const Window window = xid(device);
+    EXPECT_EQ(device.changeWindow(1), 0);
+    EXPECT_TRUE(eventually([&] { return wmState(window) == IconicState && !viewable(window); }));
+    EXPECT_EQ(device.changeWindow(0), 0);
+    EXPECT_TRUE(eventually([&] { return wmState(window) == NormalState && viewable(window); }));
+    EXPECT_TRUE(geometryBecomes(window, {100, 50, 360, 640})) << geometry(window);
+    EXPECT_EQ(device.changeWindow(2), 0);
+    EXPECT_TRUE(eventually([&] { return maximized(window) && geometry(window).width > 360; }))
+        << geometry(window);
+    EXPECT_EQ(device.changeWindow(3), 0);
+    EXPECT_TRUE(eventually([&] { return !maximized(window); }));
+    EXPECT_TRUE(geometryBecomes(window, {100, 50, 360, 640})) << geometry(window);
+    EXPECT_EQ(device.changeWindow(1), 0);
+    EXPECT_TRUE(eventually([&] { return wmState(window) == IconicState; }));
+    EXPECT_EQ(device.changeWindow(3), 0);
+    EXPECT_TRUE(eventually([&] { return wmState(window) == NormalState && viewable(window); }));
+}
+
+TEST_F(WindowE2eTest, ControlWheelResizesAndAPlainWheelDoesNothing) {
+    Device& device = startDevice(1, 100, 50, 300, 400);
+    const Window window = xid(device);
+    const std::string id = std::to_string(window);
+    xdotool("mousemove --sync --window " + id + " 20 20");
+    xdotool("keydown ctrl click 5 keyup ctrl");
+    EXPECT_TRUE(geometryBecomes(window, {100, 50, 290, 390})) << geometry(window);
+    // A plain wheel step first: had it resized, the control step after it would not land on 300 x 400.
+    xdotool("click 5");
+    xdotool("keydown ctrl click 4 keyup ctrl");
+    EXPECT_TRUE(geometryBecomes(window, {100, 50, 300, 400})) << geometry(window);
+}
+
+TEST_F(WindowE2eTest, RightClickTurnsOnlyItsOwnWindowAndRestoresItsPlace) {
+    Device& first = startDevice(1, 100, 50, 300, 400);
+    Device& second = startDevice(2, 600, 50, 300, 400);
+    const Window window = xid(first);
+    const std::string id = std::to_string(window);
+    xdotool("windowmove --sync " + id + " 150 80");
+    ASSERT_TRUE(geometryBecomes(window, {150, 80, 300, 400})) << geometry(window);
+    xdotool("mousemove --sync --window " + id + " 20 20 click 3");
+    EXPECT_TRUE(eventually([&] { return first.window.load()->nextRotationAngle() == 90; }));
+    EXPECT_TRUE(geometryBecomes(window, {100, 50, 300, 400})) << geometry(window);
+    xdotool("click 3");
+    EXPECT_TRUE(eventually([&] { return first.window.load()->nextRotationAngle() == 180; }));
+    EXPECT_EQ(second.window.load()->nextRotationAngle(), 0);
+}
+
+TEST_F(WindowE2eTest, MouseAndMappedKeysReachTheDeviceAsTouches) {
+    Device& device = startDevice(1, 100, 50, 300, 400);
+    const int peer = peers_.back();
+    const std::string id = std::to_string(xid(device));
+    xdotool("mousemove --sync --window " + id + " 150 100 mousedown 1 mousemove --sync --window " + id +
+            " 160 110 mouseup 1");
+    EXPECT_EQ(touchActions(peer, 3), (std::vector<uint32_t>{2, 0, 1}));
+    // The example key map taps the screen's middle with space.
+    xdotool("windowfocus --sync " + id + " key space");
+    EXPECT_EQ(touchActions(peer, 2), (std::vector<uint32_t>{2, 1}));
+}
+
+TEST_F(WindowE2eTest, PresentedPictureFillsTheWindowWithItsColours) {
+    Device& device = startDevice(1, 100, 50, 200, 100);
+    // 2 x 1 pixels: red on the left, blue on the right, given in R, G, B order.
+    auto picture = std::make_shared<platform::Picture>();
+    picture->width = 2;
+    picture->height = 1;
+    picture->format = platform::PixelFormat::Rgbx;
+    picture->pixels = {255, 0, 0, 0, 0, 0, 255, 0};
+    device.window.load()->getHwnd()->present(picture);
+    auto pixelAt = [&](int x, int y) {
+        XImage* image = XGetImage(display_, xid(device), x, y, 1, 1, AllPlanes, ZPixmap);
+        const unsigned long value = image ? XGetPixel(image, 0, 0) : 0;
+        if (image) XDestroyImage(image);
+        return value & 0xFFFFFF;
+    };
+    EXPECT_TRUE(eventually([&] { return pixelAt(10, 10) == 0xFF0000 && pixelAt(190, 90) == 0x0000FF; }))
+        << std::hex << pixelAt(10, 10) << " " << pixelAt(190, 90);
+    EXPECT_EQ(pixelAt(99, 50), 0xFF0000u);
+    EXPECT_EQ(pixelAt(100, 50), 0x0000FFu);
+}
+
+TEST_F(WindowE2eTest, WindowCommandsFailAtOnceAfterTheDeviceEndedByItself) {
+    Device& device = startDevice(1, 100, 50, 300, 400);
+    const Window window = xid(device);
+    device.markStopped();
+    EXPECT_TRUE(eventually([&] { return !viewable(window); }));
+    device.x = 10;
+    EXPECT_EQ(device.setWindow(), -1);
+}
+
+}  // namespace
