@@ -8,13 +8,6 @@
 
 namespace {
 
-// Touch actions of the touch frames.
-constexpr int32_t kTouchMove = 0;
-constexpr int32_t kTouchUp = 1;
-constexpr int32_t kTouchDown = 2;
-// Key actions of TouchController::handleKey.
-constexpr int32_t kKeyUp = 1;
-constexpr int32_t kKeyDown = 2;
 // Pixels a control-wheel step adds to or takes from both sides.
 constexpr int32_t kWheelStep = 10;
 
@@ -150,23 +143,24 @@ void DisplayWindow::ProcessMessage(uint32_t message, uintptr_t wParam, intptr_t 
     switch (message) {
         case platform::WM_KEYDOWN:
             touchController_->setKeyState(static_cast<uint32_t>(wParam), true);
-            touchController_->handleKey(kKeyDown);
+            touchController_->handleKey(TouchController::kTouchDown);
             break;
         case platform::WM_KEYUP:
-            touchController_->handleKey(kKeyUp);
+            touchController_->handleKey(TouchController::kTouchUp);
             touchController_->setKeyState(static_cast<uint32_t>(wParam), false);
             break;
         case platform::WM_LBUTTONDOWN:
-            touchController_->sendScaledTouch(socket, kTouchDown, x, y, r.width, r.height);
+            touchController_->sendScaledTouch(socket, TouchController::kTouchDown, x, y, r.width, r.height);
             touchController_->setMouseDown(true);
             break;
         case platform::WM_LBUTTONUP:
-            touchController_->sendScaledTouch(socket, kTouchUp, x, y, r.width, r.height);
+            touchController_->sendScaledTouch(socket, TouchController::kTouchUp, x, y, r.width, r.height);
             touchController_->setMouseDown(false);
             break;
         case platform::WM_MOUSEMOVE:
             if (touchController_->isMouseDown()) {
-                touchController_->sendScaledTouch(socket, kTouchMove, x, y, r.width, r.height);
+                touchController_->sendScaledTouch(socket, TouchController::kTouchMove, x, y, r.width,
+                                                  r.height);
             }
             break;
         default:
