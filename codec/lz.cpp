@@ -32,6 +32,13 @@ uint32_t hashAt(const uint8_t* p) {
     return ((v >> 12) ^ v) & (kTableSize - 1);
 }
 
+bool sameBytes(const uint8_t* p, size_t n) {
+    for (size_t i = 1; i < n; ++i) {
+        if (p[i] != p[0]) return false;
+    }
+    return true;
+}
+
 // Copies a back-reference; source and target may overlap (the source always starts before the target).
 void copyMatch(uint8_t* out, size_t from, size_t to, size_t length) {
     const size_t distance = to - from;
@@ -71,12 +78,16 @@ size_t lzPack(const uint8_t* in, size_t size, uint8_t* out) {
         }
     };
     size_t pos = 0;
+    size_t literals = 0;  // literals since the last reference
     while (pos + kLiteralEnd <= size) {
         startItem();
         const uint32_t hash = hashAt(in + pos);
         const uint32_t entry = table[hash];
         table[hash] = static_cast<uint32_t>(pos + 1);
-        if (entry != 0 && pos - (entry - 1) > 2 && std::memcmp(in + entry - 1, in + pos, 3) == 0) {
+        // A run of one byte value right after three literals may reference the run at distance 1: the
+        // unpacker's entry is then the position 3 back, which holds the same bytes.
+        const bool run = entry == pos && literals >= 3 && pos + 3 <= size && sameBytes(in + pos - 3, 6);
+        if (entry != 0 && (pos - (entry - 1) > 2 || run) && std::memcmp(in + entry - 1, in + pos, 3) == 0) {
             const size_t from = entry - 1;
             const size_t limit = std::min(size - pos - kMatchEnd, kMaxMatch);
             size_t length = 3;
@@ -96,9 +107,11 @@ size_t lzPack(const uint8_t* in, size_t size, uint8_t* out) {
                 o += 3;
             }
             pos += length;
+            literals = 0;
         } else {
             out[o++] = in[pos++];
             control >>= 1;
+            ++literals;
         }
     }
     while (pos < size) {

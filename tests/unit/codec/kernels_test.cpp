@@ -1,0 +1,265 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "codec/blockmap.h"
+#include "codec/coefficients.h"
+#include "codec/conversion.h"
+#include "codec/smoothing.h"
+#include "codec/transform.h"
+#include "codec/transformtables.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+TEST(Transform, ZigzagIsTheJpegScanGeneralised) {
+    const zrc::TransformTables& t8 = zrc::transformTables(8);
+    const int jpeg[16] = {0, 1, 8, 16, 9, 2, 3, 10, 17, 24, 32, 25, 18, 11, 4, 5};
+    for (int z = 0; z < 16; ++z)
+        EXPECT_EQ(t8.natural[z], jpeg[z]) << z;
+    EXPECT_EQ(t8.natural[63], 63);
+    const zrc::TransformTables& t4 = zrc::transformTables(4);
+    const int four[16] = {0, 1, 4, 8, 5, 2, 3, 6, 9, 12, 13, 10, 7, 11, 14, 15};
+    for (int z = 0; z < 16; ++z)
+        EXPECT_EQ(t4.natural[z], four[z]) << z;
+}
+
+TEST(Transform, WeightsAreTheScaledCosines) {
+    const int32_t* b8 = zrc::transformTables(8).basis;
+    const int32_t row0[8] = {91, 126, 118, 106, 91, 71, 49, 25};
+    const int32_t row1[8] = {91, 106, 49, -25, -91, -126, -118, -71};
+    for (int k = 0; k < 8; ++k) {
+        EXPECT_EQ(b8[k], row0[k]);
+        EXPECT_EQ(b8[8 + k], row1[k]);
+    }
+    EXPECT_EQ(zrc::transformTables(4).basis[1], 167);
+    EXPECT_EQ(zrc::transformTables(4).basis[2], 128);
+    EXPECT_EQ(zrc::transformTables(16).basis[1], 90);
+    EXPECT_EQ(zrc::transformTables(16).basis[0], 64);
+    EXPECT_EQ(zrc::transformTables(32).basis[1], 64);
+    EXPECT_EQ(zrc::transformTables(32).basis[0], 45);
+    EXPECT_EQ(zrc::transformTables(32).basis[31], 3);
+}
+
+TEST(Transform, DequantisationShifts) {
+    struct Case {
+        int edge, quality, row, column, shift;
+    };
+    const Case cases[] = {{8, 0, 0, 0, 4},  {8, 0, 7, 7, 3},    {8, 2, 0, 2, 3},    {8, 2, 3, 0, 4},
+                          {8, 5, 0, 1, 4},  {8, 5, 7, 7, 7},    {16, 1, 7, 7, 4},   {16, 1, 8, 7, 5},
+                          {32, 0, 0, 0, 6}, {32, 2, 20, 26, 6}, {32, 2, 31, 31, 7}, {4, 1, 3, 3, 4},
+                          {4, 1, 0, 2, 3},  {4, 4, 0, 0, 4}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(zrc::transformTables(c.edge).shift[c.quality][c.row * c.edge + c.column], c.shift)
+            << c.edge << " q" << c.quality << " (" << c.row << "," << c.column << ")";
+    }
+}
+
+TEST(Transform, WorkedBlocks) {
+    for (bool reference : {true, false}) {
+        Bytes coefficients(64, 0), samples(64);
+        auto run = [&](int q) {
+            if (reference) {
+                zrc::inverseTransformBlockReference(8, coefficients.data(), q, samples.data());
+            } else {
+                zrc::inverseTransformBlock(8, coefficients.data(), q, samples.data());
+            }
+        };
+        run(3);
+        EXPECT_EQ(samples, Bytes(64, 128)) << "level shift only";
+        coefficients[0] = 1;
+        run(0);
+        EXPECT_EQ(samples, Bytes(64, 130)) << "(16 * 91 * 91 + 0x800000) >> 16";
+        coefficients[0] = 0x80;  // -128: far below black
+        run(5);
+        EXPECT_EQ(samples, Bytes(64, 0));
+        coefficients[0] = 0x7F;
+        run(5);
+        EXPECT_EQ(samples, Bytes(64, 255));
+    }
+}
+
+Bytes randomBlock(std::mt19937& rng, int edge, int kind) {
+    Bytes block(static_cast<size_t>(edge * edge), 0);
+    for (size_t i = 0; i < block.size(); ++i) {
+        switch (kind) {
+            case 0:  // sparse, low frequencies
+                if (i < 10 && rng() % 2) block[i] = static_cast<uint8_t>(static_cast<int>(rng() % 41) - 20);
+                break;
+            case 1:  // dense random
+                block[i] = static_cast<uint8_t>(rng());
+                break;
+            default:  // extreme values that overflow 32 bits
+                block[i] = (rng() % 2) ? 0x7F : 0x80;
+                break;
+        }
+    }
+    return block;
+}
+
+TEST(Transform, FastFormMatchesReferenceOnRandomAndExtremeBlocks) {
+    std::mt19937 rng(5);
+    for (int edge : {4, 8, 16, 32}) {
+        for (int q = 0; q < 6; ++q) {
+            for (int kind = 0; kind < 3; ++kind) {
+                for (int round = 0; round < 20; ++round) {
+                    const Bytes block = randomBlock(rng, edge, kind);
+                    Bytes expected(block.size()), actual(block.size());
+                    zrc::inverseTransformBlockReference(edge, block.data(), q, expected.data());
+                    zrc::inverseTransformBlock(edge, block.data(), q, actual.data());
+                    ASSERT_EQ(actual, expected) << "edge " << edge << " q" << q << " kind " << kind;
+                }
+            }
+        }
+    }
+}
+
+TEST(Transform, PictureUsesQualityRowZeroForEntryOne) {
+    // Two 8x8 blocks (4:4:4, one block row): the AC coefficient at zigzag 14 (anti-diagonal 4) dequantises
+    // with shift 3 in row 0 but 6 in row 5.
+    const size_t pp = 128;
+    Bytes coefficients(3 * pp, 0);
+    coefficients[14] = 3;
+    coefficients[64 + 14] = 3;
+    Bytes samples(3 * pp, 0);
+    const uint8_t map[2] = {1, 2};
+    ASSERT_EQ(
+        zrc::inverseTransformPicture(coefficients.data(), samples.data(), map, 2, 8, pp, false, 5, false),
+        3 * pp);
+    Bytes q0(64), q5(64);
+    zrc::inverseTransformBlockReference(8, coefficients.data(), 0, q0.data());
+    zrc::inverseTransformBlockReference(8, coefficients.data(), 5, q5.data());
+    EXPECT_NE(q0, q5);
+    EXPECT_EQ(Bytes(samples.begin(), samples.begin() + 64), q0);
+    EXPECT_EQ(Bytes(samples.begin() + 64, samples.begin() + 128), q5);
+    EXPECT_EQ(Bytes(samples.begin() + pp, samples.begin() + pp + 64), Bytes(64, 128)) << "second plane";
+    EXPECT_EQ(
+        zrc::inverseTransformPicture(coefficients.data(), samples.data(), map, 2, 12, pp, false, 5, false),
+        0u);
+}
+
+TEST(BlockMap, ExpandsTwoBitEntriesLowestFirst) {
+    const uint8_t packed[8] = {0xE4, 0x1B, 0, 0xC0, 0x03, 0xFF, 0xFF, 0xFF};
+    uint8_t map[20];
+    EXPECT_EQ(zrc::expandBlockMap(packed, 17, map), 4u);
+    const uint8_t expected[17] = {0, 1, 2, 3, 3, 2, 1, 0, 0, 0, 0, 0, 0, 0, 0, 3, 3};
+    for (int i = 0; i < 17; ++i)
+        EXPECT_EQ(map[i], expected[i]) << i;
+    uint8_t again[8] = {};
+    zrc::packBlockMap(map, 17, again);
+    EXPECT_EQ(0, std::memcmp(again, packed, 4));
+    EXPECT_EQ(again[4], 0x03);
+}
+
+TEST(Coefficients, ReplaceAndXorWalkTheCodedBlocks) {
+    // 4:2:0, matrix 8, four blocks; blocks 1 and 3 coded. Luma blocks 64 bytes, colour blocks 16.
+    const size_t pp = 256;
+    const uint8_t map[4] = {0, 2, 0, 1};
+    Bytes section(2 * 96);
+    for (size_t i = 0; i < section.size(); ++i)
+        section[i] = static_cast<uint8_t>(i * 7 + 1);
+    Bytes planes(pp * 3 / 2, 0xAA);
+    ASSERT_EQ(zrc::applyCodedBlocks(section.data(), planes.data(), map, 4, 2, 8, pp, true, false),
+              pp * 3 / 2);
+    EXPECT_EQ(planes[0], 0xAA);
+    EXPECT_EQ(planes[64], section[0]);             // luma block 1 from the first coded luma block
+    EXPECT_EQ(planes[3 * 64 + 63], section[127]);  // luma block 3 from the second
+    EXPECT_EQ(planes[pp + 16], section[128]);      // first colour plane, block 1
+    EXPECT_EQ(planes[pp + 48 + 15], section[159]);
+    EXPECT_EQ(planes[pp * 5 / 4 + 16], section[160]);  // second colour plane starts at predictions * 80
+    EXPECT_EQ(planes[pp * 5 / 4 + 48 + 15], section[191]);
+    EXPECT_EQ(planes[pp * 5 / 4], 0xAA);
+
+    const Bytes before = planes;
+    zrc::applyCodedBlocks(section.data(), planes.data(), map, 4, 2, 8, pp, true, true);
+    EXPECT_NE(planes, before);
+    zrc::applyCodedBlocks(section.data(), planes.data(), map, 4, 2, 8, pp, true, true);
+    EXPECT_EQ(planes, before) << "xor twice restores";
+}
+
+TEST(Conversion, ColourFormulaWorkedValues) {
+    const zrc::Rgb c = zrc::yuvToRgb(128, 126, 126);
+    EXPECT_EQ(c.r, 127);
+    EXPECT_EQ(c.g, 132);
+    EXPECT_EQ(c.b, 127);
+    const zrc::Rgb black = zrc::yuvToRgb(0, 128, 128);
+    EXPECT_EQ(black.r, 2);  // 0 + 170 - 168
+    const zrc::Rgb clipped = zrc::yuvToRgb(255, 255, 0);
+    EXPECT_EQ(clipped.r, 87);   // 255 + 0 - 168
+    EXPECT_EQ(clipped.b, 255);  // 255 + 340 - 168
+    EXPECT_EQ(zrc::yuvToRgb(0, 255, 255).g, 0);
+}
+
+TEST(Conversion, PacksEveryOutputFormat) {
+    // One 8x8 RGB-plane block, a 3x2 picture: red 0xF8, green 0xFC, blue 0x08.
+    const size_t pp = 64;
+    Bytes planes(3 * pp);
+    std::fill(planes.begin(), planes.begin() + 64, 0xF8);
+    std::fill(planes.begin() + 64, planes.begin() + 128, 0xFC);
+    std::fill(planes.begin() + 128, planes.end(), 0x08);
+    const uint8_t map[1] = {1};
+    struct Case {
+        uint32_t format;
+        uint32_t pixel;
+        int bytes;
+    };
+    const Case cases[] = {{9, 0xFFE1, 2},      {14, 0x0FFF, 2},     {15, 0x7FE1, 2},     {20, 0x07FF, 2},
+                          {39, 0xFFF8FC08, 4}, {44, 0xFF08FCF8, 4}, {51, 0x00F8FC08, 4}, {56, 0x0008FCF8, 4}};
+    for (const Case& c : cases) {
+        Bytes image(3 * 2 * 4 + 8, 0xEE);
+        ASSERT_EQ(zrc::convertPicture(0x84, planes.data(), image.data(), map, 1, 8, 3, 2, c.format, false),
+                  static_cast<size_t>(3 * 2 * c.bytes));
+        uint32_t pixel = 0;
+        std::memcpy(&pixel, image.data() + 5 * c.bytes, static_cast<size_t>(c.bytes));
+        EXPECT_EQ(pixel, c.pixel) << c.format;
+        EXPECT_EQ(image[static_cast<size_t>(6 * c.bytes)], 0xEE) << "cropped to width x height";
+    }
+    Bytes image(64 * 4);
+    EXPECT_EQ(zrc::convertPicture(0x84, planes.data(), image.data(), map, 1, 8, 3, 2, 33, false), 0u);
+    EXPECT_EQ(zrc::convertPicture(0x84, planes.data(), image.data(), map, 1, 16, 3, 2, 44, false), 0u);
+}
+
+TEST(Smoothing, AveragesCloseEdgesOfInnerChangedBlocks) {
+    // 3x3 blocks of edge 8 (4:4:4, only plane 0 checked); the centre block changed.
+    const int w = 24, h = 24;
+    const size_t pp = 576;
+    Bytes in(3 * pp, 100);
+    for (int k = 0; k < 64; ++k)
+        in[4 * 64 + k] = 110;  // centre block
+    for (int k = 0; k < 64; ++k)
+        in[5 * 64 + k] = 200;      // right neighbour: too far to blend
+    in[1 * 64 + 7 * 8 + 0] = 104;  // above, bottom-left sample
+    Bytes out(3 * pp, 0);
+    uint8_t time_map[9] = {0, 0, 0, 0, 2, 0, 0, 0, 0};
+    uint8_t space_map[9] = {};
+    for (bool mark : {false, true}) {
+        ASSERT_EQ(
+            zrc::smoothPicture(in.data(), out.data(), time_map, space_map, 9, 8, w, h, false, mark, false),
+            3 * pp);
+        const uint8_t* c = out.data() + 4 * 64;
+        if (!mark) {
+            EXPECT_EQ(c[1], 105);          // top row: (110 + 100) >> 1
+            EXPECT_EQ(c[0], 105);          // corner: the left comparison is the later one
+            EXPECT_EQ(c[7], 110);          // top-right corner: the right neighbour differs by 90
+            EXPECT_EQ(c[8 + 7], 110);      // right column stays
+            EXPECT_EQ(c[63 - 3], 105);     // bottom row
+            EXPECT_EQ(c[3 * 8 + 3], 110);  // inside untouched
+        } else {
+            EXPECT_EQ(c[1], 127);
+            EXPECT_EQ(c[8 + 7], 255);
+            EXPECT_EQ(c[3 * 8 + 3], 110);
+        }
+        EXPECT_EQ(out[0], 0) << "unchanged blocks are not written";
+        EXPECT_EQ(space_map[4], 2);
+    }
+    // A changed border block is copied without smoothing.
+    time_map[4] = 0;
+    time_map[1] = 1;
+    zrc::smoothPicture(in.data(), out.data(), time_map, space_map, 9, 8, w, h, false, false, false);
+    EXPECT_EQ(out[64 + 7 * 8], 104);
+}
+
+}  // namespace

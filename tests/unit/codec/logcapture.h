@@ -1,0 +1,49 @@
+#ifndef TESTS_UNIT_CODEC_LOGCAPTURE_H
+#define TESTS_UNIT_CODEC_LOGCAPTURE_H
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "codec/include/zrc.h"
+
+namespace zrctest {
+
+// Points the codec log at a fresh file for one test and reads it back.
+class LogCapture {
+public:
+    LogCapture() {
+        char name[] = "/tmp/zrc-log-XXXXXX";
+        int fd = mkstemp(name);
+        if (fd >= 0) close(fd);
+        path_ = name;
+        zrc_set_log_file(path_.c_str());
+    }
+    ~LogCapture() { std::remove(path_.c_str()); }
+
+    std::string text() const {
+        std::ifstream in(path_);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    bool contains(const std::string& part) const { return text().find(part) != std::string::npos; }
+    int count(const std::string& part) const {
+        const std::string all = text();
+        int n = 0;
+        for (size_t at = all.find(part); at != std::string::npos; at = all.find(part, at + 1))
+            ++n;
+        return n;
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+}  // namespace zrctest
+
+#endif
