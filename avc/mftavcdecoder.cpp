@@ -17,8 +17,6 @@ extern "C" {
 namespace {
 
 constexpr int32_t kMaxEdge = 4096;
-// Enough for the newest picture in the window, one being painted and one being filled.
-constexpr size_t kMaxSparePictures = 3;
 
 // Picks the hardware format when the decoder offers it for this stream, else the first software format, so a
 // stream the hardware cannot take is decoded in software without a word.
@@ -165,7 +163,7 @@ bool MftavcDecoder::convertAndPresent(AVFrame* decoded) {
     if (!scaler_) return false;
 
     std::lock_guard<std::mutex> lock(mutex_);
-    std::shared_ptr<platform::Picture> picture = takePicture(width, height);
+    std::shared_ptr<platform::Picture> picture = pictures_.take(width, height, platform::PixelFormat::Bgrx);
     uint8_t* planes[4] = {picture->pixels.data(), nullptr, nullptr, nullptr};
     int strides[4] = {width * 4, 0, 0, 0};
     if (sws_scale(scaler_, source->data, source->linesize, 0, height, planes, strides) != height)
@@ -183,7 +181,7 @@ void MftavcDecoder::presentRotated(const std::shared_ptr<platform::Picture>& pic
     }
     int32_t width = 0, height = 0;
     rotatedSize(rotation_, picture->width, picture->height, &width, &height);
-    std::shared_ptr<platform::Picture> turned = takePicture(width, height);
+    std::shared_ptr<platform::Picture> turned = pictures_.take(width, height, platform::PixelFormat::Bgrx);
     rotatePixels(picture->pixels.data(), picture->width, picture->height, picture->width * 4, rotation_,
                  turned->pixels.data());
     window_->present(turned);
@@ -193,24 +191,4 @@ void MftavcDecoder::setRotation(int32_t rotation, bool repaint) {
     std::lock_guard<std::mutex> lock(mutex_);
     rotation_ = normalizeRotation(rotation);
     if (repaint && latest_) presentRotated(latest_);
-}
-
-std::shared_ptr<platform::Picture> MftavcDecoder::takePicture(int32_t width, int32_t height) {
-    std::shared_ptr<platform::Picture> picture;
-    for (auto& spare : spare_) {
-        // Only the spare list holds it: the window has let go and nobody can take it back.
-        if (spare.use_count() == 1) {
-            picture = spare;
-            break;
-        }
-    }
-    if (!picture) {
-        picture = std::make_shared<platform::Picture>();
-        if (spare_.size() < kMaxSparePictures) spare_.push_back(picture);
-    }
-    picture->width = width;
-    picture->height = height;
-    picture->format = platform::PixelFormat::Bgrx;
-    picture->pixels.resize(static_cast<size_t>(width) * height * 4);
-    return picture;
 }

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <vector>
 
+#include "avc/picturepool.h"
 #include "platform/window.h"
 
 struct AVBufferRef;
@@ -40,8 +40,6 @@ private:
     bool convertAndPresent(AVFrame* decoded);
     // Presents picture turned by rotation_; caller holds mutex_.
     void presentRotated(const std::shared_ptr<platform::Picture>& picture);
-    // A picture of the given size whose buffer nobody else holds any more (reused, else new).
-    std::shared_ptr<platform::Picture> takePicture(int32_t width, int32_t height);
 
     platform::Window* const window_;
     AVCodecContext* context_ = nullptr;
@@ -54,6 +52,6 @@ private:
 
     std::mutex mutex_;  // guards the fields below: decode and window changes come from different threads
     int32_t rotation_ = 0;
-    std::shared_ptr<platform::Picture> latest_;              // newest picture, unrotated
-    std::vector<std::shared_ptr<platform::Picture>> spare_;  // pictures for reuse once the window let go
+    std::shared_ptr<platform::Picture> latest_;  // newest picture, unrotated
+    PicturePool pictures_;
 };

@@ -1,0 +1,21 @@
+// Picture buffers handed to a window, reused once the window has let go of them, so a stream does not
+// allocate (and fault in) a whole picture for every frame.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/window.h"
+
+class PicturePool {
+public:
+    // A picture of the given size and format that nobody else holds: a spare one when there is one, else
+    // a new one (kept as a spare while the pool has room). Not thread-safe: one owner thread at a time.
+    std::shared_ptr<platform::Picture> take(int32_t width, int32_t height, platform::PixelFormat format);
+
+private:
+    // Enough for the picture the window shows, one being painted and one being filled.
+    static constexpr size_t kMaxSpares = 3;
+    std::vector<std::shared_ptr<platform::Picture>> spares_;
+};

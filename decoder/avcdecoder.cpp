@@ -1,0 +1,68 @@
+#include "decoder/avcdecoder.h"
+
+#include "avc/mftavc.h"
+#include "control/log.h"
+
+namespace {
+
+// The library's log goes to the working directory, as the client's own log does.
+constexpr const char* kLibraryLogFolder = "";
+
+int windowNumber(platform::Window* hwnd) {
+    return static_cast<int>(reinterpret_cast<intptr_t>(hwnd));
+}
+
+}  // namespace
+
+int32_t AVCDecoder::open(const char* tag, const uint8_t* config, int32_t configLength, int32_t width,
+                         int32_t height, platform::Window* hwnd, int32_t displayWidth,
+                         int32_t displayHeight) {
+    MftavcWindow descriptor{hwnd, 0};
+    // The hardware argument is always 1: the library falls back to software by itself.
+    handle = mftavc_decoder_init(config, configLength, width, height, 1, hwnd ? &descriptor : nullptr,
+                                 displayWidth, displayHeight);
+    if (!handle) {
+        log_write(LOG_USER_ERROR, "%s init dxva decoder failed", tag);
+        status = -7;
+    }
+    return status;
+}
+
+int32_t AVCDecoder::initialAVC(const uint8_t* config, int32_t configLength, int32_t width, int32_t height,
+                               int32_t, platform::Window* hwnd, int32_t displayWidth, int32_t displayHeight) {
+    mftavc_set_logpath(kLibraryLogFolder);
+    status = 0;
+    this->width = width;
+    this->height = height;
+    log_write(LOG_USER_INFO, "%s init dxva decoder before hnwd = %d", "AVCDecoder::initialAVC",
+              windowNumber(hwnd));
+    return open("AVCDecoder::initialAVC", config, configLength, width, height, hwnd, displayWidth,
+                displayHeight);
+}
+
+int32_t AVCDecoder::initial(int32_t width, int32_t height) {
+    this->width = width;
+    this->height = height;
+    return open("AVCDecoder::initial", nullptr, 0, 0, 0, nullptr, 0, 0);
+}
+
+int32_t AVCDecoder::decodeRecvVideo(uint8_t, const uint8_t* data, int32_t length, uint8_t* picture) {
+    // The library's own result is not used: a damaged access unit is skipped and the stream goes on.
+    mftavc_decode(handle, picture, data, length, 0, 0, 0, 0, rotation, 0);
+    return status;
+}
+
+int32_t AVCDecoder::release() {
+    if (handle) {
+        mftavc_decoder_release(handle);
+        handle = nullptr;
+        log_write(LOG_USER_INFO, "release dxva decoder");
+    }
+    return 0;
+}
+
+void AVCDecoder::decodeWinMessage(int32_t a, int32_t b, int32_t width, int32_t height, int32_t angle,
+                                  int32_t flag) {
+    rotation = angle;
+    mftavc_decode_winmessage(handle, a, b, width, height, rotation, flag);
+}

@@ -1,0 +1,85 @@
+// The per-device stage between the stream receiver and the window: owns the decoder and the picture
+// buffer, tells the window about itself, and paints ZRC pictures into it (H.264 pictures are presented by
+// the avc library itself).
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "avc/picturepool.h"
+
+namespace platform {
+class Window;
+}
+class VedioDecoder;
+
+// Describes the picture buffer: 32 bits per pixel, rows top to bottom (negative height), no compression.
+struct BitmapInfoHeader {
+    uint32_t biSize = 0;
+    int32_t biWidth = 0;
+    int32_t biHeight = 0;
+    uint16_t biPlanes = 0;
+    uint16_t biBitCount = 0;
+    uint32_t biCompression = 0;
+    uint32_t biSizeImage = 0;
+    int32_t biXPelsPerMeter = 0;
+    int32_t biYPelsPerMeter = 0;
+    uint32_t biClrUsed = 0;
+    uint32_t biClrImportant = 0;
+};
+static_assert(sizeof(BitmapInfoHeader) == 40);
+
+class DecodeAndRender {
+public:
+    DecodeAndRender() = default;
+    ~DecodeAndRender();
+    DecodeAndRender(const DecodeAndRender&) = delete;
+    DecodeAndRender& operator=(const DecodeAndRender&) = delete;
+
+    // Render thread, before the stream is read.
+    void setHwnd(platform::Window* hwnd) { this->hwnd = hwnd; }
+
+    // Set-up for an H.264 stream: 0; -1 without a window; -2 when the library gave no decoder; -3 when the
+    // picture buffer could not be made.
+    int32_t initAVCDecRender(const uint8_t* config, int32_t configLength, int32_t width, int32_t height,
+                             int32_t hardwareFlag, int32_t displayWidth, int32_t displayHeight);
+    // Set-up for a ZRC stream: 0; the decoder's result (-100) when it could not be made; -2 when the
+    // picture buffer could not be made.
+    int32_t initDecRender(uint8_t encoderType, uint8_t reserved, int32_t width, int32_t height);
+
+    // Decode thread: one frame's payload. 0 when handled or dropped; -4 when the decoder failed, after which
+    // the renderer is stopped and drops every later frame.
+    int32_t decodeRecvVideo(uint8_t frameFlag, uint8_t encoderType, const uint8_t* data, int32_t reserved,
+                            int32_t length);
+    // Frees the picture buffer and the decoder. Returns 0.
+    int32_t stop();
+    // Window or control thread: a window change for the H.264 decoder; nothing for any other decoder.
+    void forwardWinMessage(int32_t a, int32_t b, int32_t width, int32_t height, int32_t angle, int32_t flag);
+
+    void setBitmapHeader(int32_t width, int32_t height);
+    // Asks hwnd (when not null) to show the picture buffer again: paints it.
+    void invalidate(platform::Window* hwnd);
+    // Hands a copy of the picture buffer to the window, which draws it stretched to its client area.
+    // Returns 0.
+    int32_t paint();
+
+    const BitmapInfoHeader& bitmapHeader() const { return bitmapInfo; }
+
+private:
+    int32_t initRenderAndDecoder(uint8_t encoderType, uint8_t reserved);
+    // Releases and destroys the decoder; caller holds decoderMutex.
+    void replaceDecoder();
+    // Allocates a picture buffer of width x height x 4 bytes; false when it cannot (or the size is absurd).
+    bool allocatePicture();
+    // Posts WM_SET_RENDERER with this renderer to the window.
+    void announce();
+
+    int32_t width = 0, height = 0;
+    platform::Window* hwnd = nullptr;  // set before the decode thread starts, read-only afterwards
+    uint8_t hardware = 1;
+    std::mutex decoderMutex;
+    VedioDecoder* decoder = nullptr;  // guarded by decoderMutex, as is every call through it
+    uint8_t* picture = nullptr;       // guarded by decoderMutex; width x height x 4 bytes
+    BitmapInfoHeader bitmapInfo;      // guarded by decoderMutex
+    PicturePool pictures;             // guarded by decoderMutex
+};

@@ -1,0 +1,240 @@
+#include "device/datareceiver.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <new>
+#include <thread>
+
+#include "control/log.h"
+#include "decoder/decodeandrender.h"
+#include "device/device.h"
+#include "device/displaywindow.h"
+
+namespace {
+
+constexpr const char* kSource = "datareceiver";
+// The socket is read in chunks of at most this much: a read never brings more than the socket buffer holds,
+// so a bigger read buffer would only cost memory.
+constexpr uint32_t kMaxReadChunk = 4u << 20;
+
+// Errors after which the same read can simply be made again.
+bool transient(int error) {
+    return error == EINTR || error == EAGAIN || error == EWOULDBLOCK;
+}
+
+// Waits until the socket has something to read (or is shut down); used only after a transient error.
+void waitReadable(SOCKET socket) {
+    pollfd fd{socket, POLLIN, 0};
+    poll(&fd, 1, -1);
+}
+
+}  // namespace
+
+DataReceiver::DataReceiver(Device* device)
+    : socket_(device->socket), device_(device), renderer_(new DecodeAndRender()) {}
+
+DataReceiver::~DataReceiver() {
+    renderer_->stop();
+    delete renderer_;
+}
+
+bool DataReceiver::receive(uint8_t* buffer, int32_t length) {
+    int32_t got = 0;
+    while (got < length) {
+        const ssize_t r = recv(socket_, buffer + got, static_cast<size_t>(length - got), 0);
+        if (r > 0) {
+            got += static_cast<int32_t>(r);
+            continue;
+        }
+        const int error = r < 0 ? errno : 0;
+        if (r < 0 && transient(error) && device_->isRunning()) {
+            if (error != EINTR) waitReadable(socket_);
+            continue;
+        }
+        log_write(LOG_USER_ERROR, "%s recv failed, returned %d, errno %d", "DataReceiver::receive",
+                  static_cast<int>(r), error);
+        break;
+    }
+    return got == length;
+}
+
+bool DataReceiver::receiveHeader() {
+    uint8_t bytes[RSUP_HEADER_SIZE];
+    do {
+        if (!receive(bytes, RSUP_HEADER_SIZE)) {
+            log_write(LOG_SYSTEM_ERROR, "%s  Receive RSUP header fail sock : %d",
+                      "DataReceiver::receiveHeader", socket_);
+            return false;
+        }
+        header_ = RsupHeader::parse(bytes);
+    } while (header_.payloadLength <= 0);
+
+    // Every buffer is sized from these two numbers: bound them first, so no size below can overflow.
+    if (header_.width < 1 || header_.height < 1 || header_.width > RsupHeader::kMaxEdge ||
+        header_.height > RsupHeader::kMaxEdge) {
+        log_write(LOG_USER_ERROR, "%s stream size %u x %u outside 1..%u, refused",
+                  "DataReceiver::receiveHeader", header_.width, header_.height, RsupHeader::kMaxEdge);
+        return false;
+    }
+    frameBufferSize_ = header_.width * header_.height * 8 + 2 * RSUP_HEADER_SIZE;
+    frameBuffer_.reset(new (std::nothrow) uint8_t[frameBufferSize_]);
+    ring_ = std::make_unique<RingBuffer>(2 * static_cast<size_t>(frameBufferSize_));
+    if (!frameBuffer_ || !ring_->ok()) {
+        log_write(LOG_SYSTEM_ERROR, "%s allocate %u bytes for the stream buffers failed",
+                  "DataReceiver::receiveHeader", 3 * frameBufferSize_);
+        return false;
+    }
+    return true;
+}
+
+bool DataReceiver::receiveConfigData() {
+    const int32_t len = header_.payloadLength;
+    if (static_cast<uint32_t>(len) > frameBufferSize_) {
+        log_write(LOG_USER_ERROR, "%s config payload of %d bytes exceeds the frame buffer of %u bytes",
+                  "DataReceiver::receiveConfigData", len, frameBufferSize_);
+        return false;
+    }
+    if (!receive(frameBuffer_.get(), len)) {
+        log_write(LOG_SYSTEM_ERROR, "%s  Receive fail sock : %d len : %d", "DataReceiver::receiveConfigData",
+                  socket_, len);
+        return false;
+    }
+    const int32_t width = static_cast<int32_t>(header_.width), height = static_cast<int32_t>(header_.height);
+    const int32_t r = header_.encoderType == RsupHeader::kEncoderZrc
+                          ? renderer_->initDecRender(RsupHeader::kEncoderZrc, 0, width, height)
+                          : renderer_->initAVCDecRender(frameBuffer_.get(), len, width, height, 1,
+                                                        device_->width, device_->height);
+    if (r != 0) {
+        log_write(LOG_USER_ERROR, " %s:%u initDecRender fail, encoder type %d ", kSource, __LINE__,
+                  header_.encoderType);
+        return false;
+    }
+    if (DisplayWindow* window = device_->window.load()) window->setRenderer(renderer_);
+    log_write(LOG_USER_INFO, " %s:%u initDecRender success, encoder type %d ", kSource, __LINE__,
+              header_.encoderType);
+    return true;
+}
+
+int32_t DataReceiver::ReceiveAndDec() {
+    const char* tag = "DataReceiver::ReceiveAndDec";
+    const bool ok = receiveHeader();
+    log_write(LOG_SYSTEM_INFO, "%s receiveHeader return %s", tag, ok ? "Yes" : "No");
+    if (!ok || !receiveConfigData()) {
+        log_write(LOG_SYSTEM_ERROR, "%s receiveConfigData And initial decoder failed", tag);
+        return 0;
+    }
+    log_write(LOG_USER_INFO, "initDecRender success %s:%u", kSource, __LINE__);
+
+    const uint32_t readSize = std::min(frameBufferSize_, kMaxReadChunk);
+    std::unique_ptr<uint8_t[]> readBuffer(new (std::nothrow) uint8_t[readSize]);
+    wakeFd_ = eventfd(0, EFD_CLOEXEC);
+    if (!readBuffer || wakeFd_ < 0) {
+        log_write(LOG_SYSTEM_ERROR, "%s allocate %u bytes for the stream buffers failed", tag, readSize);
+        if (wakeFd_ >= 0) close(wakeFd_);
+        return 1;
+    }
+    std::thread decoder(&DataReceiver::decodeThread, this);
+
+    pollfd fds[2] = {{socket_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    while (device_->isRunning()) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            log_write(LOG_SYSTEM_ERROR, "%s select error", tag);
+            break;
+        }
+        // The decode thread ended the stream (a frame it cannot take).
+        if (fds[1].revents) break;
+        if (fds[0].revents & POLLNVAL) {
+            log_write(LOG_SYSTEM_ERROR, "%s select error", tag);
+            break;
+        }
+        if (!fds[0].revents) continue;
+        const ssize_t n = recv(socket_, readBuffer.get(), readSize, 0);
+        if (n > 0) {
+            if (!writeToRing(readBuffer.get(), static_cast<size_t>(n))) break;
+            continue;
+        }
+        if (n < 0) {
+            const int error = errno;
+            log_write(LOG_SYSTEM_ERROR, "%s recv error", tag);
+            // A hard error (reset, timed out) will not pass: end the stream rather than spin on it.
+            if (transient(error)) continue;
+            break;
+        }
+        log_write(LOG_SYSTEM_ERROR, "%s remote closed", tag);
+        break;
+    }
+
+    // The frames already in the ring are still shown; then the device stops itself.
+    streamOver_ = true;
+    dataArrived_.release();
+    decoder.join();
+    if (device_->isRunning()) device_->markStopped();
+    close(wakeFd_);
+    wakeFd_ = -1;
+    log_write(LOG_SYSTEM_INFO, "%s receiveThread over", tag);
+    return 1;
+}
+
+bool DataReceiver::writeToRing(const uint8_t* data, size_t n) {
+    size_t taken = 0;
+    for (;;) {
+        taken += ring_->write(data + taken, n - taken);
+        dataArrived_.release();
+        if (taken == n) return true;
+        // The decode thread is behind by a whole ring: wait for it rather than lose bytes.
+        if (!ring_->waitForRoom()) return false;
+    }
+}
+
+void DataReceiver::decodeThread() {
+    char name[16];
+    snprintf(name, sizeof name, "dev%d-decode", device_->id);
+    pthread_setname_np(pthread_self(), name);
+    for (;;) {
+        dataArrived_.acquire();
+        const bool over = streamOver_.load();
+        if (!takeFrames() || over) break;
+    }
+    ring_->close();
+    // Wakes the receive loop, which may be waiting on the socket while this thread ended the stream.
+    const uint64_t one = 1;
+    if (write(wakeFd_, &one, sizeof one) < 0) {
+        // Nothing else can be done; the loop still ends when the device stops.
+    }
+}
+
+bool DataReceiver::takeFrames() {
+    const char* tag = "DataReceiver::decodeThread";
+    while (device_->isRunning()) {
+        uint8_t bytes[RSUP_HEADER_SIZE];
+        if (ring_->peek(bytes, RSUP_HEADER_SIZE) < static_cast<size_t>(RSUP_HEADER_SIZE)) return true;
+        const RsupHeader frame = RsupHeader::parse(bytes);
+        if (frame.payloadLength < 0) {
+            log_write(LOG_USER_ERROR, "%s frame with payload length %d, stream ended", tag,
+                      frame.payloadLength);
+            return false;
+        }
+        const uint64_t total = static_cast<uint64_t>(frame.payloadLength) + RSUP_HEADER_SIZE;
+        if (total > frameBufferSize_) {
+            log_write(LOG_USER_ERROR,
+                      "%s frame of %d payload bytes exceeds the frame buffer of %u bytes, stream ended", tag,
+                      frame.payloadLength, frameBufferSize_);
+            return false;
+        }
+        if (total > ring_->used()) return true;  // not complete yet
+        ring_->read(frameBuffer_.get(), total);
+        if (frame.payloadLength > 0) {
+            renderer_->decodeRecvVideo(frame.frameFlag, header_.encoderType,
+                                       frameBuffer_.get() + RSUP_HEADER_SIZE, 0, frame.payloadLength);
+        }
+    }
+    return false;
+}

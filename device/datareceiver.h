@@ -1,0 +1,62 @@
+// Reads one device's RSUP stream: the config frame on the render thread, which sets up the decoder, then raw
+// socket data into a ring that a decode thread of its own cuts into frames for the renderer.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "control/sockets.h"
+#include "device/ringbuffer.h"
+#include "device/rsupheader.h"
+#include "platform/semaphore.h"
+
+class DecodeAndRender;
+class Device;
+
+class DataReceiver {
+public:
+    explicit DataReceiver(Device* device);
+    ~DataReceiver();
+    DataReceiver(const DataReceiver&) = delete;
+    DataReceiver& operator=(const DataReceiver&) = delete;
+
+    DecodeAndRender* renderer() const { return renderer_; }
+
+    // Render thread: runs the whole stream and returns when it ends. 1 after a stream that was set up, 0
+    // when set-up failed (the device then keeps running with its window).
+    int32_t ReceiveAndDec();
+
+    // Exact-length read; retries only transient errors and gives up when the device stops.
+    bool receive(uint8_t* buffer, int32_t length);
+    // Skips headers without payload, then takes the config header and sizes the buffers from it.
+    bool receiveHeader();
+    // Reads the config payload and sets up the decoder it asks for.
+    bool receiveConfigData();
+
+private:
+    // Decode thread body.
+    void decodeThread();
+    // Decode thread: hands every complete frame in the ring to the renderer. False when the stream has to end
+    // (the device stopped, or a frame cannot be taken).
+    bool takeFrames();
+    // Render thread: puts all n bytes into the ring, waiting for room as long as needed. False when the
+    // decode thread has ended.
+    bool writeToRing(const uint8_t* data, size_t n);
+
+    const SOCKET socket_;
+    Device* const device_;
+    DecodeAndRender* const renderer_;  // owned
+    RsupHeader header_;                // the config header; render thread only
+
+    // Sized from the config frame before the decode thread starts; afterwards the frame buffer belongs to the
+    // decode thread and the ring is shared through its own lock.
+    uint32_t frameBufferSize_ = 0;
+    std::unique_ptr<uint8_t[]> frameBuffer_;
+    std::unique_ptr<RingBuffer> ring_;
+
+    // Released once per socket read (and when the stream ends); the decode thread waits on it.
+    platform::Semaphore dataArrived_{1, 32};
+    std::atomic<bool> streamOver_ = false;  // set by the render thread when no more data will come
+    int wakeFd_ = -1;                       // the decode thread signals it to end the receive loop
+};

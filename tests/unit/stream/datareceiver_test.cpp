@@ -1,0 +1,199 @@
+#include "device/datareceiver.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <thread>
+#include <vector>
+
+#include "decoder/decodeandrender.h"
+#include "device/device.h"
+#include "platform/headlesswindow.h"
+#include "tests/unit/stream/support/h264encoder.h"
+#include "tests/unit/stream/support/logcapture.h"
+#include "tests/unit/stream/support/pictures.h"
+#include "tests/unit/stream/support/streamfixtures.h"
+#include "tests/unit/stream/support/zrcframes.h"
+
+namespace {
+
+using W = ZrcFrameWriter;
+constexpr uint8_t kZrc = 7, kH264 = 1;
+constexpr int32_t kWidth = 64, kHeight = 32;  // 8 x 4 blocks
+
+// One receiver on the client end of a loopback connection, run on its own thread as the render thread
+// would; the test plays the device on the other end.
+class ReceiverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        pair = connectedTcpPair();
+        ASSERT_GE(pair.client, 0);
+        device.socket = pair.client;
+        device.running = 1;
+        device.width = 320;
+        device.height = 160;
+        receiver = std::make_unique<DataReceiver>(&device);
+        receiver->renderer()->setHwnd(&window);
+        render = std::thread([this] { result = receiver->ReceiveAndDec(); });
+    }
+    void TearDown() override {
+        if (pair.device >= 0) close(pair.device);
+        if (render.joinable()) render.join();
+        receiver.reset();
+        close(pair.client);
+    }
+    // The device hangs up; the receiver ends by itself.
+    void hangUp() {
+        close(pair.device);
+        pair.device = -1;
+        render.join();
+    }
+    void send(const std::vector<uint8_t>& bytes) { ASSERT_TRUE(sendAll(pair.device, bytes)); }
+    void sendZrc(const std::vector<uint8_t>& frame) { send(rsupFrame(kZrc, frame)); }
+    bool shows(const ZrcFrameWriter& writer) {
+        return waitUntil([&] {
+            auto picture = window.presented();
+            return picture && writer.mismatch(*picture).empty();
+        });
+    }
+
+    LogCapture log;
+    TcpPair pair;
+    Device device;
+    platform::HeadlessWindow window{{0, 0, 320, 160}, platform::ShowState::Normal};
+    std::unique_ptr<DataReceiver> receiver;
+    std::thread render;
+    int32_t result = -1;
+};
+
+TEST_F(ReceiverTest, ShowsZrcStreamAndStopsDeviceWhenRemoteCloses) {
+    ZrcFrameWriter writer{kWidth, kHeight};
+    // Headers without payload before the config frame are skipped; the config payload itself is not used.
+    send(rsupHeaderOnly(kZrc, 0));
+    send(rsupFrame(kZrc, {1, 2, 3}, kWidth, kHeight));
+    sendZrc(writer.absolute(W::kHigh, W::kLow, W::kLow));
+    EXPECT_TRUE(shows(writer));
+    EXPECT_EQ(pixelAt(*window.presented(), 0, 0), (Rgb{255, 0, 0}));
+    sendZrc(writer.replace({2, 5}, W::kLow, W::kLow, W::kHigh));
+    EXPECT_TRUE(shows(writer));
+    sendZrc(writer.xorFrame({5, 6}, W::kLow, W::kHigh, W::kLow));
+    EXPECT_TRUE(shows(writer));
+    EXPECT_EQ(pixelAt(*window.presented(), 8 * 5, 0), (Rgb{0, 255, 0}));
+
+    hangUp();
+    EXPECT_EQ(result, 1);
+    EXPECT_FALSE(device.isRunning());
+    EXPECT_EQ(log.count("DataReceiver::ReceiveAndDec remote closed"), 1);
+    EXPECT_EQ(log.count("DataReceiver::ReceiveAndDec receiveThread over"), 1);
+    EXPECT_EQ(log.count("initDecRender success, encoder type 7"), 1);
+    EXPECT_EQ(log.count("ZRC decode failed"), 0);
+}
+
+TEST_F(ReceiverTest, DecodesFrameSplitAtEveryHeaderByteOnceAndSkipsEmptyFrames) {
+    ZrcFrameWriter writer{kWidth, kHeight};
+    send(rsupFrame(kZrc, {0}, kWidth, kHeight));
+    sendZrc(writer.absolute(W::kMid, W::kMid, W::kMid));
+    for (int32_t cut = 0; cut <= RSUP_HEADER_SIZE; ++cut) {
+        const int8_t level = cut % 2 ? W::kHigh : W::kLow;
+        const std::vector<uint8_t> frame = rsupFrame(kZrc, writer.replace({cut % 32}, level, W::kLow, level));
+        send({frame.begin(), frame.begin() + cut});
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        send({frame.begin() + cut, frame.end()});
+        // A frame with payloadLength 0 is consumed and not decoded.
+        send(rsupHeaderOnly(kZrc, 0));
+    }
+    EXPECT_TRUE(shows(writer));
+    // Ids follow on: a frame decoded twice or lost would have been dropped for a gap and logged.
+    EXPECT_EQ(log.count("ZRC decode failed"), 0);
+    EXPECT_EQ(log.count("H264 decode failed"), 0);
+}
+
+TEST_F(ReceiverTest, ShowsLastFrameOfABurstAtOnce) {
+    ZrcFrameWriter writer{kWidth, kHeight};
+    std::vector<uint8_t> burst = rsupFrame(kZrc, {0}, kWidth, kHeight);
+    auto append = [&](const std::vector<uint8_t>& frame) {
+        const std::vector<uint8_t> bytes = rsupFrame(kZrc, frame);
+        burst.insert(burst.end(), bytes.begin(), bytes.end());
+    };
+    append(writer.absolute(W::kLow, W::kLow, W::kLow));
+    for (int32_t block = 0; block < 32; ++block)
+        append(writer.replace({block}, W::kHigh, W::kHigh, W::kLow));
+    // One write, and the connection stays open: nothing more arrives to wake the decode thread again.
+    send(burst);
+    EXPECT_TRUE(shows(writer));
+    EXPECT_EQ(pixelAt(*window.presented(), kWidth - 1, kHeight - 1), (Rgb{255, 255, 0}));
+}
+
+TEST_F(ReceiverTest, WaitsForRoomInsteadOfDroppingBytes) {
+    ZrcFrameWriter writer{kWidth, kHeight};
+    send(rsupFrame(kZrc, {0}, kWidth, kHeight));
+    // Frames padded to nearly the frame buffer (64 x 32 x 8 + 104 bytes): the ring holds barely two, so a
+    // fast sender fills it again and again.
+    const size_t padded = kWidth * kHeight * 8;
+    std::vector<uint8_t> stream;
+    auto append = [&](std::vector<uint8_t> frame) {
+        frame.resize(padded, 0xEE);
+        const std::vector<uint8_t> bytes = rsupFrame(kZrc, frame);
+        stream.insert(stream.end(), bytes.begin(), bytes.end());
+    };
+    append(writer.absolute(W::kLow, W::kLow, W::kLow));
+    for (int32_t i = 0; i < 300; ++i)
+        append(writer.replace({i % 32}, i % 3 ? W::kHigh : W::kLow, W::kLow, W::kHigh));
+    send(stream);
+    EXPECT_TRUE(shows(writer));
+    EXPECT_EQ(log.count("ZRC decode failed"), 0);
+    EXPECT_TRUE(device.isRunning());
+}
+
+TEST_F(ReceiverTest, ShowsH264StreamInItsColours) {
+    H264Encoder encoder{96, 64};
+    ASSERT_TRUE(encoder.ok());
+    send(rsupFrame(kH264, encoder.config(), 96, 64));
+    send(rsupFrame(kH264, encoder.encodeSolid(255, 0, 0)));
+    EXPECT_TRUE(waitUntil([&] {
+        auto picture = window.presented();
+        return picture && near(pixelAt(*picture, 40, 30), {255, 0, 0}, 12);
+    }));
+    send(rsupFrame(kH264, encoder.encodeSolid(0, 0, 255)));
+    EXPECT_TRUE(waitUntil([&] {
+        auto picture = window.presented();
+        return picture && near(pixelAt(*picture, 40, 30), {0, 0, 255}, 12);
+    }));
+    EXPECT_EQ(log.count("initDecRender success, encoder type 1"), 1);
+}
+
+TEST_F(ReceiverTest, FrameLargerThanTheFrameBufferEndsTheStream) {
+    ZrcFrameWriter writer{kWidth, kHeight};
+    send(rsupFrame(kZrc, {0}, kWidth, kHeight));
+    sendZrc(writer.absolute(W::kHigh, W::kHigh, W::kHigh));
+    EXPECT_TRUE(shows(writer));
+    send(rsupHeaderOnly(kZrc, kWidth * kHeight * 8 + 53));
+    render.join();
+    EXPECT_EQ(result, 1);
+    EXPECT_FALSE(device.isRunning());
+    EXPECT_EQ(log.count("exceeds the frame buffer of 16488 bytes, stream ended"), 1);
+    EXPECT_EQ(log.count("receiveThread over"), 1);
+}
+
+// Config frames the receiver must refuse before it sizes anything from them.
+class ConfigRefusal : public ReceiverTest, public ::testing::WithParamInterface<std::vector<uint8_t>> {};
+
+TEST_P(ConfigRefusal, RefusesStreamAndKeepsDeviceRunning) {
+    send(GetParam());
+    send(std::vector<uint8_t>(64, 0));
+    hangUp();
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(device.isRunning()) << "the device stays until DisConnect or Exit";
+    EXPECT_EQ(log.count("DataReceiver::ReceiveAndDec receiveConfigData And initial decoder failed"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ConfigRefusal,
+                         ::testing::Values(rsupFrame(kZrc, {0}, 0, 32), rsupFrame(kZrc, {0}, 64, 0),
+                                           rsupFrame(kZrc, {0}, 4097, 32),
+                                           rsupFrame(kH264, {0}, 64, 0xFFFFFFFF),
+                                           // 1 x 1: a 112-byte frame buffer cannot hold a 200-byte config
+                                           rsupFrame(kH264, std::vector<uint8_t>(200, 0), 1, 1),
+                                           // the device hangs up inside the config payload
+                                           rsupHeaderOnly(kZrc, 100, 64, 32)));
+
+}  // namespace
