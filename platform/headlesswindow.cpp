@@ -4,8 +4,7 @@
 
 namespace platform {
 
-HeadlessWindow::HeadlessWindow(const Rect& rect, ShowState initialState)
-    : geometry_(rect), state_(initialState) {}
+HeadlessWindow::HeadlessWindow(const Rect& rect, ShowState initialState) : Window(rect, initialState) {}
 
 bool HeadlessWindow::getMessage(Message& out) {
     std::unique_lock lock(mutex_);
@@ -34,35 +33,17 @@ void HeadlessWindow::quit() {
 
 bool HeadlessWindow::setPosition(const Rect& rect) {
     if (!withinLimits(rect)) return false;
-    std::lock_guard lock(mutex_);
-    geometry_ = rect;
+    recordGeometry(rect);
     return true;
 }
 
 bool HeadlessWindow::setState(ShowState state) {
-    std::lock_guard lock(mutex_);
-    state_ = state;
+    recordState(state);
     return true;
 }
 
 void HeadlessWindow::present(std::shared_ptr<const Picture> picture) {
-    std::lock_guard lock(mutex_);
-    picture_ = std::move(picture);
-}
-
-Rect HeadlessWindow::geometry() const {
-    std::lock_guard lock(mutex_);
-    return geometry_;
-}
-
-ShowState HeadlessWindow::state() const {
-    std::lock_guard lock(mutex_);
-    return state_;
-}
-
-std::shared_ptr<const Picture> HeadlessWindow::presented() const {
-    std::lock_guard lock(mutex_);
-    return picture_;
+    keepPicture(std::move(picture));
 }
 
 }  // namespace platform

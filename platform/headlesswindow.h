@@ -20,13 +20,10 @@ public:
     bool setPosition(const Rect& rect) override;
     bool setState(ShowState state) override;
     void present(std::shared_ptr<const Picture> picture) override;
-    Rect geometry() const override;
-    ShowState state() const override;
-    std::shared_ptr<const Picture> presented() const override;
     uint64_t nativeId() const override { return 0; }
 
 private:
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     std::condition_variable changed_;         // signalled with mutex_ on a posted message or quit
     std::deque<Message> posted_;              // guarded by mutex_
     bool quit_ = false;                       // guarded by mutex_

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace platform {
@@ -120,16 +121,25 @@ public:
     // Any thread: hands over the newest picture (newest wins, no queue) and asks for a repaint, which the
     // window's thread draws stretched nearest-neighbour to the client area. Never waits for a paint.
     virtual void present(std::shared_ptr<const Picture> picture) = 0;
-
-    // Any thread: the last rectangle asked for, the last state asked for, and the newest presented picture.
-    virtual Rect geometry() const = 0;
-    virtual ShowState state() const = 0;
-    virtual std::shared_ptr<const Picture> presented() const = 0;
     // The native window id (the X window), 0 for headless windows.
     virtual uint64_t nativeId() const = 0;
 
+    // Any thread: the last rectangle and state carried out, and the newest presented picture.
+    Rect geometry() const;
+    ShowState state() const;
+    std::shared_ptr<const Picture> presented() const;
+
 protected:
-    Window() = default;
+    Window(const Rect& rect, ShowState state);
+    void recordGeometry(const Rect& rect);
+    void recordState(ShowState state);
+    void keepPicture(std::shared_ptr<const Picture> picture);
+
+private:
+    mutable std::mutex mutex_;
+    Rect geometry_;                           // guarded by mutex_
+    ShowState state_;                         // guarded by mutex_
+    std::shared_ptr<const Picture> picture_;  // guarded by mutex_
 };
 
 }  // namespace platform

@@ -143,7 +143,8 @@ Rect X11Window::workArea() {
 }
 
 X11Window::X11Window(Display* display, ::Window window, int wakeFd, const Rect& rect, ShowState state)
-    : display_(display),
+    : Window(rect, state),
+      display_(display),
       window_(window),
       wakeFd_(wakeFd),
       owner_(std::this_thread::get_id()),
@@ -157,8 +158,6 @@ X11Window::X11Window(Display* display, ::Window window, int wakeFd, const Rect& 
       netWmStateMaxVert_(XInternAtom(display, "_NET_WM_STATE_MAXIMIZED_VERT", False)),
       netWmStateMaxHorz_(XInternAtom(display, "_NET_WM_STATE_MAXIMIZED_HORZ", False)),
       netActiveWindow_(XInternAtom(display, "_NET_ACTIVE_WINDOW", False)),
-      geometry_(rect),
-      state_(state),
       clientWidth_(rect.width),
       clientHeight_(rect.height) {}
 
@@ -227,27 +226,12 @@ bool X11Window::setState(ShowState state) {
 }
 
 void X11Window::present(std::shared_ptr<const Picture> picture) {
+    keepPicture(std::move(picture));
     {
         std::lock_guard lock(mutex_);
-        picture_ = std::move(picture);
         repaint_ = true;
     }
     wake();
-}
-
-Rect X11Window::geometry() const {
-    std::lock_guard lock(mutex_);
-    return geometry_;
-}
-
-ShowState X11Window::state() const {
-    std::lock_guard lock(mutex_);
-    return state_;
-}
-
-std::shared_ptr<const Picture> X11Window::presented() const {
-    std::lock_guard lock(mutex_);
-    return picture_;
 }
 
 bool X11Window::runOnWindowThread(std::function<bool()> apply) {
@@ -370,8 +354,7 @@ bool X11Window::applyPosition(const Rect& rect) {
                       static_cast<unsigned>(rect.height));
     XSync(display_, False);
     if (tlsXError) return false;
-    std::lock_guard lock(mutex_);
-    geometry_ = rect;
+    recordGeometry(rect);
     return true;
 }
 
@@ -416,8 +399,7 @@ bool X11Window::applyState(ShowState state) {
     }
     XSync(display_, False);
     if (tlsXError) return false;
-    std::lock_guard lock(mutex_);
-    state_ = state;
+    recordState(state);
     return true;
 }
 

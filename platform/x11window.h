@@ -33,9 +33,6 @@ public:
     bool setPosition(const Rect& rect) override;
     bool setState(ShowState state) override;
     void present(std::shared_ptr<const Picture> picture) override;
-    Rect geometry() const override;
-    ShowState state() const override;
-    std::shared_ptr<const Picture> presented() const override;
     uint64_t nativeId() const override { return window_; }
 
 private:
@@ -66,7 +63,7 @@ private:
     GC gc_;
     Atom netWmState_, netWmStateMaxVert_, netWmStateMaxHorz_, netActiveWindow_;
 
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     std::condition_variable requestDone_;            // signalled with mutex_ when a request was carried out
     std::deque<std::shared_ptr<Request>> requests_;  // guarded by mutex_
     std::deque<Message> posted_;                     // guarded by mutex_
