@@ -48,6 +48,10 @@ void removeDecorations(Display* display, ::Window window) {
                     reinterpret_cast<unsigned char*>(values), 5);
 }
 
+// At start-up: libraries that reach the X server on their own (hardware video decoders) may do so from
+// other threads before the first window exists.
+[[maybe_unused]] const bool xlibReadyAtStart = (initXlib(), true);
+
 bool isKeypadNavigation(KeySym keysym) {
     return keysym >= XK_KP_Home && keysym <= XK_KP_Delete;
 }
