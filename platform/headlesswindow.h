@@ -24,12 +24,9 @@ public:
 
 private:
     std::mutex mutex_;
-    std::condition_variable changed_;         // signalled with mutex_ on a posted message or quit
-    std::deque<Message> posted_;              // guarded by mutex_
-    bool quit_ = false;                       // guarded by mutex_
-    Rect geometry_;                           // guarded by mutex_
-    ShowState state_;                         // guarded by mutex_
-    std::shared_ptr<const Picture> picture_;  // guarded by mutex_
+    std::condition_variable changed_;  // signalled with mutex_ on a posted message or quit
+    std::deque<Message> posted_;       // guarded by mutex_
+    bool quit_ = false;                // guarded by mutex_
 };
 
 }  // namespace platform

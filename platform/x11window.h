@@ -70,9 +70,6 @@ private:
     bool quit_ = false;                              // guarded by mutex_
     bool loopEnded_ = false;                         // guarded by mutex_
     bool repaint_ = false;                           // guarded by mutex_
-    Rect geometry_;                                  // guarded by mutex_
-    ShowState state_;                                // guarded by mutex_
-    std::shared_ptr<const Picture> picture_;         // guarded by mutex_
 
     // Window thread only.
     std::bitset<256> keysDown_;  // by X keycode, to tell an auto-repeat from a first press
