@@ -48,7 +48,7 @@ size_t rlePack(const uint8_t* in, size_t size, uint8_t* out) {
     }
     out[o++] = 0;
     const size_t tail = size - 4 * words;
-    std::memcpy(out + o, in + 4 * words, tail);
+    if (tail > 0) std::memcpy(out + o, in + 4 * words, tail);
     return o + tail;
 }
 

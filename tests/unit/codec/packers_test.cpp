@@ -101,14 +101,14 @@ TEST(Packers, RoundTripEveryContentAndSize) {
             Bytes back(size + 1, 0xEE);
             ASSERT_EQ(zrc::lzUnpack(lz.data(), lz.size(), back.data(), size), static_cast<long>(size))
                 << static_cast<int>(content) << " " << size;
-            ASSERT_EQ(0, std::memcmp(back.data(), in.data(), size))
+            ASSERT_EQ(Bytes(back.begin(), back.begin() + static_cast<long>(size)), in)
                 << static_cast<int>(content) << " " << size;
             EXPECT_EQ(back[size], 0xEE);
 
             Bytes rle(zrc::rleBound(size));
             rle.resize(zrc::rlePack(in.data(), size, rle.data()));
             ASSERT_EQ(zrc::rleUnpack(rle.data(), rle.size(), back.data(), size), static_cast<long>(size));
-            ASSERT_EQ(0, std::memcmp(back.data(), in.data(), size))
+            ASSERT_EQ(Bytes(back.begin(), back.begin() + static_cast<long>(size)), in)
                 << static_cast<int>(content) << " " << size;
         }
     }
