@@ -4,18 +4,15 @@
 #include <cstring>
 
 #include "codec/include/zrc.h"
+#include "codec/simd.h"
 #include "codec/workerpool.h"
 
 namespace zrc {
 namespace {
 
-uint8_t clampColour(int value) {
-    return static_cast<uint8_t>(value < 1 ? 0 : value >= 255 ? 255 : value);
-}
-
 // Writes one pixel of the given format.
 template <uint32_t Format>
-void storePixel(uint8_t* row, int x, Rgb c) {
+ZRC_INLINE void storePixel(uint8_t* row, int x, Rgb c) {
     if constexpr (Format == 9 || Format == 14 || Format == 15 || Format == 20) {
         uint16_t word;
         if constexpr (Format == 9)
@@ -40,8 +37,7 @@ void storePixel(uint8_t* row, int x, Rgb c) {
 struct Geometry {
     const uint8_t* planes[3];
     int edge;
-    int colour_edge;  // edge / 2 for 4:2:0
-    int columns;      // blocks per row
+    int columns;  // blocks per row
     int width;
     int height;
     size_t stride;  // image bytes per row
@@ -49,84 +45,115 @@ struct Geometry {
 
 enum class Source { kRgb, kYuv444, kYuv420 };
 
-template <uint32_t Format, Source From>
-void convertBlock(const Geometry& g, uint8_t* image, uint32_t b) {
-    const int e = g.edge;
-    const int ce = g.colour_edge;
-    const int x0 = static_cast<int>(b % static_cast<uint32_t>(g.columns)) * e;
-    const int y0 = static_cast<int>(b / static_cast<uint32_t>(g.columns)) * e;
-    const int w = g.width - x0 < e ? g.width - x0 : e;
-    const int h = g.height - y0 < e ? g.height - y0 : e;
-    const uint8_t* p0 = g.planes[0] + static_cast<size_t>(b) * static_cast<size_t>(e * e);
-    const uint8_t* p1 = g.planes[1] + static_cast<size_t>(b) * static_cast<size_t>(ce * ce);
-    const uint8_t* p2 = g.planes[2] + static_cast<size_t>(b) * static_cast<size_t>(ce * ce);
+// Converts one block of edge E; w and h are its pixels inside the picture (E except in the last block
+// column and row).
+template <uint32_t Format, Source From, int E>
+ZRC_INLINE void convertBlock(const Geometry& g, uint8_t* image, uint32_t b, int w, int h) {
+    constexpr int CE = From == Source::kYuv420 ? E / 2 : E;
+    const int x0 = static_cast<int>(b % static_cast<uint32_t>(g.columns)) * E;
+    const int y0 = static_cast<int>(b / static_cast<uint32_t>(g.columns)) * E;
+    const uint8_t* p0 = g.planes[0] + static_cast<size_t>(b) * (E * E);
+    const uint8_t* p1 = g.planes[1] + static_cast<size_t>(b) * (CE * CE);
+    const uint8_t* p2 = g.planes[2] + static_cast<size_t>(b) * (CE * CE);
     for (int i = 0; i < h; ++i) {
         uint8_t* row = image + static_cast<size_t>(y0 + i) * g.stride;
+        const int ci = From == Source::kYuv420 ? i / 2 : i;
         for (int j = 0; j < w; ++j) {
+            const int cj = From == Source::kYuv420 ? j / 2 : j;
             Rgb c;
             if constexpr (From == Source::kRgb) {
-                c = Rgb{p0[i * e + j], p1[i * e + j], p2[i * e + j]};
-            } else if constexpr (From == Source::kYuv444) {
-                c = yuvToRgb(p0[i * e + j], p1[i * e + j], p2[i * e + j]);
+                c = Rgb{p0[i * E + j], p1[ci * CE + cj], p2[ci * CE + cj]};
             } else {
-                const int k = (i / 2) * ce + j / 2;
-                c = yuvToRgb(p0[i * e + j], p1[k], p2[k]);
+                c = yuvToRgb(p0[i * E + j], p1[ci * CE + cj], p2[ci * CE + cj]);
             }
             storePixel<Format>(row, x0 + j, c);
         }
     }
 }
 
-template <uint32_t Format, Source From>
-void convertAll(const Geometry& g, uint8_t* image, const uint8_t* map, uint32_t mapsize, bool multicore) {
-    WorkerPool::instance().run(mapsize, multicore, [&](uint32_t begin, uint32_t end) {
-        for (uint32_t b = begin; b < end; ++b) {
-            if (map[b] != 0) convertBlock<Format, From>(g, image, b);
+// Converts the changed blocks [begin, end); whole blocks take the loop with constant bounds.
+template <uint32_t Format, Source From, int E>
+ZRC_INLINE void convertRange(const Geometry& g, uint8_t* image, const uint8_t* map, uint32_t begin,
+                             uint32_t end) {
+    const int last_column = g.columns - 1;
+    const int last_w = g.width - last_column * E;
+    const int last_row_y = (g.height - 1) / E * E;
+    for (uint32_t b = begin; b < end; ++b) {
+        if (map[b] == 0) continue;
+        const bool right = static_cast<int>(b % static_cast<uint32_t>(g.columns)) == last_column;
+        const int y0 = static_cast<int>(b / static_cast<uint32_t>(g.columns)) * E;
+        if (!right && y0 != last_row_y) {
+            convertBlock<Format, From, E>(g, image, b, E, E);
+        } else {
+            convertBlock<Format, From, E>(g, image, b, right ? last_w : E,
+                                          y0 == last_row_y ? g.height - y0 : E);
         }
-    });
+    }
 }
 
-template <Source From>
-bool convertFrom(uint32_t image_format, const Geometry& g, uint8_t* image, const uint8_t* map,
-                 uint32_t mapsize, bool multicore) {
-    switch (image_format) {
+template <Source From, int E>
+ZRC_INLINE bool convertFormats(uint32_t format, const Geometry& g, uint8_t* image, const uint8_t* map,
+                               uint32_t begin, uint32_t end) {
+    switch (format) {
         case 9:
-            convertAll<9, From>(g, image, map, mapsize, multicore);
+            convertRange<9, From, E>(g, image, map, begin, end);
             return true;
         case 14:
-            convertAll<14, From>(g, image, map, mapsize, multicore);
+            convertRange<14, From, E>(g, image, map, begin, end);
             return true;
         case 15:
-            convertAll<15, From>(g, image, map, mapsize, multicore);
+            convertRange<15, From, E>(g, image, map, begin, end);
             return true;
         case 20:
-            convertAll<20, From>(g, image, map, mapsize, multicore);
+            convertRange<20, From, E>(g, image, map, begin, end);
             return true;
         case 39:
-            convertAll<39, From>(g, image, map, mapsize, multicore);
+            convertRange<39, From, E>(g, image, map, begin, end);
             return true;
         case 44:
-            convertAll<44, From>(g, image, map, mapsize, multicore);
+            convertRange<44, From, E>(g, image, map, begin, end);
             return true;
         case 51:
-            convertAll<51, From>(g, image, map, mapsize, multicore);
+            convertRange<51, From, E>(g, image, map, begin, end);
             return true;
         case 56:
-            convertAll<56, From>(g, image, map, mapsize, multicore);
+            convertRange<56, From, E>(g, image, map, begin, end);
             return true;
         default:
             return false;
     }
 }
 
-}  // namespace
-
-Rgb yuvToRgb(int y, int u, int v) {
-    constexpr int kFourThirds = 87381;
-    return Rgb{clampColour(y + ((v * kFourThirds) >> 16) - 168),
-               clampColour(y - (((u + v) * kFourThirds) >> 16) + 339),
-               clampColour(y + ((u * kFourThirds) >> 16) - 168)};
+template <Source From>
+ZRC_INLINE void convertEdges(uint32_t format, const Geometry& g, uint8_t* image, const uint8_t* map,
+                             uint32_t begin, uint32_t end) {
+    switch (g.edge) {
+        case 8:
+            convertFormats<From, 8>(format, g, image, map, begin, end);
+            break;
+        case 16:
+            convertFormats<From, 16>(format, g, image, map, begin, end);
+            break;
+        default:
+            convertFormats<From, 32>(format, g, image, map, begin, end);
+            break;
+    }
 }
+
+ZRC_CLONES void convertRgb(uint32_t format, const Geometry& g, uint8_t* image, const uint8_t* map,
+                           uint32_t begin, uint32_t end) {
+    convertEdges<Source::kRgb>(format, g, image, map, begin, end);
+}
+ZRC_CLONES void convertYuv444(uint32_t format, const Geometry& g, uint8_t* image, const uint8_t* map,
+                              uint32_t begin, uint32_t end) {
+    convertEdges<Source::kYuv444>(format, g, image, map, begin, end);
+}
+ZRC_CLONES void convertYuv420(uint32_t format, const Geometry& g, uint8_t* image, const uint8_t* map,
+                              uint32_t begin, uint32_t end) {
+    convertEdges<Source::kYuv420>(format, g, image, map, begin, end);
+}
+
+}  // namespace
 
 int convertedPixelBytes(uint32_t image_format) {
     switch (image_format) {
@@ -158,25 +185,26 @@ size_t convertPicture(uint32_t frame_format, const uint8_t* planes, uint8_t* ima
     Geometry g{
         {planes, planes + padded_pixels, planes + (chroma420 ? padded_pixels * 5 / 4 : 2 * padded_pixels)},
         matrix,
-        chroma420 ? matrix / 2 : matrix,
         columns,
         width,
         height,
         static_cast<size_t>(width) * static_cast<size_t>(pixel_bytes)};
-    bool done;
+    void (*range)(uint32_t, const Geometry&, uint8_t*, const uint8_t*, uint32_t, uint32_t);
     if (frame_format == ZRC_FRAME_RGB) {
         // The red-green-blue planes have no matrix 16 form; refused rather than left unwritten.
         if (matrix == 16) return 0;
-        done = convertFrom<Source::kRgb>(image_format, g, image, map, mapsize, multicore);
+        range = convertRgb;
     } else if (frame_format == ZRC_FRAME_YUV444) {
-        done = convertFrom<Source::kYuv444>(image_format, g, image, map, mapsize, multicore);
+        range = convertYuv444;
     } else if (chroma420) {
-        done = convertFrom<Source::kYuv420>(image_format, g, image, map, mapsize, multicore);
+        range = convertYuv420;
     } else {
         return 0;
     }
-    return done ? static_cast<size_t>(width) * static_cast<size_t>(height) * static_cast<size_t>(pixel_bytes)
-                : 0;
+    WorkerPool::instance().run(mapsize, multicore, [&](uint32_t begin, uint32_t end) {
+        range(image_format, g, image, map, begin, end);
+    });
+    return static_cast<size_t>(width) * static_cast<size_t>(height) * static_cast<size_t>(pixel_bytes);
 }
 
 }  // namespace zrc

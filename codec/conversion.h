@@ -10,8 +10,14 @@ struct Rgb {
     uint8_t r, g, b;
 };
 
-// The colour conversion of one sample triple (luma, first and second colour-difference sample).
-Rgb yuvToRgb(int y, int u, int v);
+// The colour conversion of one sample triple (luma, first and second colour-difference sample); 87381 is
+// 4/3 in 16-bit fixed point.
+inline Rgb yuvToRgb(int y, int u, int v) {
+    constexpr int kFourThirds = 87381;
+    auto clamp = [](int value) { return static_cast<uint8_t>(value < 1 ? 0 : value >= 255 ? 255 : value); };
+    return Rgb{clamp(y + ((v * kFourThirds) >> 16) - 168), clamp(y - (((u + v) * kFourThirds) >> 16) + 339),
+               clamp(y + ((u * kFourThirds) >> 16) - 168)};
+}
 
 // Bytes per output pixel of an image format this conversion produces (9, 14, 15, 20: 2; 39, 44, 51, 56: 4),
 // 0 for any other.

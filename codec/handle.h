@@ -1,11 +1,16 @@
 #ifndef CODEC_HANDLE_H
 #define CODEC_HANDLE_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 #include "codec/include/zrc.h"
+#include "codec/zrcring.h"
 
 // The codec's state for one picture stream. Every field is guarded by `lock` (configure, decompress and the
 // setters take it).
@@ -43,6 +48,25 @@ struct ZrcHandle {
     uint32_t flags = 0x8013;
     uint32_t encode_quality = 2;
     uint32_t encode_frame_format = ZRC_FRAME_YUV420;
+
+    // Encoder (codec/encoder.cpp): the packed replace and xor candidates, sized for the packers' worst case.
+    std::vector<uint8_t> packed[2];
+
+    // Worker mode (codec/workers.cpp). Rings, callbacks, buffers and thread are set by the start calls and
+    // cleared by zrc_stop under `lock`; the worker reads them without it, as they only change while no
+    // worker runs.
+    std::shared_ptr<ZrcRing> input_ring;
+    std::shared_ptr<ZrcRing> output_ring;
+    ZrcReadCallback read_callback = nullptr;
+    ZrcWriteCallback write_callback = nullptr;
+    void* read_context = nullptr;
+    void* write_context = nullptr;
+    std::vector<uint8_t> input_buffer;
+    std::vector<uint8_t> output_buffer;
+    std::thread thread;
+    std::atomic<bool> running{false};  // the worker is inside its loop
+    std::atomic<bool> stop{false};     // the worker has been asked to end
+    std::atomic<int> worker_exit{0};   // exit code of the worker that ended last
 
     int paddedWidth() const { return width + static_cast<int>(xspan); }
     int paddedHeight() const { return height + static_cast<int>(yspan); }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "codec/simd.h"
 #include "codec/transformtables.h"
 #include "codec/workerpool.h"
 
@@ -15,17 +16,17 @@ std::atomic<bool> reference_kernels{false};
 
 constexpr uint32_t kLevelShift = 0x800000;
 
-uint8_t clampSample(uint32_t sum) {
+ZRC_INLINE uint8_t clampSample(uint32_t sum) {
     const int32_t value = static_cast<int32_t>(sum) >> 16;
     return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
 }
 
-uint32_t dequantise(uint8_t byte, int shift) {
+ZRC_INLINE uint32_t dequantise(uint8_t byte, int shift) {
     return static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(byte))) << shift;
 }
 
 template <int N>
-void fastBlock(const uint8_t* coefficients, int quality, uint8_t* samples) {
+ZRC_INLINE void fastBlock(const uint8_t* coefficients, int quality, uint8_t* samples) {
     const TransformTables& t = transformTables(N);
     const uint8_t* shift = t.shift[quality];
     uint32_t rows[N][N];
@@ -136,18 +137,57 @@ void inverseTransformBlock(int edge, const uint8_t* coefficients, int quality, u
 
 namespace {
 
-// Transforms blocks [begin, end) of one plane.
+// Transforms the changed blocks [begin, end) of one plane with the fast kernel of edge N.
+template <int N>
+ZRC_INLINE void fastRange(const uint8_t* coefficients, uint8_t* samples, const uint8_t* map, uint32_t begin,
+                          uint32_t end, uint32_t quality) {
+    constexpr size_t bytes = N * N;
+    for (uint32_t b = begin; b < end; ++b) {
+        if (map[b] != 0)
+            fastBlock<N>(coefficients + b * bytes, static_cast<int>(blockQuality(map[b], quality)),
+                         samples + b * bytes);
+    }
+}
+
+ZRC_CLONES void fastRange4(const uint8_t* c, uint8_t* s, const uint8_t* map, uint32_t begin, uint32_t end,
+                           uint32_t q) {
+    fastRange<4>(c, s, map, begin, end, q);
+}
+ZRC_CLONES void fastRange8(const uint8_t* c, uint8_t* s, const uint8_t* map, uint32_t begin, uint32_t end,
+                           uint32_t q) {
+    fastRange<8>(c, s, map, begin, end, q);
+}
+ZRC_CLONES void fastRange16(const uint8_t* c, uint8_t* s, const uint8_t* map, uint32_t begin, uint32_t end,
+                            uint32_t q) {
+    fastRange<16>(c, s, map, begin, end, q);
+}
+ZRC_CLONES void fastRange32(const uint8_t* c, uint8_t* s, const uint8_t* map, uint32_t begin, uint32_t end,
+                            uint32_t q) {
+    fastRange<32>(c, s, map, begin, end, q);
+}
+
+// Transforms the changed blocks [begin, end) of one plane.
 void transformRange(int edge, const uint8_t* coefficients, uint8_t* samples, const uint8_t* map,
                     uint32_t begin, uint32_t end, uint32_t quality, bool reference) {
-    const size_t bytes = planeBlockBytes(edge);
-    for (uint32_t b = begin; b < end; ++b) {
-        if (map[b] == 0) continue;
-        const int q = static_cast<int>(blockQuality(map[b], quality));
-        if (reference) {
-            inverseTransformBlockReference(edge, coefficients + b * bytes, q, samples + b * bytes);
-        } else {
-            inverseTransformBlock(edge, coefficients + b * bytes, q, samples + b * bytes);
+    if (reference) {
+        const size_t bytes = planeBlockBytes(edge);
+        for (uint32_t b = begin; b < end; ++b) {
+            if (map[b] == 0) continue;
+            inverseTransformBlockReference(edge, coefficients + b * bytes,
+                                           static_cast<int>(blockQuality(map[b], quality)),
+                                           samples + b * bytes);
         }
+        return;
+    }
+    switch (edge) {
+        case 4:
+            return fastRange4(coefficients, samples, map, begin, end, quality);
+        case 8:
+            return fastRange8(coefficients, samples, map, begin, end, quality);
+        case 16:
+            return fastRange16(coefficients, samples, map, begin, end, quality);
+        default:
+            return fastRange32(coefficients, samples, map, begin, end, quality);
     }
 }
 

@@ -115,6 +115,52 @@ int zrc_dump_header(const void* header, char* text);
  * frame out of sequence was dropped, or a negative code. quality_out may be null. */
 int zrc_decompress(ZrcHandle* handle, const void* frame, void* image, uint32_t* quality_out);
 
+/* Encoder: the sending half. The handle is configured with zrc_configure (or zrc_configure_rgb) for the input
+ * images: formats 9, 14, 15, 20 (16 bits) and 39, 44, 51, 56 (32 bits), rows of width pixels.
+ *
+ * zrc_encode codes the blocks that changed since the previous image into `frame`, which must hold
+ * zrc_frame_capacity bytes; it never writes more. quality 0..5; frame_format 0x84, 0x8C, 0x8D..0x8F, or 0
+ * for the handle's current one. Returns the frame bytes (88 + pack_length), 0 when no block changed (after
+ * a 10 ms pause), or -1 invalid handle, -2 not configured, -3 invalid frame or image format, -4 packing
+ * failed, -5 invalid quality. zrc_absolute_frame rebuilds the last encoded picture as an absolute frame
+ * (-3 before the first frame). */
+int zrc_encode(ZrcHandle* handle, const void* image, void* frame, uint32_t quality, uint32_t frame_format);
+int zrc_absolute_frame(ZrcHandle* handle, void* frame);
+/* Bytes a frame of the configured geometry can take, header included; negative without handle or
+ * configuration. */
+int zrc_frame_capacity(ZrcHandle* handle);
+
+/* Worker mode: one thread per handle decoding (or encoding) a stream of frames (or images) taken from a read
+ * callback or an input ring, handing the results to a write callback or an output ring. The callbacks run
+ * on the worker thread and return the bytes they placed or took; each must return (a worker blocked in a
+ * callback cannot be stopped). One producer thread writes the input ring, one consumer reads the output. */
+typedef int (*ZrcReadCallback)(void* context, void* buffer, int length);
+typedef int (*ZrcWriteCallback)(void* context, const void* buffer, int length);
+
+/* A ring size of 0 picks the default. Configure the handle for the stream's geometry and image format first:
+ * the worker's buffers are sized from it, and a frame or image that does not fit is refused. Returns 0, or
+ * -1 invalid handle, -2 already running (decoder) or not configured (encoder), -3/-4 buffer allocation,
+ * -5/-6 ring creation, -7 thread creation. */
+int zrc_start_decoder(ZrcHandle* handle, ZrcReadCallback read_callback, void* read_context,
+                      ZrcWriteCallback write_callback, void* write_context, int input_ring_size,
+                      int output_ring_size);
+int zrc_start_encoder(ZrcHandle* handle, ZrcReadCallback read_callback, void* read_context,
+                      ZrcWriteCallback write_callback, void* write_context, int input_ring_size,
+                      int output_ring_size);
+/* Closes both rings (waking whoever waits on them), joins the worker and frees its rings and buffers. */
+int zrc_stop(ZrcHandle* handle);
+/* Writes input (frames for the decoder, images for the encoder) to the input ring: length, 0 when the ring
+ * closed, -1 without handle or ring. */
+int zrc_write_input(ZrcHandle* handle, const void* data, int length);
+/* Reads the next encoded frame (zrc_frame_capacity bytes of room) in its wire form: 88 + pack_length, or -1
+ * without handle or ring, -2 short header, -3 short or oversized payload. */
+int zrc_read_frame(ZrcHandle* handle, void* buffer);
+/* Reads the next decoded image (its 88-byte header is skipped): the image bytes, or -1 without handle or
+ * ring, -2 short header, -3 short image. */
+int zrc_read_image(ZrcHandle* handle, void* image);
+/* 1 while a worker runs, 0 once it ended (its exit code in *exit_code when not null), -1 without handle. */
+int zrc_worker_state(ZrcHandle* handle, int* exit_code);
+
 #ifdef __cplusplus
 }
 #endif

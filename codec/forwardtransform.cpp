@@ -1,0 +1,150 @@
+// Forward transform kernels of the encoder.
+#include "codec/forwardtransform.h"
+
+#include <array>
+#include <cstring>
+
+#include "codec/transform.h"
+#include "codec/transformtables.h"
+#include "codec/workerpool.h"
+
+namespace zrc {
+namespace {
+
+// sum / 2^bits rounded to nearest, half away from zero, saturated to a signed byte.
+uint8_t quantise(int64_t sum, int bits) {
+    const int64_t half = int64_t{1} << (bits - 1);
+    const int64_t q = sum >= 0 ? (sum + half) >> bits : -((-sum + half) >> bits);
+    return static_cast<uint8_t>(static_cast<int8_t>(q < -128 ? -128 : q > 127 ? 127 : q));
+}
+
+// The samples are taken as 2 * sample - 255 (twice sample - 127.5), so one more bit is divided out: 16 for
+// the weights' scale, 1 for the doubling, then the dequantisation shift.
+int quantiserBits(const TransformTables& t, int quality, int position) {
+    return 17 + t.shift[quality][position];
+}
+
+template <int N>
+void fastBlock(const uint8_t* samples, int quality, uint8_t* coefficients) {
+    const TransformTables& t = transformTables(N);
+    bool flat = true;
+    for (int k = 1; k < N * N && flat; ++k)
+        flat = samples[k] == samples[0];
+    if (flat) {
+        // Every weighted sum factors into the value times the column sums of the weights.
+        static const auto sums = [] {
+            const TransformTables& tt = transformTables(N);
+            std::array<int64_t, N> s{};
+            for (int u = 0; u < N; ++u)
+                for (int i = 0; i < N; ++i)
+                    s[u] += tt.basis[i * N + u];
+            return s;
+        }();
+        const int64_t value = 2 * samples[0] - 255;
+        for (int z = 0; z < N * N; ++z) {
+            const int p = t.natural[z];
+            coefficients[z] = quantise(value * sums[p / N] * sums[p % N], quantiserBits(t, quality, p));
+        }
+        return;
+    }
+    // Rows: r(i, v) = sum over j of x(i, j) * B(j, v), fits 32 bits; columns in 64 bits.
+    int32_t rows[N][N];
+    for (int i = 0; i < N; ++i) {
+        int32_t x[N];
+        for (int j = 0; j < N; ++j)
+            x[j] = 2 * samples[i * N + j] - 255;
+        for (int v = 0; v < N; ++v) {
+            int32_t sum = 0;
+            const int32_t* column = t.columns + v * N;
+            for (int j = 0; j < N; ++j)
+                sum += x[j] * column[j];
+            rows[i][v] = sum;
+        }
+    }
+    for (int z = 0; z < N * N; ++z) {
+        const int p = t.natural[z];
+        const int u = p / N, v = p % N;
+        const int32_t* column = t.columns + u * N;
+        int64_t sum = 0;
+        for (int i = 0; i < N; ++i)
+            sum += static_cast<int64_t>(column[i]) * rows[i][v];
+        coefficients[z] = quantise(sum, quantiserBits(t, quality, p));
+    }
+}
+
+size_t edgeBytes(int edge) {
+    return static_cast<size_t>(edge) * static_cast<size_t>(edge);
+}
+
+}  // namespace
+
+void forwardTransformBlockReference(int edge, const uint8_t* samples, int quality, uint8_t* coefficients) {
+    const TransformTables& t = transformTables(edge);
+    const int n = edge;
+    for (int z = 0; z < n * n; ++z) {
+        const int p = t.natural[z];
+        const int u = p / n, v = p % n;
+        int64_t sum = 0;
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < n; ++j) {
+                sum += static_cast<int64_t>(2 * samples[i * n + j] - 255) * t.basis[i * n + u] *
+                       t.basis[j * n + v];
+            }
+        }
+        coefficients[z] = quantise(sum, quantiserBits(t, quality, p));
+    }
+}
+
+void forwardTransformBlock(int edge, const uint8_t* samples, int quality, uint8_t* coefficients) {
+    switch (edge) {
+        case 4:
+            return fastBlock<4>(samples, quality, coefficients);
+        case 8:
+            return fastBlock<8>(samples, quality, coefficients);
+        case 16:
+            return fastBlock<16>(samples, quality, coefficients);
+        default:
+            return fastBlock<32>(samples, quality, coefficients);
+    }
+}
+
+size_t forwardTransformPicture(const uint8_t* samples, uint8_t* kept, const CodedSections& out,
+                               const uint8_t* map, uint32_t mapsize, uint32_t predictions, int matrix,
+                               size_t padded_pixels, bool chroma420, uint32_t quality, bool multicore) {
+    if (matrix != 8 && matrix != 16 && matrix != 32) return 0;
+    uint32_t coded = 0;
+    for (uint32_t b = 0; b < mapsize; ++b) {
+        out.index[b] = coded;
+        coded += map[b] != 0;
+    }
+    const int edges[3] = {matrix, chroma420 ? matrix / 2 : matrix, chroma420 ? matrix / 2 : matrix};
+    const size_t offsets[3] = {0, padded_pixels, chroma420 ? padded_pixels * 5 / 4 : 2 * padded_pixels};
+    const size_t section_offsets[3] = {0, predictions * edgeBytes(edges[0]),
+                                       predictions * (edgeBytes(edges[0]) + edgeBytes(edges[1]))};
+    const bool reference = referenceKernels();
+    WorkerPool::instance().run(mapsize, multicore, [&](uint32_t begin, uint32_t end) {
+        for (uint32_t b = begin; b < end; ++b) {
+            if (map[b] == 0) continue;
+            const int q = map[b] == 1 ? 0 : static_cast<int>(quality);
+            for (int plane = 0; plane < 3; ++plane) {
+                const size_t bytes = edgeBytes(edges[plane]);
+                const size_t at = offsets[plane] + b * bytes;
+                uint8_t* target = out.replace + section_offsets[plane] + out.index[b] * bytes;
+                if (reference) {
+                    forwardTransformBlockReference(edges[plane], samples + at, q, target);
+                } else {
+                    forwardTransformBlock(edges[plane], samples + at, q, target);
+                }
+                if (out.xor_section != nullptr) {
+                    uint8_t* x = out.xor_section + section_offsets[plane] + out.index[b] * bytes;
+                    for (size_t k = 0; k < bytes; ++k)
+                        x[k] = target[k] ^ kept[at + k];
+                }
+                std::memcpy(kept + at, target, bytes);
+            }
+        }
+    });
+    return chroma420 ? padded_pixels * 3 / 2 : padded_pixels * 3;
+}
+
+}  // namespace zrc

@@ -1,0 +1,18 @@
+#ifndef CODEC_SIMD_H
+#define CODEC_SIMD_H
+
+// Hot kernel loops are built twice, for AVX2 and for the baseline instruction set, and the loader picks
+// the AVX2 form on machines that have it. Both forms compile the same source, so their output is the same.
+#if defined(__x86_64__) && defined(__has_attribute)
+#if __has_attribute(target_clones)
+#define ZRC_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+#endif
+#ifndef ZRC_CLONES
+#define ZRC_CLONES
+#endif
+
+// Kernels inlined into the cloned loops, so that each clone gets its own instruction selection.
+#define ZRC_INLINE __attribute__((always_inline)) inline
+
+#endif
