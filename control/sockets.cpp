@@ -19,6 +19,7 @@ bool hasTimeout(uint32_t timeoutMs) {
 // Waits up to timeoutMs for events on s: 1 ready, 0 timed out, -1 the wait failed. A socket in an error or
 // hang-up state counts as ready, so the following call reports what happened.
 int waitFor(SOCKET s, short events, int timeoutMs) {
+    if (s < 0) return -1;
     pollfd p{s, events, 0};
     int r;
     do {
@@ -40,6 +41,17 @@ bool interrupted(ssize_t n) {
     return n < 0 && errno == EINTR;
 }
 
+// After a timed wait the call must not block beyond the time limit: it moves what the socket takes now, and a
+// socket that takes nothing after all is waited for again.
+int timedFlags(bool timed) {
+    return timed ? MSG_DONTWAIT : 0;
+}
+
+bool wouldBlock(ssize_t n) {
+    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+}
+
+// io(done, extraFlags) makes one send or recv of the bytes from done on.
 template <typename Io>
 int transferAll(SOCKET s, int length, short events, uint32_t timeoutMs, int waitAll, Io io) {
     const bool timed = hasTimeout(timeoutMs);
@@ -51,9 +63,9 @@ int transferAll(SOCKET s, int length, short events, uint32_t timeoutMs, int wait
             if (w < 0) return -1;
             if (w == 0) return 0;
         }
-        ssize_t n = io(done);
+        ssize_t n = io(done, timedFlags(timed));
         if (n <= 0) {
-            if (interrupted(n)) continue;
+            if (interrupted(n) || (timed && wouldBlock(n))) continue;
             return static_cast<int>(n);
         }
         done += static_cast<int>(n);
@@ -104,9 +116,9 @@ int transferPolled(SOCKET s, int length, short events, uint32_t timeoutMs, int w
         if (w < 0) return -1;
         if (GetSocketError(s) != 0) return -2;
         if (w == 0) continue;
-        ssize_t n = io(done);
+        ssize_t n = io(done, MSG_DONTWAIT);
         if (n <= 0) {
-            if (interrupted(n)) continue;
+            if (interrupted(n) || wouldBlock(n)) continue;
             return -5;
         }
         done += static_cast<int>(n);
@@ -121,7 +133,10 @@ SOCKET TCPListen(const char* host, uint16_t port) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = host ? inet_addr(host) : htonl(INADDR_ANY);
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    // A host that is not a dotted address names no interface: it fails as a bind would, whatever the kernel
+    // allows for non-local addresses.
+    const bool addressValid = !host || inet_pton(AF_INET, host, &addr.sin_addr) == 1;
 
     SOCKET s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (s < 0) {
@@ -134,8 +149,7 @@ SOCKET TCPListen(const char* host, uint16_t port) {
         close(s);
         return INVALID_SOCKET;
     }
-    // A host that is not a dotted address converted to INADDR_NONE, which no interface owns: the bind fails.
-    if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+    if (!addressValid || bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
         log_write(LOG_SYSTEM_ERROR, "%s: bind %d fail", "TCPListen", port);
         close(s);
         return INVALID_SOCKET;
@@ -158,13 +172,15 @@ SOCKET TCPAccept(SOCKET listenSocket, sockaddr_in* peer) {
 }
 
 int SendEx(SOCKET s, const char* data, int length, int flags, uint32_t timeoutMs) {
-    return transferAll(s, length, POLLOUT, timeoutMs, 1,
-                       [&](int done) { return send(s, data + done, length - done, flags | MSG_NOSIGNAL); });
+    return transferAll(s, length, POLLOUT, timeoutMs, 1, [&](int done, int extra) {
+        return send(s, data + done, length - done, flags | extra | MSG_NOSIGNAL);
+    });
 }
 
 int RecvEx(SOCKET s, char* buffer, int length, int flags, uint32_t timeoutMs, int waitAll) {
-    return transferAll(s, length, POLLIN, timeoutMs, waitAll,
-                       [&](int done) { return recv(s, buffer + done, length - done, flags); });
+    return transferAll(s, length, POLLIN, timeoutMs, waitAll, [&](int done, int extra) {
+        return recv(s, buffer + done, length - done, flags | extra);
+    });
 }
 
 int SendN(SOCKET s, const char* data, int length, int flags) {
@@ -209,14 +225,15 @@ int RecvFromEx(SOCKET s, char* buffer, int length, int flags, sockaddr_in* from,
 
 int SendExPolled(SOCKET s, const char* data, int length, int flags, uint32_t timeoutMs,
                  const std::atomic<uint16_t>* stop) {
-    return transferPolled(s, length, POLLOUT, timeoutMs, 1, stop, [&](int done) {
-        return send(s, data + done, length - done, flags | MSG_NOSIGNAL);
+    return transferPolled(s, length, POLLOUT, timeoutMs, 1, stop, [&](int done, int extra) {
+        return send(s, data + done, length - done, flags | extra | MSG_NOSIGNAL);
     });
 }
 
 int RecvExPolled(SOCKET s, char* buffer, int length, int flags, uint32_t timeoutMs, int waitAll) {
-    return transferPolled(s, length, POLLIN, timeoutMs, waitAll, nullptr,
-                          [&](int done) { return recv(s, buffer + done, length - done, flags); });
+    return transferPolled(s, length, POLLIN, timeoutMs, waitAll, nullptr, [&](int done, int extra) {
+        return recv(s, buffer + done, length - done, flags | extra);
+    });
 }
 
 int GetSocketError(SOCKET s) {

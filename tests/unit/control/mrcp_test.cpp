@@ -1,0 +1,141 @@
+#include "control/mrcp.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <vector>
+
+#include "tests/unit/control/testlog.h"
+
+namespace {
+
+struct SocketPair {
+    SocketPair() { socketpair(AF_UNIX, SOCK_STREAM, 0, fd); }
+    ~SocketPair() {
+        for (int s : fd)
+            if (s >= 0) close(s);
+    }
+    void closeWriter() {
+        close(fd[1]);
+        fd[1] = -1;
+    }
+    int fd[2] = {-1, -1};
+};
+
+std::vector<uint8_t> readAvailable(int s) {
+    std::vector<uint8_t> bytes(2048);
+    ssize_t n = recv(s, bytes.data(), bytes.size(), MSG_DONTWAIT);
+    bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return bytes;
+}
+
+}  // namespace
+
+TEST(Mrcp, BuildsHeaderAndCommandWords) {
+    uint8_t frame[20] = {};
+    const uint32_t words[2] = {501, 0x10000};
+    uint8_t* end = mrcp_build_command(mrcp_build_header(frame, 8, 0), words);
+    EXPECT_EQ(frame + 20, end);
+    const uint8_t expected[20] = {0x52, 0x43, 0x4D, 0x53, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,
+                                  0x00, 0x08, 0x00, 0x00, 0x01, 0xF5, 0x00, 0x01, 0x00, 0x00};
+    EXPECT_EQ(0, memcmp(expected, frame, sizeof(expected)));
+
+    mrcp_build_header(frame, 12, static_cast<uint16_t>(-1));
+    EXPECT_EQ(0xFF, frame[6]);
+    EXPECT_EQ(0xFF, frame[7]);
+}
+
+TEST(Mrcp, SendWritesOneWholeFrame) {
+    SocketPair pair;
+    const uint32_t words[2] = {111, 0x10000};
+    const uint8_t payload[20] = {0, 0, 0, 2, 1, 2, 3, 4};
+    EXPECT_EQ(0, mrcp_send(pair.fd[0], words, 0, payload, sizeof(payload), NO_TIMEOUT));
+    std::vector<uint8_t> got = readAvailable(pair.fd[1]);
+    ASSERT_EQ(40u, got.size());
+    EXPECT_EQ(28, got[11]);  // length: words + payload
+    EXPECT_EQ(111, got[15]);
+    EXPECT_EQ(0, memcmp(payload, got.data() + 20, sizeof(payload)));
+}
+
+TEST(Mrcp, SendWithoutPayloadStillAnnouncesItsLength) {
+    SocketPair pair;
+    const uint32_t words[2] = {110, 3};
+    EXPECT_EQ(0, mrcp_send(pair.fd[0], words, 7, nullptr, 16, 1000));
+    std::vector<uint8_t> got = readAvailable(pair.fd[1]);
+    ASSERT_EQ(20u, got.size());
+    EXPECT_EQ(7, got[7]);
+    EXPECT_EQ(24, got[11]);
+}
+
+TEST(Mrcp, SendReportsFailures) {
+    TestLog log;
+    SocketPair pair;
+    const uint32_t words[2] = {111, 0};
+    std::vector<uint8_t> tooBig(MRCP_MAX_FRAME);
+    EXPECT_EQ(
+        -1, mrcp_send(pair.fd[0], words, 0, tooBig.data(), static_cast<uint32_t>(tooBig.size()), NO_TIMEOUT));
+    EXPECT_TRUE(readAvailable(pair.fd[1]).empty());
+    pair.closeWriter();
+    EXPECT_EQ(-1, mrcp_send(pair.fd[0], words, 0, nullptr, 0, NO_TIMEOUT));  // peer gone; no SIGPIPE
+}
+
+TEST(Mrcp, ParseHeaderChecksMagicAndVersion) {
+    TestLog log;
+    const uint8_t good[12] = {0x52, 0x43, 0x4D, 0x53, 0x00, 0x01, 0xFF, 0xFE, 0x00, 0x00, 0x00, 0x0C};
+    MrcpHeader h{};
+    EXPECT_EQ(0, mrcp_parse_header(good, &h));
+    EXPECT_EQ(MRCP_MAGIC, h.magic);
+    EXPECT_EQ(1, h.version);
+    EXPECT_EQ(0xFFFE, h.reserved);
+    EXPECT_EQ(12u, h.length);
+
+    const uint8_t reversed[12] = {0x53, 0x4D, 0x43, 0x52, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08};
+    EXPECT_EQ(-2, mrcp_parse_header(reversed, &h));
+    EXPECT_TRUE(
+        log.contains("mrcp_parse_header: <mrcp header>: magic 0x534d4352 version 1 reserved 0 length 8\n"));
+
+    const uint8_t version2[12] = {0x52, 0x43, 0x4D, 0x53, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08};
+    EXPECT_EQ(-2, mrcp_parse_header(version2, &h));
+
+    EXPECT_EQ(-1, mrcp_parse_header(nullptr, &h));
+    EXPECT_EQ(-1, mrcp_parse_header(good, nullptr));
+    MrcpCommand c{};
+    EXPECT_EQ(-1, mrcp_parse_command(nullptr, &c));
+    EXPECT_EQ(3, log.count("Invalid parameters"));
+}
+
+TEST(Mrcp, RecvReadsOneFrame) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> wire;
+        int wordsOnly;
+        int expected;
+    } cases[] = {
+        {"whole frame",
+         {0x52, 0x43, 0x4D, 0x53, 0, 1, 0, 0, 0, 0, 0, 12, 0, 0, 1, 0xF7, 0, 0, 0, 5, 0, 0, 0, 1},
+         0,
+         0},
+        {"words only", {0x52, 0x43, 0x4D, 0x53, 0, 1, 0, 0, 0, 0, 0, 12, 0, 0, 1, 0xF7, 0, 0, 0, 5}, 1, 0},
+        {"short header", {0x52, 0x43, 0x4D}, 0, -1},
+        {"bad magic", {0x52, 0x43, 0x4D, 0x54, 0, 1, 0, 0, 0, 0, 0, 8}, 0, -2},
+        {"short body", {0x52, 0x43, 0x4D, 0x53, 0, 1, 0, 0, 0, 0, 0, 12, 0, 0, 1, 0xF7}, 0, -2},
+        {"length beyond the buffer", {0x52, 0x43, 0x4D, 0x53, 0, 1, 0, 0, 0, 0, 0x04, 0x00}, 0, -2},
+        {"length below the words", {0x52, 0x43, 0x4D, 0x53, 0, 1, 0, 0, 0, 0, 0, 4, 1, 2, 3, 4}, 0, -2},
+    };
+    TestLog log;
+    for (const Case& c : cases) {
+        SocketPair pair;
+        ASSERT_EQ(static_cast<ssize_t>(c.wire.size()), write(pair.fd[1], c.wire.data(), c.wire.size()));
+        pair.closeWriter();
+        uint8_t buffer[MRCP_MAX_FRAME];
+        MrcpHeader h{};
+        MrcpCommand cmd{};
+        EXPECT_EQ(c.expected, mrcp_recv(pair.fd[0], buffer, &h, &cmd, 1000, c.wordsOnly)) << c.name;
+        if (c.expected == 0) {
+            EXPECT_EQ(503u, cmd.code) << c.name;
+            EXPECT_EQ(5u, cmd.param) << c.name;
+        }
+    }
+}

@@ -1,0 +1,213 @@
+#include "control/sockets.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "tests/unit/control/testlog.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+uint16_t localPort(SOCKET s) {
+    sockaddr_in addr{};
+    socklen_t length = sizeof(addr);
+    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &length);
+    return ntohs(addr.sin_port);
+}
+
+// A connected loopback TCP pair made with the helpers under test.
+struct TcpPair {
+    TcpPair() {
+        listener = TCPListen("127.0.0.1", 0);
+        client = TCPConnect(localPort(listener), "127.0.0.1");
+        server = TCPAccept(listener, &peer);
+    }
+    ~TcpPair() {
+        for (SOCKET s : {listener, client, server})
+            if (s >= 0) close(s);
+    }
+    SOCKET listener, client, server;
+    sockaddr_in peer{};
+};
+
+long long msSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+TEST(Sockets, ListenAcceptConnectOnLoopback) {
+    TcpPair pair;
+    ASSERT_GE(pair.listener, 0);
+    ASSERT_GE(pair.client, 0);
+    ASSERT_GE(pair.server, 0);
+    EXPECT_EQ(htonl(INADDR_LOOPBACK), pair.peer.sin_addr.s_addr);
+    EXPECT_EQ(localPort(pair.client), ntohs(pair.peer.sin_port));
+    int size = 0;
+    socklen_t length = sizeof(size);
+    getsockopt(pair.client, SOL_SOCKET, SO_RCVBUF, &size, &length);
+    EXPECT_GE(size, 0x20000);  // Linux reports the doubled value
+    EXPECT_EQ(INVALID_SOCKET, TCPAccept(-1, nullptr));
+}
+
+TEST(Sockets, ConnectResolvesALocalName) {
+    SOCKET listener = TCPListen("127.0.0.1", 0);
+    SOCKET s = TCPConnect(localPort(listener), "localhost");
+    EXPECT_GE(s, 0);
+    close(s);
+    close(listener);
+}
+
+TEST(Sockets, ListenFailuresAreLogged) {
+    TestLog log;
+    SOCKET taken = TCPListen("127.0.0.1", 0);
+    const uint16_t port = localPort(taken);
+    EXPECT_EQ(INVALID_SOCKET, TCPListen("127.0.0.1", port));  // the port is in use
+    EXPECT_TRUE(log.contains("SYSTEM TCPListen: bind " + std::to_string(port) + " fail\n"));
+    EXPECT_EQ(INVALID_SOCKET, TCPListen("not-an-address", port));
+    EXPECT_EQ(2, log.count("TCPListen: bind"));
+    close(taken);
+}
+
+TEST(Sockets, ConnectRefusedReturnsMinusOne) {
+    SOCKET listener = TCPListen("127.0.0.1", 0);
+    uint16_t port = localPort(listener);
+    close(listener);
+    EXPECT_EQ(INVALID_SOCKET, TCPConnect(port, "127.0.0.1"));
+}
+
+TEST(Sockets, RecvWaitsForTheWholeBlock) {
+    TcpPair pair;
+    std::thread peer([&] {
+        send(pair.server, "abcd", 4, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        send(pair.server, "efghijkl", 8, 0);
+    });
+    char buffer[12];
+    EXPECT_EQ(12, RecvEx(pair.client, buffer, 12, 0, 2000, 1));
+    EXPECT_EQ(0, memcmp("abcdefghijkl", buffer, 12));
+    peer.join();
+}
+
+TEST(Sockets, RecvWithoutWaitAllReturnsFirstRead) {
+    TcpPair pair;
+    send(pair.server, "abcd", 4, 0);
+    char buffer[12];
+    EXPECT_EQ(4, RecvEx(pair.client, buffer, 12, 0, NO_TIMEOUT, 0));
+}
+
+TEST(Sockets, RecvFromAPeerThatClosesMidBlockReturnsZero) {
+    for (uint32_t timeout : {0u, NO_TIMEOUT, 1000u}) {
+        TcpPair pair;
+        send(pair.server, "abcd", 4, 0);
+        shutdown(pair.server, SHUT_WR);
+        char buffer[12];
+        EXPECT_EQ(0, RecvEx(pair.client, buffer, 12, 0, timeout, 1)) << timeout;
+        EXPECT_EQ(0, RecvN(pair.client, buffer, 12, 0)) << timeout;
+    }
+}
+
+TEST(Sockets, RecvTimesOutOnASilentPeer) {
+    TcpPair pair;
+    char buffer[12];
+    auto start = Clock::now();
+    EXPECT_EQ(0, RecvEx(pair.client, buffer, 12, 0, 300, 1));
+    EXPECT_GE(msSince(start), 280);
+    EXPECT_LT(msSince(start), 2000);
+    EXPECT_EQ(-1, RecvEx(-1, buffer, 12, 0, 300, 1));  // a wait on no socket fails
+}
+
+TEST(Sockets, SendMovesWholeBlocksAndReportsAClosedPeer) {
+    TcpPair pair;
+    EXPECT_EQ(0, SendEx(pair.client, "x", 0, 0, NO_TIMEOUT));
+    EXPECT_EQ(5, SendEx(pair.client, "hello", 5, 0, 1000));
+    EXPECT_EQ(5, SendN(pair.client, "world", 5, 0));
+    char buffer[10];
+    EXPECT_EQ(10, RecvN(pair.server, buffer, 10, 0));
+    EXPECT_EQ(0, memcmp("helloworld", buffer, 10));
+
+    close(pair.server);
+    pair.server = -1;
+    // Writing to a closed peer fails with an error and never raises SIGPIPE.
+    int result = 0;
+    for (int i = 0; i < 100 && result >= 0; ++i) {
+        result = SendEx(pair.client, "payload", 7, 0, NO_TIMEOUT);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(-1, result);
+}
+
+TEST(Sockets, SendTimesOutWhenThePeerDoesNotRead) {
+    TcpPair pair;
+    std::vector<char> block(16 << 20);
+    auto start = Clock::now();
+    EXPECT_EQ(0, SendEx(pair.client, block.data(), static_cast<int>(block.size()), 0, 200));
+    EXPECT_LT(msSince(start), 5000);
+}
+
+TEST(Sockets, DatagramsGoBothWays) {
+    TestLog log;
+    SOCKET a = socket(AF_INET, SOCK_DGRAM, 0);
+    SOCKET b = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, bind(b, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
+    addr.sin_port = htons(localPort(b));
+
+    EXPECT_EQ(4, SendToEx(a, "ping", 4, 0, &addr, 1000));
+    char buffer[16];
+    sockaddr_in from{};
+    EXPECT_EQ(4, RecvFromEx(b, buffer, sizeof(buffer), 0, &from, 1000));
+    EXPECT_EQ(htonl(INADDR_LOOPBACK), from.sin_addr.s_addr);
+
+    EXPECT_EQ(0, RecvFromEx(b, buffer, sizeof(buffer), 0, &from, 100));  // time-out
+    EXPECT_EQ(0, SendToEx(-1, "ping", 4, 0, &addr, 100));                // unset socket
+    EXPECT_EQ(-1, RecvFromEx(b, buffer, sizeof(buffer), MSG_DONTWAIT, &from, 0));
+    EXPECT_TRUE(log.contains("SYSTEM RecvFromEx : recvfrom -1/16 fail\n"));
+    close(a);
+    close(b);
+}
+
+TEST(Sockets, PolledFormsSpendTheirBudgetInSteps) {
+    TcpPair pair;
+    char buffer[8];
+    auto start = Clock::now();
+    EXPECT_EQ(-4, RecvExPolled(pair.client, buffer, 8, 0, 1200, 1));  // 200 ms, then one second
+    EXPECT_GE(msSince(start), 1150);
+    EXPECT_EQ(-3, RecvExPolled(-1, buffer, 8, 0, 100, 1));
+    EXPECT_EQ(-3, SendExPolled(-1, buffer, 8, 0, 100, nullptr));
+
+    send(pair.server, "12345678", 8, 0);
+    EXPECT_EQ(8, RecvExPolled(pair.client, buffer, 8, 0, 1000, 1));
+    EXPECT_EQ(5, SendExPolled(pair.client, "hello", 5, 0, 1000, nullptr));
+    EXPECT_EQ(5, RecvN(pair.server, buffer, 5, 0));
+
+    std::atomic<uint16_t> stop{1};
+    EXPECT_EQ(0, SendExPolled(pair.client, "hello", 5, 0, 1000, &stop));
+}
+
+TEST(Sockets, PolledReceiveReportsAPendingError) {
+    TcpPair pair;
+    linger hard{1, 0};
+    setsockopt(pair.server, SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
+    close(pair.server);  // a reset reaches the client
+    pair.server = -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    char buffer[8];
+    EXPECT_EQ(-2, RecvExPolled(pair.client, buffer, 8, 0, 1000, 1));
+}
+
+TEST(Sockets, SocketErrorQuery) {
+    TcpPair pair;
+    EXPECT_EQ(0, GetSocketError(pair.client));
+    EXPECT_EQ(-22, GetSocketError(-1));
+    EXPECT_EQ(-1, GetSocketError(9999));
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+// Points the process log at a fresh temporary file for the lifetime of the object and reads it back.
+class TestLog {
+public:
+    TestLog() {
+        char name[] = "/tmp/qx-test-log-XXXXXX";
+        int fd = mkstemp(name);
+        if (fd >= 0) close(fd);
+        path_ = name;
+        setenv("QX_LOG_FILE", path_.c_str(), 1);
+    }
+    ~TestLog() { unlink(path_.c_str()); }
+    TestLog(const TestLog&) = delete;
+    TestLog& operator=(const TestLog&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string text() const {
+        std::ifstream in(path_);
+        std::stringstream all;
+        all << in.rdbuf();
+        return all.str();
+    }
+    int count(const std::string& needle) const {
+        const std::string all = text();
+        int n = 0;
+        for (size_t at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1))
+            ++n;
+        return n;
+    }
+    bool contains(const std::string& needle) const { return count(needle) > 0; }
+
+private:
+    std::string path_;
+};
