@@ -71,6 +71,38 @@ ZRC_INLINE void convertBlock(const Geometry& g, uint8_t* image, uint32_t b, int 
     }
 }
 
+// A whole 4:2:0 block: the colour terms of each colour sample are worked out once for its 2 x 2 pixels.
+template <uint32_t Format, int E>
+ZRC_INLINE void convert420Block(const Geometry& g, uint8_t* image, uint32_t b) {
+    constexpr int CE = E / 2;
+    constexpr int kFourThirds = 87381;
+    const int x0 = static_cast<int>(b % static_cast<uint32_t>(g.columns)) * E;
+    const int y0 = static_cast<int>(b / static_cast<uint32_t>(g.columns)) * E;
+    const uint8_t* luma = g.planes[0] + static_cast<size_t>(b) * (E * E);
+    const uint8_t* u_plane = g.planes[1] + static_cast<size_t>(b) * (CE * CE);
+    const uint8_t* v_plane = g.planes[2] + static_cast<size_t>(b) * (CE * CE);
+    auto clamp = [](int value) { return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value); };
+    for (int ci = 0; ci < CE; ++ci) {
+        uint8_t* rows[2] = {image + static_cast<size_t>(y0 + 2 * ci) * g.stride,
+                            image + static_cast<size_t>(y0 + 2 * ci + 1) * g.stride};
+        const uint8_t* y_rows[2] = {luma + 2 * ci * E, luma + (2 * ci + 1) * E};
+        for (int cj = 0; cj < CE; ++cj) {
+            const int u = u_plane[ci * CE + cj];
+            const int v = v_plane[ci * CE + cj];
+            const int red = ((v * kFourThirds) >> 16) - 168;
+            const int green = 339 - (((u + v) * kFourThirds) >> 16);
+            const int blue = ((u * kFourThirds) >> 16) - 168;
+            for (int r = 0; r < 2; ++r) {
+                for (int k = 0; k < 2; ++k) {
+                    const int y = y_rows[r][2 * cj + k];
+                    storePixel<Format>(rows[r], x0 + 2 * cj + k,
+                                       Rgb{clamp(y + red), clamp(y + green), clamp(y + blue)});
+                }
+            }
+        }
+    }
+}
+
 // Converts the changed blocks [begin, end); whole blocks take the loop with constant bounds.
 template <uint32_t Format, Source From, int E>
 ZRC_INLINE void convertRange(const Geometry& g, uint8_t* image, const uint8_t* map, uint32_t begin,
@@ -83,7 +115,11 @@ ZRC_INLINE void convertRange(const Geometry& g, uint8_t* image, const uint8_t* m
         const bool right = static_cast<int>(b % static_cast<uint32_t>(g.columns)) == last_column;
         const int y0 = static_cast<int>(b / static_cast<uint32_t>(g.columns)) * E;
         if (!right && y0 != last_row_y) {
-            convertBlock<Format, From, E>(g, image, b, E, E);
+            if constexpr (From == Source::kYuv420) {
+                convert420Block<Format, E>(g, image, b);
+            } else {
+                convertBlock<Format, From, E>(g, image, b, E, E);
+            }
         } else {
             convertBlock<Format, From, E>(g, image, b, right ? last_w : E,
                                           y0 == last_row_y ? g.height - y0 : E);

@@ -175,17 +175,19 @@ void rgbToYuv(Rgb c, uint8_t* y, uint8_t* u, uint8_t* v) {
     *v = chromaFor(c.r - luma);
 }
 
-bool imageToPlanes(const uint8_t* image, uint32_t image_format, uint32_t frame_format, uint8_t* planes,
-                   const uint8_t* map, uint32_t mapsize, int matrix, int width, int height, bool multicore) {
-    const Loader load = loaderFor(image_format);
+namespace {
+
+// The job for one picture, or a job without loader for formats it cannot handle.
+BlockJob makeJob(const uint8_t* image, uint32_t image_format, uint32_t frame_format, uint8_t* planes,
+                 int matrix, int width, int height) {
     const bool chroma420 = frame_format >= ZRC_FRAME_YUV420A && frame_format <= ZRC_FRAME_YUV420B;
-    if (load == nullptr || (frame_format != ZRC_FRAME_RGB && frame_format != ZRC_FRAME_YUV444 && !chroma420))
-        return false;
+    Loader load = loaderFor(image_format);
+    if (frame_format != ZRC_FRAME_RGB && frame_format != ZRC_FRAME_YUV444 && !chroma420) load = nullptr;
     const int columns = (width + matrix - 1) / matrix;
     const size_t padded_pixels = static_cast<size_t>(columns) * static_cast<size_t>(matrix) *
                                  static_cast<size_t>((height + matrix - 1) / matrix) *
                                  static_cast<size_t>(matrix);
-    const BlockJob job{
+    return BlockJob{
         image,
         load,
         convertedPixelBytes(image_format),
@@ -195,11 +197,27 @@ bool imageToPlanes(const uint8_t* image, uint32_t image_format, uint32_t frame_f
         columns,
         width,
         height};
+}
+
+}  // namespace
+
+bool imageToPlanes(const uint8_t* image, uint32_t image_format, uint32_t frame_format, uint8_t* planes,
+                   const uint8_t* map, uint32_t mapsize, int matrix, int width, int height, bool multicore) {
+    const BlockJob job = makeJob(image, image_format, frame_format, planes, matrix, width, height);
+    if (job.load == nullptr) return false;
     WorkerPool::instance().run(mapsize, multicore, [&](uint32_t begin, uint32_t end) {
         for (uint32_t b = begin; b < end; ++b) {
             if (map[b] != 0) convertBlock(job, b);
         }
     });
+    return true;
+}
+
+bool imageBlockToPlanes(const uint8_t* image, uint32_t image_format, uint32_t frame_format, uint8_t* planes,
+                        uint32_t block, int matrix, int width, int height) {
+    const BlockJob job = makeJob(image, image_format, frame_format, planes, matrix, width, height);
+    if (job.load == nullptr) return false;
+    convertBlock(job, block);
     return true;
 }
 

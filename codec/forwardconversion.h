@@ -23,6 +23,10 @@ void rgbToYuv(Rgb c, uint8_t* y, uint8_t* u, uint8_t* v);
 bool imageToPlanes(const uint8_t* image, uint32_t image_format, uint32_t frame_format, uint8_t* planes,
                    const uint8_t* map, uint32_t mapsize, int matrix, int width, int height, bool multicore);
 
+// The same for one block.
+bool imageBlockToPlanes(const uint8_t* image, uint32_t image_format, uint32_t frame_format, uint8_t* planes,
+                        uint32_t block, int matrix, int width, int height);
+
 }  // namespace zrc
 
 #endif

@@ -7,6 +7,7 @@
 
 #include "codec/simd.h"
 #include "codec/transformtables.h"
+#include "codec/vectors.h"
 #include "codec/workerpool.h"
 
 namespace zrc {
@@ -26,13 +27,13 @@ ZRC_INLINE uint32_t dequantise(uint8_t byte, int shift) {
 }
 
 template <int N>
-ZRC_INLINE void fastBlock(const uint8_t* coefficients, int quality, uint8_t* samples) {
-    const TransformTables& t = transformTables(N);
+ZRC_INLINE void fastBlock(const TransformTables& t, const uint8_t* coefficients, int quality,
+                          uint8_t* samples) {
+    using U = typename Lanes<N>::U;
+    using I = typename Lanes<N>::I;
     const uint8_t* shift = t.shift[quality];
-    uint32_t rows[N][N];
-    bool row_used[N] = {};
-    int used_rows[N];
-    int used_count = 0;
+    U rows[N];
+    uint32_t used = 0;  // bit u: row u of the first pass is not zero
     bool only_dc = true;
     for (int z = 0; z < N * N; z += 8) {
         uint64_t eight;
@@ -42,39 +43,34 @@ ZRC_INLINE void fastBlock(const uint8_t* coefficients, int quality, uint8_t* sam
             if (coefficients[k] == 0) continue;
             const int p = t.natural[k];
             const int u = p / N;
-            const int v = p % N;
             if (p != 0) only_dc = false;
-            if (!row_used[u]) {
-                row_used[u] = true;
-                used_rows[used_count++] = u;
-                for (int j = 0; j < N; ++j)
-                    rows[u][j] = 0;
+            U column;
+            std::memcpy(&column, t.columns + (p % N) * N, sizeof column);
+            const U term = dequantise(coefficients[k], shift[p]) * column;
+            if (used & (1u << u)) {
+                rows[u] += term;
+            } else {
+                rows[u] = term;
+                used |= 1u << u;
             }
-            const uint32_t c = dequantise(coefficients[k], shift[p]);
-            const int32_t* column = t.columns + v * N;
-            for (int j = 0; j < N; ++j)
-                rows[u][j] += c * static_cast<uint32_t>(column[j]);
         }
     }
     if (only_dc) {
         const uint32_t w = static_cast<uint32_t>(t.basis[0]);
-        const uint32_t dc = used_count == 0 ? 0 : dequantise(coefficients[0], shift[0]);
+        const uint32_t dc = used == 0 ? 0 : dequantise(coefficients[0], shift[0]);
         std::memset(samples, clampSample(w * w * dc + kLevelShift), N * N);
         return;
     }
     for (int i = 0; i < N; ++i) {
-        uint32_t sum[N];
-        for (int j = 0; j < N; ++j)
-            sum[j] = kLevelShift;
+        U sum = U{} + kLevelShift;
         const int32_t* weights = t.basis + i * N;
-        for (int r = 0; r < used_count; ++r) {
-            const int u = used_rows[r];
-            const uint32_t w = static_cast<uint32_t>(weights[u]);
-            for (int j = 0; j < N; ++j)
-                sum[j] += w * rows[u][j];
+        for (uint32_t rest = used; rest != 0; rest &= rest - 1) {
+            const int u = __builtin_ctz(rest);
+            sum += static_cast<uint32_t>(weights[u]) * rows[u];
         }
-        for (int j = 0; j < N; ++j)
-            samples[i * N + j] = clampSample(sum[j]);
+        const I clamped = clampVector(reinterpret_cast<I&>(sum) >> 16, 0, 255);
+        const typename Lanes<N>::B bytes = __builtin_convertvector(clamped, typename Lanes<N>::B);
+        std::memcpy(samples + i * N, &bytes, N);
     }
 }
 
@@ -125,13 +121,13 @@ void inverseTransformBlockReference(int edge, const uint8_t* coefficients, int q
 void inverseTransformBlock(int edge, const uint8_t* coefficients, int quality, uint8_t* samples) {
     switch (edge) {
         case 4:
-            return fastBlock<4>(coefficients, quality, samples);
+            return fastBlock<4>(transformTables(4), coefficients, quality, samples);
         case 8:
-            return fastBlock<8>(coefficients, quality, samples);
+            return fastBlock<8>(transformTables(8), coefficients, quality, samples);
         case 16:
-            return fastBlock<16>(coefficients, quality, samples);
+            return fastBlock<16>(transformTables(16), coefficients, quality, samples);
         default:
-            return fastBlock<32>(coefficients, quality, samples);
+            return fastBlock<32>(transformTables(32), coefficients, quality, samples);
     }
 }
 
@@ -142,9 +138,10 @@ template <int N>
 ZRC_INLINE void fastRange(const uint8_t* coefficients, uint8_t* samples, const uint8_t* map, uint32_t begin,
                           uint32_t end, uint32_t quality) {
     constexpr size_t bytes = N * N;
+    const TransformTables& t = transformTables(N);
     for (uint32_t b = begin; b < end; ++b) {
         if (map[b] != 0)
-            fastBlock<N>(coefficients + b * bytes, static_cast<int>(blockQuality(map[b], quality)),
+            fastBlock<N>(t, coefficients + b * bytes, static_cast<int>(blockQuality(map[b], quality)),
                          samples + b * bytes);
     }
 }
