@@ -1,0 +1,52 @@
+// qx-devsim: a simulated phone for the client. Listens on 127.0.0.1, serves one client connection at a time
+// and prints every control frame it receives on standard output, one line each.
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "control/sockets.h"
+#include "tools/qx-devsim/devicesession.h"
+#include "tools/qx-devsim/devsimoptions.h"
+
+int main(int argc, char** argv) {
+    // The control library logs to a file; the simulator reports on stderr instead.
+    setenv("QX_LOG_FILE", "/dev/null", 0);
+    signal(SIGPIPE, SIG_IGN);
+    DevsimOptions options;
+    std::string error;
+    if (argc > 1 && std::string(argv[1]) == "--help") {
+        fputs(devsimUsage(), stdout);
+        return 0;
+    }
+    if (!parseDevsimOptions(argc, argv, &options, &error)) {
+        fprintf(stderr, "qx-devsim: %s\n%s", error.c_str(), devsimUsage());
+        return 2;
+    }
+    const SOCKET listener = TCPListen("127.0.0.1", options.port);
+    if (listener < 0) {
+        fprintf(stderr, "qx-devsim: cannot listen on 127.0.0.1:%u\n", options.port);
+        return 1;
+    }
+    sockaddr_in bound{};
+    socklen_t size = sizeof(bound);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &size);
+    // First line of the output: where the device is (the port chosen when --port 0 was given).
+    printf("listening on 127.0.0.1:%u\n", ntohs(bound.sin_port));
+    fflush(stdout);
+    int result = 0;
+    do {
+        sockaddr_in peer{};
+        const SOCKET s = TCPAccept(listener, &peer);
+        if (s < 0) continue;
+        fprintf(stderr, "qx-devsim: client connected\n");
+        DeviceSession session(s, options);
+        result = session.run();
+    } while (!options.once);
+    close(listener);
+    return result < 0 ? 1 : 0;
+}

@@ -1,0 +1,91 @@
+// qxctl: the controller command line. Sends one request given on the command line, or each request line read
+// from standard input over one connection, and prints every reply as "CODE status S [id ID]".
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "tools/qxctl/controllerclient.h"
+
+namespace {
+
+// A Connect may spend a TCP connect and a handshake of up to five seconds before its reply.
+constexpr uint32_t kReplyTimeoutMs = 30000;
+
+void usage() {
+    fprintf(stderr,
+            "usage: qxctl [--client HOST:PORT] COMMAND\n"
+            "       qxctl [--client HOST:PORT] < script   (one command per line)\n"
+            "commands: connect HOST:PORT X Y W H | disconnect ID | setwindow ID X Y W H | state ID N |\n"
+            "          forward CODE PARAM ID | exit\n"
+            "the client is 127.0.0.1:30003 unless --client says otherwise\n");
+}
+
+// Runs one request; 0 when it succeeded, 1 when the client refused it, 2 when the channel failed.
+int runOne(ControllerClient& client, const std::vector<std::string>& words) {
+    Request request;
+    std::string error;
+    if (!parseRequest(words, &request, &error)) {
+        fprintf(stderr, "qxctl: %s\n", error.c_str());
+        return 1;
+    }
+    Reply reply;
+    const int r = client.call(request, &reply, kReplyTimeoutMs);
+    if (r != 0) {
+        fprintf(stderr, "qxctl: %s\n", r == -1 ? "request not sent" : "no reply from the client");
+        return 2;
+    }
+    if (!request.expectsReply) {
+        printf("forwarded %u\n", request.code);
+    } else if (reply.hasDeviceId) {
+        printf("%u status %d id %d\n", reply.code, reply.status, reply.deviceId);
+    } else {
+        printf("%u status %d\n", reply.code, reply.status);
+    }
+    fflush(stdout);
+    return reply.status == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The control library logs to a file; the tool reports on stderr instead.
+    setenv("QX_LOG_FILE", "/dev/null", 0);
+    std::string host = "127.0.0.1";
+    uint16_t port = 30003;
+    int first = 1;
+    if (argc > 2 && strcmp(argv[1], "--client") == 0) {
+        const std::string address = argv[2];
+        const size_t colon = address.rfind(':');
+        const int number = colon == std::string::npos ? 0 : atoi(address.c_str() + colon + 1);
+        if (colon == std::string::npos || number < 1 || number > 65535) {
+            usage();
+            return 2;
+        }
+        host = address.substr(0, colon);
+        port = static_cast<uint16_t>(number);
+        first = 3;
+    } else if (argc > 1 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "--client") == 0)) {
+        usage();
+        return 2;
+    }
+    ControllerClient client;
+    if (client.open(host.c_str(), port) != 0) {
+        fprintf(stderr, "qxctl: cannot reach the client at %s:%u\n", host.c_str(), port);
+        return 2;
+    }
+    if (first < argc) return runOne(client, std::vector<std::string>(argv + first, argv + argc));
+    // Script mode: every line over this one connection; a failure does not stop the script, but the exit
+    // code reports the worst outcome. A broken channel ends it.
+    int worst = 0;
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        const std::vector<std::string> words = splitLine(line);
+        if (words.empty()) continue;
+        const int r = runOne(client, words);
+        if (r > worst) worst = r;
+        if (r == 2) break;
+    }
+    return worst;
+}
