@@ -5,7 +5,9 @@
 #include "device/devicemanager.h"
 
 int ChangeWindowCommand::serialize(StreamData& stream) {
-    deviceId = static_cast<int32_t>(stream.getUInt32());
+    // A reply to a frame that held no identifier names none (-1).
+    const uint32_t id = stream.getUInt32();
+    if (stream.ok()) deviceId = static_cast<int32_t>(id);
     state = static_cast<int32_t>(stream.getUInt32());
     return stream.ok() ? 0 : -1;
 }

@@ -6,7 +6,9 @@
 #include "device/devicemanager.h"
 
 int DisConnectCommand::serialize(StreamData& stream) {
-    deviceId = static_cast<int32_t>(stream.getUInt32());
+    // A reply to a frame that held no identifier names none (-1).
+    const uint32_t id = stream.getUInt32();
+    if (stream.ok()) deviceId = static_cast<int32_t>(id);
     return stream.ok() ? 0 : -1;
 }
 

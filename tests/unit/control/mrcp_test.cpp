@@ -7,31 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "tests/unit/control/testframes.h"
 #include "tests/unit/control/testlog.h"
-
-namespace {
-
-struct SocketPair {
-    SocketPair() { socketpair(AF_UNIX, SOCK_STREAM, 0, fd); }
-    ~SocketPair() {
-        for (int s : fd)
-            if (s >= 0) close(s);
-    }
-    void closeWriter() {
-        close(fd[1]);
-        fd[1] = -1;
-    }
-    int fd[2] = {-1, -1};
-};
-
-std::vector<uint8_t> readAvailable(int s) {
-    std::vector<uint8_t> bytes(2048);
-    ssize_t n = recv(s, bytes.data(), bytes.size(), MSG_DONTWAIT);
-    bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return bytes;
-}
-
-}  // namespace
 
 TEST(Mrcp, BuildsHeaderAndCommandWords) {
     uint8_t frame[20] = {};
@@ -52,7 +29,7 @@ TEST(Mrcp, SendWritesOneWholeFrame) {
     const uint32_t words[2] = {111, 0x10000};
     const uint8_t payload[20] = {0, 0, 0, 2, 1, 2, 3, 4};
     EXPECT_EQ(0, mrcp_send(pair.fd[0], words, 0, payload, sizeof(payload), NO_TIMEOUT));
-    std::vector<uint8_t> got = readAvailable(pair.fd[1]);
+    Bytes got = readAvailable(pair.fd[1]);
     ASSERT_EQ(40u, got.size());
     EXPECT_EQ(28, got[11]);  // length: words + payload
     EXPECT_EQ(111, got[15]);
@@ -63,7 +40,7 @@ TEST(Mrcp, SendWithoutPayloadStillAnnouncesItsLength) {
     SocketPair pair;
     const uint32_t words[2] = {110, 3};
     EXPECT_EQ(0, mrcp_send(pair.fd[0], words, 7, nullptr, 16, 1000));
-    std::vector<uint8_t> got = readAvailable(pair.fd[1]);
+    Bytes got = readAvailable(pair.fd[1]);
     ASSERT_EQ(20u, got.size());
     EXPECT_EQ(7, got[7]);
     EXPECT_EQ(24, got[11]);
@@ -77,7 +54,7 @@ TEST(Mrcp, SendReportsFailures) {
     EXPECT_EQ(
         -1, mrcp_send(pair.fd[0], words, 0, tooBig.data(), static_cast<uint32_t>(tooBig.size()), NO_TIMEOUT));
     EXPECT_TRUE(readAvailable(pair.fd[1]).empty());
-    pair.closeWriter();
+    pair.closeEnd(1);
     EXPECT_EQ(-1, mrcp_send(pair.fd[0], words, 0, nullptr, 0, NO_TIMEOUT));  // peer gone; no SIGPIPE
 }
 
@@ -128,7 +105,7 @@ TEST(Mrcp, RecvReadsOneFrame) {
     for (const Case& c : cases) {
         SocketPair pair;
         ASSERT_EQ(static_cast<ssize_t>(c.wire.size()), write(pair.fd[1], c.wire.data(), c.wire.size()));
-        pair.closeWriter();
+        pair.closeEnd(1);
         uint8_t buffer[MRCP_MAX_FRAME];
         MrcpHeader h{};
         MrcpCommand cmd{};

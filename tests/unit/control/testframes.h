@@ -1,0 +1,73 @@
+#pragma once
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Control frames as a controller writes them, and a connected socket pair to carry them in tests.
+
+using Bytes = std::vector<uint8_t>;
+
+inline void appendUInt32(Bytes& out, uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+// Header, code, param, the payload words and then tail, with the length field counting all that follows.
+inline Bytes controlFrame(uint32_t code, uint32_t param, const std::vector<uint32_t>& words = {},
+                          const std::string& tail = "", uint16_t reserved = 0) {
+    Bytes frame = {0x52,
+                   0x43,
+                   0x4D,
+                   0x53,
+                   0x00,
+                   0x01,
+                   static_cast<uint8_t>(reserved >> 8),
+                   static_cast<uint8_t>(reserved)};
+    appendUInt32(frame, static_cast<uint32_t>(8 + 4 * words.size() + tail.size()));
+    appendUInt32(frame, code);
+    appendUInt32(frame, param);
+    for (uint32_t w : words)
+        appendUInt32(frame, w);
+    frame.insert(frame.end(), tail.begin(), tail.end());
+    return frame;
+}
+
+inline Bytes hexBytes(const std::string& hex) {
+    Bytes out;
+    for (size_t i = 0; i + 1 < hex.size();) {
+        if (hex[i] == ' ') {
+            ++i;
+            continue;
+        }
+        out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        i += 2;
+    }
+    return out;
+}
+
+struct SocketPair {
+    SocketPair() { socketpair(AF_UNIX, SOCK_STREAM, 0, fd); }
+    ~SocketPair() {
+        for (int s : fd)
+            if (s >= 0) close(s);
+    }
+    SocketPair(const SocketPair&) = delete;
+    SocketPair& operator=(const SocketPair&) = delete;
+    void closeEnd(int i) {
+        close(fd[i]);
+        fd[i] = -1;
+    }
+    int fd[2] = {-1, -1};
+};
+
+// The bytes that are waiting on s now, without blocking.
+inline Bytes readAvailable(int s) {
+    Bytes bytes(4096);
+    ssize_t n = recv(s, bytes.data(), bytes.size(), MSG_DONTWAIT);
+    bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return bytes;
+}
