@@ -5,6 +5,7 @@
 
 #include "codec/include/zrc.h"
 #include "codec/simd.h"
+#include "codec/vectors.h"
 #include "codec/workerpool.h"
 
 namespace zrc {
@@ -71,33 +72,62 @@ ZRC_INLINE void convertBlock(const Geometry& g, uint8_t* image, uint32_t b, int 
     }
 }
 
-// A whole 4:2:0 block: the colour terms of each colour sample are worked out once for its 2 x 2 pixels.
-template <uint32_t Format, int E>
-ZRC_INLINE void convert420Block(const Geometry& g, uint8_t* image, uint32_t b) {
-    constexpr int CE = E / 2;
+// Packs eight pixels of clamped red, green and blue lanes into the image row.
+template <uint32_t Format>
+ZRC_INLINE void storeEight(uint8_t* out, Lanes<8>::I r, Lanes<8>::I g, Lanes<8>::I b) {
+    using I = Lanes<8>::I;
+    if constexpr (Format == 9 || Format == 14 || Format == 15 || Format == 20) {
+        I word;
+        if constexpr (Format == 9) word = (r >> 3) << 11 | (g >> 2) << 5 | b >> 3;
+        if constexpr (Format == 14) word = (b >> 3) << 11 | (g >> 2) << 5 | r >> 3;
+        if constexpr (Format == 15) word = (r >> 3) << 10 | (g >> 3) << 5 | b >> 3;
+        if constexpr (Format == 20) word = (b >> 3) << 10 | (g >> 3) << 5 | r >> 3;
+        const Lanes<8>::H half = __builtin_convertvector(word, Lanes<8>::H);
+        std::memcpy(out, &half, sizeof half);
+    } else {
+        I word;
+        if constexpr (Format == 39) word = r << 16 | g << 8 | b;
+        if constexpr (Format == 44) word = b << 16 | g << 8 | r;
+        if constexpr (Format == 51) word = r << 16 | g << 8 | b;
+        if constexpr (Format == 56) word = b << 16 | g << 8 | r;
+        if constexpr (Format == 39 || Format == 44) word |= static_cast<int32_t>(0xFF000000u);
+        std::memcpy(out, &word, sizeof word);
+    }
+}
+
+// A whole block, eight pixels at a time; the same arithmetic as yuvToRgb.
+template <uint32_t Format, Source From, int E>
+ZRC_INLINE void convertWholeBlock(const Geometry& g, uint8_t* image, uint32_t b) {
+    using I = Lanes<8>::I;
+    constexpr int CE = From == Source::kYuv420 ? E / 2 : E;
+    constexpr int kPixelBytes = Format < 33 ? 2 : 4;
     constexpr int kFourThirds = 87381;
     const int x0 = static_cast<int>(b % static_cast<uint32_t>(g.columns)) * E;
     const int y0 = static_cast<int>(b / static_cast<uint32_t>(g.columns)) * E;
-    const uint8_t* luma = g.planes[0] + static_cast<size_t>(b) * (E * E);
-    const uint8_t* u_plane = g.planes[1] + static_cast<size_t>(b) * (CE * CE);
-    const uint8_t* v_plane = g.planes[2] + static_cast<size_t>(b) * (CE * CE);
-    auto clamp = [](int value) { return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value); };
-    for (int ci = 0; ci < CE; ++ci) {
-        uint8_t* rows[2] = {image + static_cast<size_t>(y0 + 2 * ci) * g.stride,
-                            image + static_cast<size_t>(y0 + 2 * ci + 1) * g.stride};
-        const uint8_t* y_rows[2] = {luma + 2 * ci * E, luma + (2 * ci + 1) * E};
-        for (int cj = 0; cj < CE; ++cj) {
-            const int u = u_plane[ci * CE + cj];
-            const int v = v_plane[ci * CE + cj];
-            const int red = ((v * kFourThirds) >> 16) - 168;
-            const int green = 339 - (((u + v) * kFourThirds) >> 16);
-            const int blue = ((u * kFourThirds) >> 16) - 168;
-            for (int r = 0; r < 2; ++r) {
-                for (int k = 0; k < 2; ++k) {
-                    const int y = y_rows[r][2 * cj + k];
-                    storePixel<Format>(rows[r], x0 + 2 * cj + k,
-                                       Rgb{clamp(y + red), clamp(y + green), clamp(y + blue)});
-                }
+    const uint8_t* p0 = g.planes[0] + static_cast<size_t>(b) * (E * E);
+    const uint8_t* p1 = g.planes[1] + static_cast<size_t>(b) * (CE * CE);
+    const uint8_t* p2 = g.planes[2] + static_cast<size_t>(b) * (CE * CE);
+    for (int i = 0; i < E; ++i) {
+        uint8_t* row = image + static_cast<size_t>(y0 + i) * g.stride + static_cast<size_t>(x0) * kPixelBytes;
+        for (int j = 0; j < E; j += 8) {
+            const I first = loadBytes<8>(p0 + i * E + j);
+            I second, third;
+            if constexpr (From == Source::kYuv420) {
+                const Lanes<4>::I u = loadBytes<4>(p1 + (i / 2) * CE + j / 2);
+                const Lanes<4>::I v = loadBytes<4>(p2 + (i / 2) * CE + j / 2);
+                second = __builtin_shufflevector(u, u, 0, 0, 1, 1, 2, 2, 3, 3);
+                third = __builtin_shufflevector(v, v, 0, 0, 1, 1, 2, 2, 3, 3);
+            } else {
+                second = loadBytes<8>(p1 + i * E + j);
+                third = loadBytes<8>(p2 + i * E + j);
+            }
+            if constexpr (From == Source::kRgb) {
+                storeEight<Format>(row + j * kPixelBytes, first, second, third);
+            } else {
+                const I r = clampVector(first + ((third * kFourThirds) >> 16) - 168, 0, 255);
+                const I gr = clampVector(first - (((second + third) * kFourThirds) >> 16) + 339, 0, 255);
+                const I bl = clampVector(first + ((second * kFourThirds) >> 16) - 168, 0, 255);
+                storeEight<Format>(row + j * kPixelBytes, r, gr, bl);
             }
         }
     }
@@ -115,11 +145,7 @@ ZRC_INLINE void convertRange(const Geometry& g, uint8_t* image, const uint8_t* m
         const bool right = static_cast<int>(b % static_cast<uint32_t>(g.columns)) == last_column;
         const int y0 = static_cast<int>(b / static_cast<uint32_t>(g.columns)) * E;
         if (!right && y0 != last_row_y) {
-            if constexpr (From == Source::kYuv420) {
-                convert420Block<Format, E>(g, image, b);
-            } else {
-                convertBlock<Format, From, E>(g, image, b, E, E);
-            }
+            convertWholeBlock<Format, From, E>(g, image, b);
         } else {
             convertBlock<Format, From, E>(g, image, b, right ? last_w : E,
                                           y0 == last_row_y ? g.height - y0 : E);

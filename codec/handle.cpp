@@ -253,6 +253,7 @@ extern "C" void zrc_release(ZrcHandle* handle) {
         zrc_log(ZRC_LOG_ERROR, "%s: Invalid handle", "ZRC");
         return;
     }
+    zrc_stop(handle);  // a worker left running would use the buffers freed here
     zrc::freeBuffers(handle);
     delete handle;
 }
