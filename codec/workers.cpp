@@ -44,7 +44,8 @@ long readInput(ZrcHandle* h, uint8_t* dst, size_t length) {
 }
 
 long writeOutput(ZrcHandle* h, const uint8_t* src, size_t length) {
-    if (h->write_callback != nullptr) return h->write_callback(h->write_context, src, static_cast<int>(length));
+    if (h->write_callback != nullptr)
+        return h->write_callback(h->write_context, src, static_cast<int>(length));
     return ringWrite(*h->output_ring, src, length);
 }
 
@@ -56,7 +57,8 @@ size_t decodedSize(ZrcHandle* h, const ZrcFrameHeader& f) {
         image_format = h->image_format;
     }
     const size_t m = f.matrix;
-    const size_t padded = (static_cast<size_t>(f.width) + m - 1) / m * m * ((static_cast<size_t>(f.height) + m - 1) / m * m);
+    const size_t padded =
+        (static_cast<size_t>(f.width) + m - 1) / m * m * ((static_cast<size_t>(f.height) + m - 1) / m * m);
     if (image_format == f.frame_format) {
         const bool chroma420 = f.frame_format >= ZRC_FRAME_YUV420A && f.frame_format <= ZRC_FRAME_YUV420B;
         return chroma420 ? padded * 3 / 2 : padded * 3;
@@ -79,8 +81,9 @@ int decodeLoop(ZrcHandle* h) {
         const size_t frame_size = ZRC_HEADER_SIZE + static_cast<size_t>(header.pack_length);
         const size_t image_size = decodedSize(h, header);
         if (frame_size > h->input_buffer.size() || ZRC_HEADER_SIZE + image_size > h->output_buffer.size()) {
-            zrc_log(ZRC_LOG_ERROR, "%s: [%u] Frame of %zu bytes decoding to %zu bytes over the worker's %zu bytes",
-                    "ZRC", header.id, frame_size, image_size, h->input_buffer.size());
+            zrc_log(ZRC_LOG_ERROR,
+                    "%s: [%u] Frame of %zu bytes decoding to %zu bytes over the worker's %zu bytes", "ZRC",
+                    header.id, frame_size, image_size, h->input_buffer.size());
             return -9;
         }
         if (readInput(h, in + ZRC_HEADER_SIZE, header.pack_length) != static_cast<long>(header.pack_length))
@@ -191,11 +194,15 @@ int startLocked(ZrcHandle* h, const StartRequest& r) {
     const int small = static_cast<int>(2 * (s / 16));
     const int large = static_cast<int>(2 * s);
     if (r.read_callback == nullptr) {
-        h->input_ring = ZrcRing::create(r.input_ring_size != 0 ? r.input_ring_size : r.encoder ? large : small);
+        h->input_ring = ZrcRing::create(r.input_ring_size != 0 ? r.input_ring_size
+                                        : r.encoder            ? large
+                                                               : small);
         if (h->input_ring == nullptr) return -5;
     }
     if (r.write_callback == nullptr) {
-        h->output_ring = ZrcRing::create(r.output_ring_size != 0 ? r.output_ring_size : r.encoder ? small : large);
+        h->output_ring = ZrcRing::create(r.output_ring_size != 0 ? r.output_ring_size
+                                         : r.encoder             ? small
+                                                                 : large);
         if (h->output_ring == nullptr) return -6;
     }
     h->running = true;  // from now, so that a second start sees the worker before its thread runs
@@ -224,9 +231,9 @@ int startWorker(ZrcHandle* handle, const StartRequest& request) {
     bool remains;
     {
         std::lock_guard<std::mutex> lock(handle->lock);
-        remains = handle->thread.joinable() || handle->input_ring != nullptr || handle->output_ring != nullptr ||
-                  !handle->input_buffer.empty() || handle->read_context != nullptr ||
-                  handle->write_context != nullptr;
+        remains = handle->thread.joinable() || handle->input_ring != nullptr ||
+                  handle->output_ring != nullptr || !handle->input_buffer.empty() ||
+                  handle->read_context != nullptr || handle->write_context != nullptr;
     }
     if (remains) zrc_stop(handle);
     std::lock_guard<std::mutex> lock(handle->lock);
