@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "codec/simd.h"
 #include "codec/workerpool.h"
 
 namespace zrc {
@@ -17,33 +18,66 @@ struct Plane {
     int rows;     // block rows
 };
 
-uint8_t smoothed(uint8_t a, uint8_t b, bool mark_edges) {
+template <bool Mark>
+ZRC_INLINE uint8_t smoothed(uint8_t a, uint8_t b) {
     const int difference = std::abs(static_cast<int>(a) - static_cast<int>(b));
-    if (mark_edges) return a == b ? a : difference < 32 ? 127 : 255;
+    if constexpr (Mark) return a == b ? a : difference < 32 ? 127 : 255;
     return difference < 32 ? static_cast<uint8_t>((a + b) >> 1) : a;
 }
 
-void smoothBlock(const Plane& p, uint32_t b, bool mark_edges) {
-    const size_t bytes = static_cast<size_t>(p.edge) * static_cast<size_t>(p.edge);
+template <int E, bool Mark>
+ZRC_INLINE void smoothBlock(const Plane& p, uint32_t b) {
+    constexpr size_t bytes = E * E;
     const uint8_t* in = p.in + b * bytes;
     uint8_t* out = p.out + b * bytes;
     std::memcpy(out, in, bytes);
     const int bx = static_cast<int>(b % static_cast<uint32_t>(p.columns));
     const int by = static_cast<int>(b / static_cast<uint32_t>(p.columns));
     if (bx == 0 || by == 0 || bx == p.columns - 1 || by == p.rows - 1) return;
-    const int e = p.edge;
     const uint8_t* above = in - static_cast<size_t>(p.columns) * bytes;
     const uint8_t* below = in + static_cast<size_t>(p.columns) * bytes;
     const uint8_t* left = in - bytes;
     const uint8_t* right = in + bytes;
-    for (int j = 0; j < e; ++j)
-        out[j] = smoothed(in[j], above[(e - 1) * e + j], mark_edges);
-    for (int i = 0; i < e; ++i) {
-        out[i * e] = smoothed(in[i * e], left[i * e + e - 1], mark_edges);
-        out[i * e + e - 1] = smoothed(in[i * e + e - 1], right[i * e], mark_edges);
+    // In this order, so that at a corner the column comparison stands over the row one, and the bottom row
+    // over the columns.
+    for (int j = 0; j < E; ++j)
+        out[j] = smoothed<Mark>(in[j], above[(E - 1) * E + j]);
+    for (int i = 0; i < E; ++i) {
+        out[i * E] = smoothed<Mark>(in[i * E], left[i * E + E - 1]);
+        out[i * E + E - 1] = smoothed<Mark>(in[i * E + E - 1], right[i * E]);
     }
-    for (int j = 0; j < e; ++j)
-        out[(e - 1) * e + j] = smoothed(in[(e - 1) * e + j], below[j], mark_edges);
+    for (int j = 0; j < E; ++j)
+        out[(E - 1) * E + j] = smoothed<Mark>(in[(E - 1) * E + j], below[j]);
+}
+
+template <int E, bool Mark>
+ZRC_INLINE void smoothBlocks(const Plane& p, const uint8_t* map, uint32_t begin, uint32_t end) {
+    for (uint32_t b = begin; b < end; ++b) {
+        if (map[b] != 0) smoothBlock<E, Mark>(p, b);
+    }
+}
+
+template <bool Mark>
+ZRC_INLINE void smoothEdges(const Plane& p, const uint8_t* map, uint32_t begin, uint32_t end) {
+    switch (p.edge) {
+        case 4:
+            return smoothBlocks<4, Mark>(p, map, begin, end);
+        case 8:
+            return smoothBlocks<8, Mark>(p, map, begin, end);
+        case 16:
+            return smoothBlocks<16, Mark>(p, map, begin, end);
+        default:
+            return smoothBlocks<32, Mark>(p, map, begin, end);
+    }
+}
+
+ZRC_CLONES void smoothRange(const Plane& p, const uint8_t* map, uint32_t begin, uint32_t end,
+                            bool mark_edges) {
+    if (mark_edges) {
+        smoothEdges<true>(p, map, begin, end);
+    } else {
+        smoothEdges<false>(p, map, begin, end);
+    }
 }
 
 }  // namespace
@@ -63,11 +97,8 @@ size_t smoothPicture(const uint8_t* in, uint8_t* out, const uint8_t* time_map, u
     }
     std::memcpy(space_map, time_map, mapsize);
     WorkerPool::instance().run(mapsize, multicore, [&](uint32_t begin, uint32_t end) {
-        for (const Plane& plane : planes) {
-            for (uint32_t b = begin; b < end; ++b) {
-                if (time_map[b] != 0) smoothBlock(plane, b, mark_edges);
-            }
-        }
+        for (const Plane& plane : planes)
+            smoothRange(plane, time_map, begin, end, mark_edges);
     });
     return chroma420 ? padded_pixels * 3 / 2 : padded_pixels * 3;
 }
