@@ -39,22 +39,31 @@ bool sameBytes(const uint8_t* p, size_t n) {
     return true;
 }
 
+// The same hash from a 4-byte load; the caller guarantees the fourth byte lies inside the buffer.
+uint32_t hashWordAt(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    v &= 0xFFFFFF;
+    return ((v >> 12) ^ v) & (kTableSize - 1);
+}
+
 // Copies a back-reference; source and target may overlap (the source always starts before the target).
 void copyMatch(uint8_t* out, size_t from, size_t to, size_t length) {
     const size_t distance = to - from;
     if (distance >= length) {
         std::memcpy(out + to, out + from, length);
-    } else if (distance >= 8) {
-        size_t n = 0;
-        for (; n + 8 <= length; n += 8)
-            std::memcpy(out + to + n, out + from + n, 8);
-        for (; n < length; ++n)
-            out[to + n] = out[from + n];
     } else if (distance == 1) {
         std::memset(out + to, out[from], length);
     } else {
-        for (size_t n = 0; n < length; ++n)
-            out[to + n] = out[from + n];
+        // The copy repeats the `distance` bytes before `to`: write them once, then double what is written,
+        // which keeps every chunk a whole number of periods.
+        std::memcpy(out + to, out + from, distance);
+        size_t done = distance;
+        while (done < length) {
+            const size_t chunk = std::min(done, length - done);
+            std::memcpy(out + to + done, out + to, chunk);
+            done += chunk;
+        }
     }
 }
 
@@ -81,7 +90,7 @@ size_t lzPack(const uint8_t* in, size_t size, uint8_t* out) {
     size_t literals = 0;  // literals since the last reference
     while (pos + kLiteralEnd <= size) {
         startItem();
-        const uint32_t hash = hashAt(in + pos);
+        const uint32_t hash = hashWordAt(in + pos);  // pos + 11 <= size
         const uint32_t entry = table[hash];
         table[hash] = static_cast<uint32_t>(pos + 1);
         // A run of one byte value right after three literals may reference the run at distance 1: the
@@ -169,8 +178,9 @@ long lzUnpack(const uint8_t* in, size_t size, uint8_t* out, size_t expected) {
             control >>= n;
             ip += n;
             o += n;
+            // o + 7 < expected here, so the 4-byte loads stay inside the output.
             for (; next_hash + 3 <= o; ++next_hash) {
-                table[hashAt(out + next_hash)] = static_cast<uint32_t>(next_hash + 1);
+                table[hashWordAt(out + next_hash)] = static_cast<uint32_t>(next_hash + 1);
             }
         } else {
             while (o < expected) {
