@@ -1,0 +1,215 @@
+#pragma once
+
+#include <arpa/inet.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <poll.h>
+
+#include <cerrno>
+#include <chrono>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "control/sockets.h"
+#include "tests/unit/control/testframes.h"
+#include "tests/unit/control/testlog.h"
+
+extern char** environ;
+
+namespace e2e {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+inline uint16_t localPort(int s) {
+    sockaddr_in addr{};
+    socklen_t length = sizeof(addr);
+    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &length);
+    return ntohs(addr.sin_port);
+}
+
+// A loopback port that nothing listens on at the moment.
+inline uint16_t freePort() {
+    SOCKET probe = TCPListen("127.0.0.1", 0);
+    uint16_t port = localPort(probe);
+    close(probe);
+    return port;
+}
+
+// Reads up to n bytes, waiting at most `wait` in all; fewer when the peer closes or the time is up.
+inline Bytes readFor(int s, size_t n, milliseconds wait) {
+    Bytes got;
+    const auto deadline = Clock::now() + wait;
+    while (got.size() < n) {
+        auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) break;
+        uint8_t chunk[4096];
+        int r = RecvEx(s, reinterpret_cast<char*>(chunk),
+                       static_cast<int>(std::min(n - got.size(), sizeof(chunk))), 0,
+                       static_cast<uint32_t>(left), 0);
+        if (r <= 0) break;
+        got.insert(got.end(), chunk, chunk + r);
+    }
+    return got;
+}
+
+// True when the peer closed s within `wait` (bytes still queued before the close are skipped).
+inline bool closedWithin(int s, milliseconds wait) {
+    const auto deadline = Clock::now() + wait;
+    for (;;) {
+        auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return false;
+        pollfd p{s, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left)) != 1) continue;
+        char chunk[256];
+        ssize_t n = recv(s, chunk, sizeof(chunk), MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN)) return true;
+    }
+}
+
+// The real client process on a free loopback port, with headless windows and its own log file.
+class ClientProcess {
+public:
+    explicit ClientProcess(std::vector<std::string> args = {}) : port_(freePort()) {
+        if (args.empty()) args.push_back("127.0.0.1:" + std::to_string(port_));
+        std::vector<std::string> env = {"QX_WINDOW=headless", "QX_LOG_FILE=" + log_.path()};
+        for (char** e = environ; *e; ++e) {
+            std::string entry(*e);
+            if (entry.rfind("QX_WINDOW=", 0) != 0 && entry.rfind("QX_LOG_FILE=", 0) != 0)
+                env.push_back(entry);
+        }
+        std::vector<char*> argv = {const_cast<char*>(QX_CLIENT)};
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (std::string& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        if (posix_spawn(&pid_, QX_CLIENT, nullptr, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    }
+    ~ClientProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    uint16_t port() const { return port_; }
+    const TestLog& log() const { return log_; }
+
+    // Waits until the log holds `line`.
+    bool logShows(const std::string& line, milliseconds wait = milliseconds(5000)) const {
+        const auto deadline = Clock::now() + wait;
+        while (!log_.contains(line)) {
+            if (Clock::now() >= deadline) return false;
+            std::this_thread::sleep_for(milliseconds(20));
+        }
+        return true;
+    }
+    bool listening() const {
+        return logShows("qx_main Listen on 127.0.0.1:" + std::to_string(port_) + " success\n");
+    }
+
+    // A new controller connection.
+    SOCKET connect() const { return TCPConnect(port_, "127.0.0.1"); }
+
+    // The exit code once the process ended within `wait`; -1 when it did not end (or ended abnormally).
+    int exitCode(milliseconds wait) {
+        const auto deadline = Clock::now() + wait;
+        while (pid_ > 0) {
+            int status = 0;
+            pid_t r = waitpid(pid_, &status, WNOHANG);
+            if (r == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            if (Clock::now() >= deadline) return -1;
+            std::this_thread::sleep_for(milliseconds(20));
+        }
+        return -1;
+    }
+    void signal(int number) const { kill(pid_, number); }
+
+private:
+    TestLog log_;
+    uint16_t port_;
+    pid_t pid_ = -1;
+};
+
+// A device on a loopback port: accepts connections one after the other and, when `answers` is set, completes
+// the RSUP handshake on each (echoes the token with "RSUP ACK" and reads the final ACK). Each connection is
+// kept with the bytes it received during the handshake.
+class TestDevice {
+public:
+    explicit TestDevice(bool answers) : answers_(answers) {
+        listener_ = TCPListen("127.0.0.1", 0);
+        listen(listener_, 256);
+        port_ = localPort(listener_);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~TestDevice() {
+        shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        close(listener_);
+        for (Connection& c : connections_)
+            close(c.socket);
+    }
+
+    struct Connection {
+        SOCKET socket;
+        Bytes handshake;  // what the client sent before the stream: SYN and final ACK
+    };
+
+    uint16_t port() const { return port_; }
+    // The i-th accepted connection, once it is there and its handshake is done.
+    const Connection* connection(size_t i, milliseconds wait = milliseconds(10000)) {
+        const auto deadline = Clock::now() + wait;
+        while (Clock::now() < deadline) {
+            {
+                std::lock_guard lock(mutex_);
+                if (i < connections_.size()) return &connections_[i];
+            }
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        return nullptr;
+    }
+
+private:
+    void serve() {
+        for (;;) {
+            SOCKET s = TCPAccept(listener_, nullptr);
+            if (s < 0) return;
+            Connection c{s, {}};
+            if (answers_) {
+                c.handshake = readFor(s, 12, milliseconds(5000));
+                if (c.handshake.size() == 12) {
+                    Bytes ack(c.handshake.begin(), c.handshake.begin() + 4);
+                    const char* text = "RSUP ACK";
+                    ack.insert(ack.end(), text, text + 8);
+                    send(s, ack.data(), ack.size(), MSG_NOSIGNAL);
+                    Bytes final = readFor(s, 12, milliseconds(5000));
+                    c.handshake.insert(c.handshake.end(), final.begin(), final.end());
+                }
+            }
+            std::lock_guard lock(mutex_);
+            connections_.push_back(c);
+        }
+    }
+
+    bool answers_;
+    SOCKET listener_;
+    uint16_t port_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::deque<Connection> connections_;  // guarded by mutex_; a deque keeps handed-out addresses valid
+};
+
+}  // namespace e2e
