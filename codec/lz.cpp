@@ -48,10 +48,18 @@ uint32_t hashWordAt(const uint8_t* p) {
 }
 
 // Copies a back-reference; source and target may overlap (the source always starts before the target).
-void copyMatch(uint8_t* out, size_t from, size_t to, size_t length) {
+// `limit` is the output size: with room past the copy, long-distance copies move whole 16- or 8-byte chunks
+// and may write up to 15 bytes beyond the copy, which later items overwrite.
+void copyMatch(uint8_t* out, size_t from, size_t to, size_t length, size_t limit) {
     const size_t distance = to - from;
-    if (distance >= length) {
-        std::memcpy(out + to, out + from, length);
+    if (distance >= 16 && to + length + 16 <= limit) {
+        for (size_t n = 0; n < length; n += 16)
+            std::memcpy(out + to + n, out + from + n, 16);
+    } else if (distance >= 8 && to + length + 8 <= limit) {
+        for (size_t n = 0; n < length; n += 8)
+            std::memcpy(out + to + n, out + from + n, 8);
+    } else if (distance >= length) {
+        std::memmove(out + to, out + from, length);
     } else if (distance == 1) {
         std::memset(out + to, out[from], length);
     } else {
@@ -162,9 +170,12 @@ long lzUnpack(const uint8_t* in, size_t size, uint8_t* out, size_t expected) {
             }
             const uint32_t entry = table[(code >> 4) & 0xFFF];
             if (entry == 0 || length < 3 || length > expected - o) return -1;
-            copyMatch(out, entry - 1, o, length);
-            for (; next_hash <= o; ++next_hash)
-                table[hashAt(out + next_hash)] = static_cast<uint32_t>(next_hash + 1);
+            copyMatch(out, entry - 1, o, length, expected);
+            for (; next_hash <= o; ++next_hash) {
+                const uint32_t hash =
+                    o + 4 <= expected ? hashWordAt(out + next_hash) : hashAt(out + next_hash);
+                table[hash] = static_cast<uint32_t>(next_hash + 1);
+            }
             o += length;
             next_hash = o;
         } else if (o + kLiteralEnd < expected) {
