@@ -34,8 +34,9 @@ bench: build
 run: build
 	./$(BUILD)/qx-native-client $(ARGS)
 
+# Two simulated phones shown side by side (a screenshot in $(BUILD)/demo/ when there is no display).
 demo: build
-	./$(BUILD)/qx-native-client $(ARGS)
+	./scripts/demo $(BUILD)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

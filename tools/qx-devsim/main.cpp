@@ -12,6 +12,8 @@
 #include "control/sockets.h"
 #include "tools/qx-devsim/devicesession.h"
 #include "tools/qx-devsim/devsimoptions.h"
+#include "tools/qx-devsim/framecoder.h"
+#include "tools/qx-devsim/picturesource.h"
 
 int main(int argc, char** argv) {
     // The control library logs to a file; the simulator reports on stderr instead.
@@ -26,6 +28,11 @@ int main(int argc, char** argv) {
     if (!parseDevsimOptions(argc, argv, &options, &error)) {
         fprintf(stderr, "qx-devsim: %s\n%s", error.c_str(), devsimUsage());
         return 2;
+    }
+    // A source or coder that cannot work is reported now, not at the first connection.
+    if (!makePictureSource(options, &error) || !makeFrameCoder(options, &error)) {
+        fprintf(stderr, "qx-devsim: %s\n", error.c_str());
+        return 1;
     }
     const SOCKET listener = TCPListen("127.0.0.1", options.port);
     if (listener < 0) {

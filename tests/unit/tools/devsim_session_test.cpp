@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <future>
+#include <vector>
+
+#include "device/rsupheader.h"
+#include "tools/qx-devsim/devicesession.h"
+
+namespace {
+
+constexpr int32_t kSide = 64;
+
+// The client's end of one simulated-device connection.
+class SessionClient {
+public:
+    explicit SessionClient(const DevsimOptions& options) : options_(options) {
+        EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds_), 0);
+        timeval limit{5, 0};
+        setsockopt(fds_[1], SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+        session_ = std::async(std::launch::async, [this] { return DeviceSession(fds_[0], options_).run(); });
+    }
+    ~SessionClient() {
+        close(fds_[1]);
+        if (session_.valid()) session_.wait();
+    }
+    int end() {
+        shutdown(fds_[1], SHUT_RDWR);
+        return session_.get();
+    }
+    void handshake() {
+        char syn[12] = {1, 2, 3, 4, 'R', 'S', 'U', 'P', ' ', 'S', 'Y', 'N'};
+        ASSERT_EQ(send(fds_[1], syn, 12, 0), 12);
+        char ack[12];
+        ASSERT_EQ(recv(fds_[1], ack, 12, MSG_WAITALL), 12);
+        ASSERT_EQ(send(fds_[1], ack, 12, 0), 12);
+    }
+    // Reads n bytes; fewer when the device closed.
+    std::vector<uint8_t> read(size_t n) {
+        std::vector<uint8_t> bytes(n);
+        const ssize_t got = n ? recv(fds_[1], bytes.data(), n, MSG_WAITALL) : 0;
+        bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
+        return bytes;
+    }
+    RsupHeader header() {
+        const std::vector<uint8_t> bytes = read(RSUP_HEADER_SIZE);
+        EXPECT_EQ(bytes.size(), static_cast<size_t>(RSUP_HEADER_SIZE));
+        return bytes.size() == RSUP_HEADER_SIZE ? RsupHeader::parse(bytes.data()) : RsupHeader{};
+    }
+    // Reads a whole frame and returns its header.
+    RsupHeader frame() {
+        const RsupHeader h = header();
+        EXPECT_EQ(read(static_cast<size_t>(h.payloadLength)).size(), static_cast<size_t>(h.payloadLength));
+        return h;
+    }
+    int clientSocket() const { return fds_[1]; }
+
+private:
+    DevsimOptions options_;
+    int fds_[2];
+    std::future<int> session_;
+};
+
+DevsimOptions smallStream() {
+    DevsimOptions options;
+    options.width = kSide;
+    options.height = kSide;
+    options.fps = 240;
+    options.frames = 3;
+    return options;
+}
+
+}  // namespace
+
+TEST(DeviceSession, SendsConfigThenOneFramePerPictureAndPrintsControlFrames) {
+    testing::internal::CaptureStdout();
+    SessionClient client(smallStream());
+    client.handshake();
+    const RsupHeader config = client.frame();
+    EXPECT_EQ(config.encoderType, 1);
+    EXPECT_EQ(config.width, static_cast<uint32_t>(kSide));
+    EXPECT_EQ(config.height, static_cast<uint32_t>(kSide));
+    EXPECT_GT(config.payloadLength, 0);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_GT(client.frame().payloadLength, 0);
+    const uint8_t forwarded[] = {0x52, 0x43, 0x4D, 0x53, 0, 1, 0, 3, 0, 0, 0, 8, 0, 0, 0, 3, 0, 0, 0, 1};
+    ASSERT_EQ(send(client.clientSocket(), forwarded, sizeof(forwarded), 0), 20);
+    // After the last picture the device stays until the client leaves.
+    EXPECT_EQ(client.end(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "frame reserved 3 words 3 1\n");
+}
+
+TEST(DeviceSession, MisbehavesAsAsked) {
+    {
+        DevsimOptions options = smallStream();
+        options.closeMidFrame = 2;
+        SessionClient client(options);
+        client.handshake();
+        client.frame();
+        client.frame();
+        const RsupHeader second = client.header();
+        EXPECT_EQ(client.read(static_cast<size_t>(second.payloadLength)).size(),
+                  static_cast<size_t>(second.payloadLength / 2));
+    }
+    {
+        DevsimOptions options = smallStream();
+        options.truncateFrame = 1;
+        SessionClient client(options);
+        client.handshake();
+        client.frame();
+        const RsupHeader first = client.header();
+        client.read(static_cast<size_t>(first.payloadLength / 2));
+        // The next picture's header follows at once, where the rest of the first was announced.
+        const RsupHeader next = client.header();
+        EXPECT_EQ(next.encoderType, 1);
+        EXPECT_GT(next.payloadLength, 0);
+    }
+    {
+        DevsimOptions options = smallStream();
+        options.oversizeFrame = 1;
+        options.announceWidth = 5000;
+        options.announceHeight = 4;
+        SessionClient client(options);
+        client.handshake();
+        const RsupHeader config = client.frame();
+        EXPECT_EQ(config.width, 5000u);
+        EXPECT_EQ(config.height, 4u);
+        EXPECT_EQ(client.frame().payloadLength, 5000 * 4 * 8 + 104);
+    }
+}
