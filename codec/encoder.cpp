@@ -240,7 +240,7 @@ extern "C" int zrc_encode(ZrcHandle* handle, const void* image, void* frame, uin
             return 0;
         }
     }
-    const zrc::OverlapFix overlap = zrc::settleOverlap(*h, pixels, &predictions);
+    const zrc::OverlapFix overlap = zrc::settleOverlap(*h, pixels, absolute, &predictions);
     return codeFrame(h, pixels, static_cast<uint8_t*>(frame), predictions, absolute, overlap, now);
 }
 
@@ -256,10 +256,10 @@ extern "C" int zrc_absolute_frame(ZrcHandle* handle, void* frame) {
     }
     for (uint32_t b = 0; b < h->mapsize; ++b)
         h->time_map[b] |= 1;
-    zrc::settleOverlapKept(*h);
     const size_t map_bytes = h->mapsize / 4;
     zrc::packBlockMap(h->time_map, h->mapsize, h->work[5]);
     std::memcpy(h->work[5] + map_bytes, h->work[4], h->trans_length);
+    zrc::settleOverlapKept(*h, h->work[5] + map_bytes);
     const Packed packed = packCandidate(h, 0, h->work[5], map_bytes + h->trans_length);
     if (packed.format == 0) {
         zrc_log(ZRC_LOG_ERROR, "%s: [%u] Compression failed, format=%u, ret=%d", "ZRC", h->last_id,

@@ -7,7 +7,7 @@
 namespace zrc {
 namespace {
 
-constexpr int kSearchLimit = 256;
+constexpr int kSearchLimit = 1024;
 
 int pairOf(int dc, uint32_t k) {
     return (static_cast<uint8_t>(dc) >> (2 * k)) & 3;
@@ -54,7 +54,7 @@ void setCorners(ZrcHandle& h, int dc, uint32_t* predictions) {
 
 }  // namespace
 
-OverlapFix settleOverlap(ZrcHandle& h, const uint8_t* image, uint32_t* predictions) {
+OverlapFix settleOverlap(ZrcHandle& h, const uint8_t* image, bool absolute, uint32_t* predictions) {
     OverlapFix fix;
     const uint32_t r = h.mapsize % 4;
     if (r == 0) return fix;
@@ -62,6 +62,8 @@ OverlapFix settleOverlap(ZrcHandle& h, const uint8_t* image, uint32_t* predictio
     uint8_t wanted[3];
     for (uint32_t k = 0; k < r; ++k)
         wanted[k] = h.time_map[base + k];
+    // Strict: each corner gets exactly the treatment it asked for, so that refinement runs its course and a
+    // still screen falls silent; a corner not to be sent may be sent at the finest quality.
     auto strict = [&](int dc) {
         for (uint32_t k = 0; k < r; ++k) {
             const int p = pairOf(dc, k);
@@ -76,42 +78,49 @@ OverlapFix settleOverlap(ZrcHandle& h, const uint8_t* image, uint32_t* predictio
             break;
         }
     }
-    // The first coded block, then the blocks before it (or, with none coded, the last ones before the
-    // corners).
-    int tries = 0;
-    for (int64_t b = first < base ? first : static_cast<int64_t>(base) - 1; b >= 0 && tries < kSearchLimit;
-         --b, ++tries) {
-        const uint32_t block = static_cast<uint32_t>(b);
-        const int dc = dcOf(h, image, block);
-        if (!strict(dc)) continue;
+    auto codeFirst = [&](uint32_t block, int dc) {
         if (h.time_map[block] == 0) {
             h.time_map[block] = 1;
             ++*predictions;
         }
         setCorners(h, dc, predictions);
-        return fix;
+    };
+    // An absolute frame codes every block at once: any entry that is not 0 will do for the corners.
+    if (!absolute) {
+        // The first coded block, then the blocks before it (with none coded, those before the corners).
+        int tries = 0;
+        for (int64_t b = first < base ? first : static_cast<int64_t>(base) - 1;
+             b >= 0 && tries < kSearchLimit; --b, ++tries) {
+            const int dc = dcOf(h, image, static_cast<uint32_t>(b));
+            if (!strict(dc)) continue;
+            codeFirst(static_cast<uint32_t>(b), dc);
+            return fix;
+        }
     }
-    // The first block gets a DC near its own that codes every corner that must be coded.
-    uint32_t f = first;
-    if (f >= base) {
-        f = base;
-        while (wanted[f - base] == 0)
-            ++f;
-    }
+    // The first block gets a DC near its own that fits; with only corners to code, the block before them
+    // is coded as well to carry it.
+    uint32_t f = first < base ? first : base > 0 ? base - 1 : 0;
     const int dc = dcOf(h, image, f);
     const int chosen = nearestFitting(dc, [&](int candidate) {
+        if (!absolute && !strict(candidate)) return false;
         for (uint32_t k = 0; k < r; ++k) {
             const int p = pairOf(candidate, k);
-            const bool before_first = base + k < f;
-            if ((before_first && p != 0) || (wanted[k] != 0 && p == 0)) return false;
+            // With no block before the corners, the first of them carries the byte: the ones before it
+            // must stay uncoded, and it must be coded.
+            if (base == 0 && (k < f ? p != 0 : k == f && p == 0)) return false;
+            if (wanted[k] != 0 && p == 0) return false;
         }
         return true;
     });
-    setCorners(h, chosen, predictions);
+    if (base == 0) {
+        while (pairOf(chosen, f) == 0)
+            ++f;
+    }
+    fix.kept_dc = h.work[4][f * lumaBytes(h)];
+    codeFirst(f, chosen);
     fix.active = chosen != dc;
     fix.block = f;
     fix.dc = static_cast<uint8_t>(chosen);
-    fix.kept_dc = h.work[4][f * lumaBytes(h)];
     return fix;
 }
 
@@ -128,22 +137,15 @@ bool applyOverlap(ZrcHandle& h, const OverlapFix& fix, const CodedSections& sect
     return (sections.xor_section[0] & mask) == (sections.replace[0] & mask);
 }
 
-void settleOverlapKept(ZrcHandle& h) {
+void settleOverlapKept(ZrcHandle& h, uint8_t* section) {
     const uint32_t r = h.mapsize % 4;
     if (r == 0) return;
     const uint32_t base = h.mapsize - r;
-    const int dc = static_cast<int8_t>(h.work[4][0]);
+    const int dc = static_cast<int8_t>(section[0]);
     auto sameClass = [&](int candidate, uint32_t k) {
         const int p = pairOf(candidate, k);
         return p != 0 && (h.quality == 0 || classOf(p) == classOf(h.time_map[base + k]));
     };
-    bool fits = true;
-    for (uint32_t k = 0; k < r; ++k)
-        fits = fits && sameClass(dc, k);
-    if (fits) {
-        setCorners(h, dc, nullptr);
-        return;
-    }
     const int chosen = nearestFitting(dc, [&](int candidate) {
         for (uint32_t k = 0; k < r; ++k) {
             if (pairOf(candidate, k) == 0) return false;
@@ -157,18 +159,17 @@ void settleOverlapKept(ZrcHandle& h) {
     for (uint32_t k = 0; k < r; ++k) {
         const uint32_t b = base + k;
         if (sameClass(chosen, k)) continue;
-        // Coded again with the quality its new entry stands for.
+        // Coded again from the last image, with the quality its entry in this frame stands for.
         const int quality = pairOf(chosen, k) == 1 ? 0 : static_cast<int>(h.quality);
         imageBlockToPlanes(h.work[0], h.image_format, h.frame_format, h.work[2], b, matrix, h.width,
                            h.height);
         for (int plane = 0; plane < 3; ++plane) {
             const int edge = plane > 0 && chroma420 ? matrix / 2 : matrix;
             const size_t at = offsets[plane] + b * static_cast<size_t>(edge * edge);
-            forwardTransformBlock(edge, h.work[2] + at, quality, h.work[4] + at);
+            forwardTransformBlock(edge, h.work[2] + at, quality, section + at);
         }
     }
-    h.work[4][0] = static_cast<uint8_t>(chosen);
-    setCorners(h, chosen, nullptr);
+    section[0] = static_cast<uint8_t>(chosen);
 }
 
 }  // namespace zrc

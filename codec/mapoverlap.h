@@ -14,10 +14,10 @@ namespace zrc {
 // the low bit pairs of the first byte of the differential section: the first luma (or red) coefficient, the
 // DC, of the first coded block. The encoder makes its map agree with that byte, so that both sides walk
 // the same blocks:
-//  - it looks among the coded block and the blocks before it for one whose DC already gives every corner the
-//    entry it needs, and codes that block too when it was not coded (one more block, no loss);
-//  - failing that, it codes the first coded block with the nearest DC that gives every corner that must be
-//    sent an entry that is not 0 (a DC step or two of error in that one block).
+//  - it looks among the first coded block and the blocks before it for one whose DC already gives every
+//    corner the entry it needs, and codes that block too when it was not coded (one more block, no loss);
+//  - failing that (and always in an absolute frame, where block 0 comes first), it codes the first block
+//    with the nearest DC that fits (a few DC steps of error in that one block).
 // The corner entries then are the bit pairs of that DC. The DC step does not depend on the quality, so the
 // byte is the same whatever entry the first block gets.
 
@@ -30,16 +30,17 @@ struct OverlapFix {
 
 // Settles the corner entries of the time map of the frame about to be coded from `image`; updates
 // *predictions. Needs the time map final for every other block.
-OverlapFix settleOverlap(ZrcHandle& h, const uint8_t* image, uint32_t* predictions);
+OverlapFix settleOverlap(ZrcHandle& h, const uint8_t* image, bool absolute, uint32_t* predictions);
 
 // After the transform: applies the DC replacement to the sections and the kept planes. Returns whether the
 // xor section (when there is one) gives the corners the same entries as the replace section.
 bool applyOverlap(ZrcHandle& h, const OverlapFix& fix, const CodedSections& sections);
 
-// The same for an absolute frame rebuilt from the kept planes (every entry already has bit 0 set): makes
-// the first kept DC give every corner an entry of the quality its kept coefficients were made with, coding
-// a corner again from the previous image when its entry has to change.
-void settleOverlapKept(ZrcHandle& h);
+// The same for the section of an absolute frame rebuilt from a copy of the kept planes: the copy's first DC
+// is moved to the nearest value that codes every corner, and a corner whose entry then stands for another
+// quality than its kept coefficients were made with is coded again in the copy from the last image. Only
+// the late receiver's picture differs, in those blocks; the encoder's state stays as the stream left it.
+void settleOverlapKept(ZrcHandle& h, uint8_t* section);
 
 }  // namespace zrc
 
