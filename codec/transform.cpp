@@ -61,16 +61,28 @@ ZRC_INLINE void fastBlock(const TransformTables& t, const uint8_t* coefficients,
         std::memset(samples, clampSample(w * w * dc + kLevelShift), N * N);
         return;
     }
-    for (int i = 0; i < N; ++i) {
-        U sum = U{} + kLevelShift;
-        const int32_t* weights = t.basis + i * N;
-        for (uint32_t rest = used; rest != 0; rest &= rest - 1) {
-            const int u = __builtin_ctz(rest);
-            sum += static_cast<uint32_t>(weights[u]) * rows[u];
-        }
+    // Second pass with the even-odd symmetry of the weights: output row N - 1 - i takes the even rows'
+    // terms of row i and the odd rows' terms negated.
+    constexpr uint32_t kEven = 0x55555555u;
+    auto store = [&](int i, U sum) {
         const I clamped = clampVector(reinterpret_cast<I&>(sum) >> 16, 0, 255);
         const typename Lanes<N>::B bytes = __builtin_convertvector(clamped, typename Lanes<N>::B);
         std::memcpy(samples + i * N, &bytes, N);
+    };
+    for (int i = 0; i < N / 2; ++i) {
+        U even = U{} + kLevelShift;
+        U odd = U{};
+        const int32_t* weights = t.basis + i * N;
+        for (uint32_t rest = used & kEven; rest != 0; rest &= rest - 1) {
+            const int u = __builtin_ctz(rest);
+            even += static_cast<uint32_t>(weights[u]) * rows[u];
+        }
+        for (uint32_t rest = used & ~kEven; rest != 0; rest &= rest - 1) {
+            const int u = __builtin_ctz(rest);
+            odd += static_cast<uint32_t>(weights[u]) * rows[u];
+        }
+        store(i, even + odd);
+        store(N - 1 - i, even - odd);
     }
 }
 

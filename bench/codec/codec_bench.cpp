@@ -8,6 +8,7 @@
 #include "codec/frameheader.h"
 #include "codec/include/zrc.h"
 #include "codec/lz.h"
+#include "codec/transform.h"
 
 namespace {
 
@@ -109,6 +110,21 @@ BENCHMARK(BM_DecodeRelative5Percent1080p)
     ->Arg(1)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
+
+// The inverse transform of every block of the absolute frame, fast form and plain reference.
+void BM_TransformPicture(benchmark::State& state) {
+    const Frames& f = frames();
+    const bool reference = state.range(0) != 0;
+    zrc::useReferenceKernels(reference);
+    const Bytes map(kGeometry.mapsize(), 2);
+    Bytes samples(kGeometry.planeBytes());
+    for (auto _ : state) {
+        zrc::inverseTransformPicture(f.planes.data(), samples.data(), map.data(), kGeometry.mapsize(),
+                                     kGeometry.matrix, kGeometry.paddedPixels(), true, kQuality, false);
+    }
+    zrc::useReferenceKernels(false);
+}
+BENCHMARK(BM_TransformPicture)->ArgName("reference")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_LzUnpackCoefficients(benchmark::State& state) {
     const Frames& f = frames();
