@@ -1,6 +1,8 @@
 // Agreement between the block map and the first section byte for map sizes that are not a multiple of 4.
 #include "codec/mapoverlap.h"
 
+#include <cstdlib>
+
 #include "codec/forwardconversion.h"
 #include "codec/handle.h"
 
@@ -8,6 +10,7 @@ namespace zrc {
 namespace {
 
 constexpr int kSearchLimit = 1024;
+constexpr int kAbsoluteReach = 2;
 
 int pairOf(int dc, uint32_t k) {
     return (static_cast<uint8_t>(dc) >> (2 * k)) & 3;
@@ -101,8 +104,8 @@ OverlapFix settleOverlap(ZrcHandle& h, const uint8_t* image, bool absolute, uint
     // is coded as well to carry it.
     uint32_t f = first < base ? first : base > 0 ? base - 1 : 0;
     const int dc = dcOf(h, image, f);
-    const int chosen = nearestFitting(dc, [&](int candidate) {
-        if (!absolute && !strict(candidate)) return false;
+    auto fits = [&](int candidate, bool exact) {
+        if (exact && !strict(candidate)) return false;
         for (uint32_t k = 0; k < r; ++k) {
             const int p = pairOf(candidate, k);
             // With no block before the corners, the first of them carries the byte: the ones before it
@@ -111,7 +114,11 @@ OverlapFix settleOverlap(ZrcHandle& h, const uint8_t* image, bool absolute, uint
             if (wanted[k] != 0 && p == 0) return false;
         }
         return true;
-    });
+    };
+    // An absolute frame takes the exact entries when they are near, else any that code every corner.
+    int chosen = nearestFitting(dc, [&](int candidate) { return fits(candidate, true); });
+    if (absolute && std::abs(chosen - dc) > kAbsoluteReach)
+        chosen = nearestFitting(dc, [&](int candidate) { return fits(candidate, false); });
     if (base == 0) {
         while (pairOf(chosen, f) == 0)
             ++f;

@@ -27,15 +27,18 @@ int CodecPair::decode() {
     return zrc_decompress(decoder_, frame_.data(), decoded_.data(), nullptr);
 }
 
-ZrcFrameHeader CodecPair::header() const {
-    // Restores the chained words, as a receiver does.
+ZrcFrameHeader plainHeader(const uint8_t* wire) {
     ZrcFrameHeader h;
     uint32_t words[ZRC_HEADER_WORDS];
-    std::memcpy(words, frame_.data(), ZRC_HEADER_SIZE);
+    std::memcpy(words, wire, ZRC_HEADER_SIZE);
     for (int i = 1; i < ZRC_HEADER_WORDS; ++i)
         words[i] ^= words[i - 1];
     std::memcpy(&h, words, ZRC_HEADER_SIZE);
     return h;
+}
+
+ZrcFrameHeader CodecPair::header() const {
+    return plainHeader(frame_.data());
 }
 
 std::vector<uint8_t> CodecPair::lateReceiverPicture() {

@@ -51,3 +51,207 @@ TEST(ZrcEncoder, RoundTripsEveryFormatMatrixAndQuality) {
 
 }  // namespace
 }  // namespace zrctest
+
+namespace zrctest {
+namespace {
+
+// A 32 x 32 picture of 16 blocks of 8 x 8, 32-bit pixels.
+struct SmallScreen {
+    std::vector<uint8_t> pixels = std::vector<uint8_t>(32 * 32 * 4, 200);
+
+    // Changes `count` pixels of block (bx, by) of edge 8.
+    void change(int bx, int by, int count, uint8_t value) {
+        for (int k = 0; k < count; ++k)
+            pixels[((by * 8 + k / 8) * 32 + bx * 8 + k % 8) * 4] = value;
+    }
+};
+
+TEST(ZrcEncoder, TimeMapFollowsChangedPixelsAndRefinesOnce) {
+    SmallScreen screen;
+    CodecPair pair(32, 32, 8);
+    const uint8_t* map = pair.encoder()->time_map;
+    ASSERT_GT(pair.encode(screen.pixels, 3, ZRC_FRAME_YUV444), 0);
+    ASSERT_GT(pair.decode(), 0);
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(pair.encode(screen.pixels, 3, ZRC_FRAME_YUV444), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(9));
+
+    screen.change(0, 0, 3, 10);   // 3 of 64 pixels
+    screen.change(2, 1, 32, 10);  // half of the block
+    ASSERT_GT(pair.encode(screen.pixels, 3, ZRC_FRAME_YUV444), 0);
+    EXPECT_EQ(map[0], 1);
+    EXPECT_EQ(map[6], 3);
+    EXPECT_EQ(pair.header().predictions, 2u);
+    ASSERT_GT(pair.decode(), 0);
+
+    // The coarse block is sent once more at the finest quality, then drops out.
+    ASSERT_GT(pair.encode(screen.pixels, 3, ZRC_FRAME_YUV444), 0);
+    EXPECT_EQ(map[0], 0);
+    EXPECT_EQ(map[6], 1);
+    EXPECT_EQ(pair.header().predictions, 1u);
+    ASSERT_GT(pair.decode(), 0);
+    EXPECT_EQ(pair.encode(screen.pixels, 3, ZRC_FRAME_YUV444), 0);
+    EXPECT_EQ(map[6], 0);
+    EXPECT_EQ(pair.lateReceiverPicture(), pair.decoded());
+}
+
+TEST(ZrcEncoder, EdgeBlocksCountOnlyPixelsInsideThePicture) {
+    // 20 x 20 with matrix 8: the last column of blocks is 4 pixels wide.
+    std::vector<uint8_t> image(20 * 20 * 4, 90);
+    CodecPair pair(20, 20, 8);
+    ASSERT_GT(pair.encode(image, 0, ZRC_FRAME_YUV420), 0);
+    ASSERT_GT(pair.decode(), 0);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 16; x < 20; ++x)
+            image[(y * 20 + x) * 4 + 1] = 0;  // 16 of the 32 pixels inside block 2
+    image[(9 * 20 + 19) * 4] = 0;             // 1 pixel of block 5
+    ASSERT_GT(pair.encode(image, 0, ZRC_FRAME_YUV420), 0);
+    EXPECT_EQ(pair.encoder()->time_map[2], 3);
+    EXPECT_EQ(pair.encoder()->time_map[5], 1);
+    ASSERT_GT(pair.decode(), 0);
+}
+
+TEST(ZrcEncoder, IdsCountOnAndRestartsAreAbsolute) {
+    LogCapture log;
+    ScreenPicture screen(64, 48);
+    CodecPair pair(64, 48, 8);
+    struct Step {
+        uint32_t quality;
+        uint32_t frame_format;
+        bool reset;
+        uint32_t id, command, diff_type;
+    };
+    const Step steps[] = {
+        {0, ZRC_FRAME_YUV420, false, 0, 1, ZRC_DIFF_ABSOLUTE},  // first frame after configuration
+        {0, ZRC_FRAME_YUV420, false, 1, 0, ZRC_DIFF_REPLACE},   // relative (either form)
+        {3, ZRC_FRAME_YUV420, false, 2, 0, ZRC_DIFF_ABSOLUTE},  // quality changed
+        {3, ZRC_FRAME_RGB, false, 3, 0, ZRC_DIFF_ABSOLUTE},     // frame format changed
+        {3, 0, true, 4, 0, ZRC_DIFF_ABSOLUTE},                  // after a reset; 0 keeps the format
+        {3, 0, false, 5, 0, ZRC_DIFF_REPLACE},
+    };
+    int n = 0;
+    for (const Step& s : steps) {
+        SCOPED_TRACE(n);
+        screen.draw(++n);
+        if (s.reset) zrc_reset_encoder(pair.encoder());
+        ASSERT_GT(pair.encode(screen.pixels(), s.quality, s.frame_format), 0);
+        const ZrcFrameHeader h = pair.header();
+        EXPECT_EQ(h.id, s.id);
+        EXPECT_EQ(h.command, s.command);
+        if (s.diff_type == ZRC_DIFF_ABSOLUTE) {
+            EXPECT_EQ(h.diff_type, 0u);
+            EXPECT_EQ(h.predictions, 48u);
+        } else {
+            EXPECT_NE(h.diff_type, 0u);
+        }
+        ASSERT_GT(pair.decode(), 0);
+    }
+    EXPECT_TRUE(log.contains("ZRC: [2] Encode quality changed from 0 to 3"));
+    EXPECT_TRUE(log.contains("ZRC: [3] Encode frame format changed from 0X00008E to 0X000084"));
+    EXPECT_EQ(pair.encoder()->absolute_count, 4u);
+    EXPECT_EQ(pair.encoder()->frame_count, 6u);
+
+    // The rebuilt absolute frame carries the last id, so the next relative frame follows on.
+    std::vector<uint8_t> frame(pair.frame().size());
+    ASSERT_GT(zrc_absolute_frame(pair.encoder(), frame.data()), 0);
+    EXPECT_EQ(plainHeader(frame.data()).id, 5u);
+    EXPECT_EQ(plainHeader(frame.data()).diff_type, 0u);
+}
+
+TEST(ZrcEncoder, RefusesWhatItCannotCode) {
+    LogCapture log;
+    std::vector<uint8_t> image(16 * 16 * 4), frame(1 << 16);
+    EXPECT_EQ(zrc_encode(nullptr, image.data(), frame.data(), 0, 0), -1);
+    EXPECT_EQ(zrc_absolute_frame(nullptr, frame.data()), -1);
+    ZrcHandle* h = zrc_create();
+    EXPECT_EQ(zrc_encode(h, image.data(), frame.data(), 0, 0), -2);
+    EXPECT_TRUE(log.contains("ZRC: Codec is not initialized"));
+    ASSERT_EQ(zrc_configure(h, 8, 16, 16, 44), 0);
+    EXPECT_EQ(zrc_absolute_frame(h, frame.data()), -3);
+    EXPECT_TRUE(log.contains("ZRC: Absolute frame unavailable"));
+    EXPECT_EQ(zrc_encode(h, image.data(), frame.data(), 0, 0x85), -3);
+    EXPECT_TRUE(log.contains("ZRC: [0] Invalid frame format 133"));
+    EXPECT_EQ(zrc_encode(h, image.data(), frame.data(), 6, 0), -5);
+    // Refusals leave the handle as it was: its frame format still codes.
+    EXPECT_GT(zrc_encode(h, image.data(), frame.data(), 0, 0), 0);
+    ASSERT_EQ(zrc_configure(h, 8, 16, 16, 0x8C), 0);  // 24-bit input is not an encoder input
+    EXPECT_EQ(zrc_encode(h, image.data(), frame.data(), 0, 0), -3);
+    zrc_release(h);
+}
+
+TEST(ZrcEncoder, RelativeFrameOfAStillScreenIsSmall) {
+    ScreenPicture screen(640, 480);
+    CodecPair pair(640, 480, 8);
+    const int absolute = pair.encode(screen.pixels(), 2, ZRC_FRAME_YUV420);
+    ASSERT_GT(absolute, 0);
+    screen.draw(1);  // one glyph typed, the pointer moved
+    const int relative = pair.encode(screen.pixels(), 2, ZRC_FRAME_YUV420);
+    ASSERT_GT(relative, 0);
+    EXPECT_LT(relative * 20, absolute) << relative << " of " << absolute;
+}
+
+// Each differential form alone, chosen by the flags; without either, the replace form is used.
+TEST(ZrcEncoder, FlagsChooseTheDifferentialForm) {
+    struct Case {
+        uint32_t cleared;
+        uint32_t diff_type;
+    };
+    for (const Case c : {Case{ZRC_FLAG_REPLACE, ZRC_DIFF_XOR}, Case{ZRC_FLAG_XOR, ZRC_DIFF_REPLACE},
+                         Case{ZRC_FLAG_REPLACE | ZRC_FLAG_XOR, ZRC_DIFF_REPLACE}}) {
+        SCOPED_TRACE(c.cleared);
+        ScreenPicture screen(96, 64);
+        CodecPair pair(96, 64, 8);
+        zrc_clear_flags(pair.encoder(), c.cleared);
+        for (int step = 0; step < 4; ++step) {
+            screen.draw(step);
+            screen.scribble(0.05, step);
+            ASSERT_GT(pair.encode(screen.pixels(), 1, ZRC_FRAME_YUV444), 0);
+            EXPECT_EQ(pair.header().diff_type, step == 0 ? 0u : c.diff_type);
+            ASSERT_GT(pair.decode(), 0);
+        }
+        EXPECT_EQ(pair.lateReceiverPicture(), pair.decoded());
+    }
+}
+
+// Map sizes that are not a multiple of 4: the decoder takes the last entries from the first section byte.
+// Every frame decodes without garbage, a still screen falls silent, and its picture is then the one an
+// absolute frame of the same image gives, but for the DC of a block that carried the corner entries.
+TEST(ZrcEncoder, LastMapEntriesAgreeWithTheSection) {
+    // Encodes the same image until nothing is sent (at most 4 frames); returns the frames sent.
+    auto settle = [](CodecPair& pair, const std::vector<uint8_t>& image, uint32_t format) {
+        int frames = 0;
+        while (frames < 4 && pair.encode(image, 4, format) > 0) {
+            EXPECT_GT(pair.decode(), 0);
+            ++frames;
+        }
+        return frames;
+    };
+    struct Case {
+        int width, height, matrix;
+    };
+    for (const Case c : {Case{40, 40, 8}, Case{72, 40, 32}, Case{48, 24, 8}, Case{24, 8, 8}, Case{8, 8, 8}}) {
+        for (uint32_t format : {ZRC_FRAME_RGB, ZRC_FRAME_YUV420}) {
+            SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " matrix " +
+                         std::to_string(c.matrix) + " format " + std::to_string(format));
+            ScreenPicture screen(c.width, c.height, 7);
+            CodecPair pair(c.width, c.height, c.matrix);
+            for (int step = 0; step < 6; ++step) {
+                screen.draw(step);
+                if (step % 2) screen.scribble(0.1, step);
+                ASSERT_GT(pair.encode(screen.pixels(), 4, format), 0);
+                ASSERT_GT(pair.decode(), 0);
+                EXPECT_GT(psnr(pair.decoded(), screen.pixels()), 18.0);
+            }
+            EXPECT_LT(settle(pair, screen.pixels(), format), 4) << "a still screen keeps sending";
+            CodecPair fresh(c.width, c.height, c.matrix);
+            ASSERT_GT(fresh.encode(screen.pixels(), 4, format), 0);
+            ASSERT_GT(fresh.decode(), 0);
+            settle(fresh, screen.pixels(), format);
+            EXPECT_GT(psnr(pair.decoded(), fresh.decoded()), 30.0);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace zrctest
