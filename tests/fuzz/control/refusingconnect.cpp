@@ -1,0 +1,7 @@
+// TCPConnect for the control-frame fuzzer: never opens a connection, so no input can reach any address.
+// Connect then takes its "device unreachable" path; the payload parsing before it is fuzzed all the same.
+#include "control/sockets.h"
+
+SOCKET TCPConnect(uint16_t, const char*) {
+    return INVALID_SOCKET;
+}
