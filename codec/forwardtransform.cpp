@@ -11,22 +11,49 @@
 namespace zrc {
 namespace {
 
-// sum / 2^bits rounded to nearest, half away from zero, saturated to a signed byte.
-uint8_t quantise(int64_t sum, int bits) {
-    const int64_t half = int64_t{1} << (bits - 1);
-    const int64_t q = sum >= 0 ? (sum + half) >> bits : -((-sum + half) >> bits);
+// The decoder's weights are rounded, so each of its basis vectors k has the squared length norm(k) =
+// sum over i of B(i, k)^2, near but not 65536. The coefficient that reproduces the block through them is the
+// projection sum x B B scaled by 65536^2 / (norm(u) norm(v)); divided by the step 2^shift, with the samples
+// doubled, that is sum * 2^(15 - shift) / (norm(u) norm(v)), rounded to nearest (half away from zero) and
+// saturated to a signed byte. The sums stay below 2^47, so 64 bits hold every step exactly.
+uint8_t quantise(int64_t sum, int shift, int64_t norms) {
+    const int64_t scaled = sum * (int64_t{1} << (15 - shift));
+    const int64_t magnitude = ((scaled < 0 ? -scaled : scaled) + norms / 2) / norms;
+    const int64_t q = scaled < 0 ? -magnitude : magnitude;
     return static_cast<uint8_t>(static_cast<int8_t>(q < -128 ? -128 : q > 127 ? 127 : q));
 }
 
-// The samples are taken as 2 * sample - 255 (twice sample - 127.5), so one more bit is divided out: 16 for
-// the weights' scale, 1 for the doubling, then the dequantisation shift.
-int quantiserBits(const TransformTables& t, int quality, int position) {
-    return 17 + t.shift[quality][position];
+// Squared lengths of the basis vectors of one edge.
+template <int N>
+const std::array<int64_t, N>& basisNorms() {
+    static const std::array<int64_t, N> norms = [] {
+        const TransformTables& t = transformTables(N);
+        std::array<int64_t, N> n{};
+        for (int k = 0; k < N; ++k)
+            for (int i = 0; i < N; ++i)
+                n[k] += int64_t{t.basis[i * N + k]} * t.basis[i * N + k];
+        return n;
+    }();
+    return norms;
+}
+
+const int64_t* normsFor(int edge) {
+    switch (edge) {
+        case 4:
+            return basisNorms<4>().data();
+        case 8:
+            return basisNorms<8>().data();
+        case 16:
+            return basisNorms<16>().data();
+        default:
+            return basisNorms<32>().data();
+    }
 }
 
 template <int N>
 void fastBlock(const uint8_t* samples, int quality, uint8_t* coefficients) {
     const TransformTables& t = transformTables(N);
+    const std::array<int64_t, N>& norms = basisNorms<N>();
     bool flat = true;
     for (int k = 1; k < N * N && flat; ++k)
         flat = samples[k] == samples[0];
@@ -43,7 +70,8 @@ void fastBlock(const uint8_t* samples, int quality, uint8_t* coefficients) {
         const int64_t value = 2 * samples[0] - 255;
         for (int z = 0; z < N * N; ++z) {
             const int p = t.natural[z];
-            coefficients[z] = quantise(value * sums[p / N] * sums[p % N], quantiserBits(t, quality, p));
+            coefficients[z] =
+                quantise(value * sums[p / N] * sums[p % N], t.shift[quality][p], norms[p / N] * norms[p % N]);
         }
         return;
     }
@@ -68,7 +96,7 @@ void fastBlock(const uint8_t* samples, int quality, uint8_t* coefficients) {
         int64_t sum = 0;
         for (int i = 0; i < N; ++i)
             sum += static_cast<int64_t>(column[i]) * rows[i][v];
-        coefficients[z] = quantise(sum, quantiserBits(t, quality, p));
+        coefficients[z] = quantise(sum, t.shift[quality][p], norms[u] * norms[v]);
     }
 }
 
@@ -80,6 +108,7 @@ size_t edgeBytes(int edge) {
 
 void forwardTransformBlockReference(int edge, const uint8_t* samples, int quality, uint8_t* coefficients) {
     const TransformTables& t = transformTables(edge);
+    const int64_t* norms = normsFor(edge);
     const int n = edge;
     for (int z = 0; z < n * n; ++z) {
         const int p = t.natural[z];
@@ -91,7 +120,7 @@ void forwardTransformBlockReference(int edge, const uint8_t* samples, int qualit
                        t.basis[j * n + v];
             }
         }
-        coefficients[z] = quantise(sum, quantiserBits(t, quality, p));
+        coefficients[z] = quantise(sum, t.shift[quality][p], norms[u] * norms[v]);
     }
 }
 

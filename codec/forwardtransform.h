@@ -7,9 +7,10 @@
 namespace zrc {
 
 // Forward transform and quantisation, the inverse of inverseTransformBlock: samples row by row in, signed
-// coefficient bytes in zigzag order out. Each coefficient is the transform of (sample - 127.5) with the
-// decoder's own integer weights, divided by its dequantisation step rounded to nearest (half away from
-// zero) and saturated to -128..127; the half offsets the decoder's rounding down of its output.
+// coefficient bytes in zigzag order out. Each coefficient is the projection of (sample - 127.5) on the
+// decoder's own integer weights, scaled for their rounding so the inverse reproduces the block, divided by
+// its dequantisation step, rounded to nearest (half away from zero) and saturated to -128..127. The half
+// offsets the decoder's rounding down of its output.
 
 // Plain reference of one block of edge 4, 8, 16 or 32 at quality 0..5.
 void forwardTransformBlockReference(int edge, const uint8_t* samples, int quality, uint8_t* coefficients);
