@@ -9,16 +9,6 @@ using namespace e2e;
 
 namespace {
 
-Bytes reply24(uint32_t code, int32_t status, int32_t deviceId, uint32_t second) {
-    Bytes expected = {
-        0x52, 0x43, 0x4D, 0x53, 0x00, 0x01, static_cast<uint8_t>(status >> 8), static_cast<uint8_t>(status),
-        0,    0,    0,    12};
-    appendUInt32(expected, code);
-    appendUInt32(expected, second);
-    appendUInt32(expected, static_cast<uint32_t>(deviceId));
-    return expected;
-}
-
 const Bytes kExitReply = hexBytes("52 43 4D 53 00 01 00 00 00 00 00 08 00 00 01 FC 00 00 00 00");
 
 Bytes connectFrame(const std::string& address) {
@@ -57,7 +47,7 @@ TEST(ControlChannel, ConnectForwardDisconnectExit) {
         "52 43 4D 53 00 01 00 00 00 00 00 29 00 00 01 F5 00 00 00 00 00 00 00 64 00 00 00 32 00 00 01 68 "
         "00 00 02 80 00 00 00 0D");
     EXPECT_TRUE(std::equal(expectedHead.begin(), expectedHead.end(), connect.begin()));
-    EXPECT_EQ(reply24(502, 0, 1, 0), request(controller, connect, 24));
+    EXPECT_EQ(replyFrame(502, 0, 1, 0), request(controller, connect, 24));
 
     // The device saw exactly the SYN and the final ACK, and then nothing.
     const TestDevice::Connection* link = device.connection(0);
@@ -82,14 +72,14 @@ TEST(ControlChannel, ConnectForwardDisconnectExit) {
     const auto deadline = Clock::now() + milliseconds(5000);
     do {
         setWindow = request(controller, controlFrame(505, 0, {1, 10, 20, 300, 500}), 24);
-    } while (setWindow != reply24(506, 0, 1, 0) && Clock::now() < deadline);
-    EXPECT_EQ(reply24(506, 0, 1, 0), setWindow);
-    EXPECT_EQ(reply24(510, 0, 1, 0), request(controller, controlFrame(509, 0, {1, 1}), 24));
+    } while (setWindow != replyFrame(506, 0, 1, 0) && Clock::now() < deadline);
+    EXPECT_EQ(replyFrame(506, 0, 1, 0), setWindow);
+    EXPECT_EQ(replyFrame(510, 0, 1, 0), request(controller, controlFrame(509, 0, {1, 1}), 24));
 
     EXPECT_EQ(hexBytes("52 43 4D 53 00 01 00 00 00 00 00 0C 00 00 01 F8 00 00 00 00 00 00 00 01"),
               request(controller, controlFrame(503, 0, {1}), 24));
     EXPECT_TRUE(closedWithin(link->socket, milliseconds(3000)));
-    EXPECT_EQ(reply24(504, -1, 1, 0xFFFFFFFF), request(controller, controlFrame(503, 0, {1}), 24));
+    EXPECT_EQ(replyFrame(504, -1, 1, 0xFFFFFFFF), request(controller, controlFrame(503, 0, {1}), 24));
     exitClient(client, controller);
 
     const TestLog& log = client.log();
@@ -132,7 +122,7 @@ TEST(ControlChannel, HeaderLengthZeroClosesTheControllerConnection) {
     EXPECT_TRUE(client.logShows("ERROR USER Failed to get data from net.\n"));
 
     SOCKET second = client.connect();
-    EXPECT_EQ(reply24(504, -1, 5, 0xFFFFFFFF), request(second, controlFrame(503, 0, {5}), 24));
+    EXPECT_EQ(replyFrame(504, -1, 5, 0xFFFFFFFF), request(second, controlFrame(503, 0, {5}), 24));
     exitClient(client, second);
 }
 
@@ -173,7 +163,7 @@ TEST(ControlChannel, SilentDeviceEndsTheHandshakeAfterFiveSeconds) {
     const std::string address = "127.0.0.1:" + std::to_string(device.port());
     const auto start = Clock::now();
     // Kept on purpose: a device whose handshake failed is registered and started all the same.
-    EXPECT_EQ(reply24(502, 0, 1, 0), request(controller, connectFrame(address), 24, milliseconds(15000)));
+    EXPECT_EQ(replyFrame(502, 0, 1, 0), request(controller, connectFrame(address), 24, milliseconds(15000)));
     const auto elapsed = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
     EXPECT_GE(elapsed, 4900);
     EXPECT_LT(elapsed, 9000);
@@ -189,9 +179,9 @@ TEST(ControlChannel, DeviceBeyondTheHundredTwentyEighthIsRefused) {
     SOCKET controller = client.connect();
     const Bytes connect = connectFrame("127.0.0.1:" + std::to_string(device.port()));
     for (int id = 1; id <= 128; ++id) {
-        ASSERT_EQ(reply24(502, 0, id, 0), request(controller, connect, 24)) << id;
+        ASSERT_EQ(replyFrame(502, 0, id, 0), request(controller, connect, 24)) << id;
     }
-    EXPECT_EQ(reply24(502, -1, -1, 0), request(controller, connect, 24));
+    EXPECT_EQ(replyFrame(502, -1, -1, 0), request(controller, connect, 24));
     EXPECT_TRUE(client.log().contains(
         "ERROR USER ConnectCommand::exec Cannot create device, no space left in memory?\n"));
     // The refused device's connection is closed, not left open.
@@ -200,9 +190,9 @@ TEST(ControlChannel, DeviceBeyondTheHundredTwentyEighthIsRefused) {
     EXPECT_TRUE(closedWithin(refused->socket, milliseconds(3000)));
 
     // A freed identifier is given again.
-    EXPECT_EQ(reply24(504, 0, 77, 0),
+    EXPECT_EQ(replyFrame(504, 0, 77, 0),
               request(controller, controlFrame(503, 0, {77}), 24, milliseconds(10000)));
-    EXPECT_EQ(reply24(502, 0, 77, 0), request(controller, connect, 24));
+    EXPECT_EQ(replyFrame(502, 0, 77, 0), request(controller, connect, 24));
     exitClient(client, controller);
     EXPECT_TRUE(closedWithin(device.connection(0)->socket, milliseconds(1000)));
 }
@@ -213,7 +203,7 @@ TEST(ControlChannel, TerminationSignalStopsTheClientAsExitDoes) {
         ASSERT_TRUE(client.listening());
         TestDevice device(true);
         SOCKET controller = client.connect();
-        ASSERT_EQ(reply24(502, 0, 1, 0),
+        ASSERT_EQ(replyFrame(502, 0, 1, 0),
                   request(controller, connectFrame("127.0.0.1:" + std::to_string(device.port())), 24));
         client.signal(number);
         EXPECT_EQ(0, client.exitCode(milliseconds(10000))) << number;

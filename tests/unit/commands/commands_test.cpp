@@ -30,16 +30,6 @@ struct Controller {
     Bytes reply() { return readAvailable(client()); }
 };
 
-Bytes reply24(uint32_t code, int32_t status, int32_t deviceId, uint32_t second) {
-    Bytes expected = {
-        0x52, 0x43, 0x4D, 0x53, 0x00, 0x01, static_cast<uint8_t>(status >> 8), static_cast<uint8_t>(status),
-        0,    0,    0,    12};
-    appendUInt32(expected, code);
-    appendUInt32(expected, second);
-    appendUInt32(expected, static_cast<uint32_t>(deviceId));
-    return expected;
-}
-
 // A device registered over a socket pair, without its threads: commands that only write to its socket or
 // read its fields can run against it.
 struct RegisteredDevice {
@@ -70,18 +60,18 @@ TEST(Replies, AreByteExact) {
          hexBytes("52 43 4D 53 00 01 00 00 00 00 00 0C 00 00 01 F8 00 00 00 00 00 00 00 01")},
         {"disconnect unknown",
          [](SOCKET s) { return DisConnectReplyCommand(s, 9, 1).send("t", "disconnect"); },
-         reply24(504, -1, 9, 0xFFFFFFFF)},
+         replyFrame(504, -1, 9, 0xFFFFFFFF)},
         {"connect ok", [](SOCKET s) { return ConnectReplyCommand(s, 1, 0).send("t", "connect"); },
-         reply24(502, 0, 1, 0)},
+         replyFrame(502, 0, 1, 0)},
         {"connect failed: status only in the header",
          [](SOCKET s) { return ConnectReplyCommand(s, -1, 1).send("t", "connect"); },
-         reply24(502, -1, -1, 0)},
+         replyFrame(502, -1, -1, 0)},
         {"set window failed",
          [](SOCKET s) { return SetWindowReplyCommand(s, 3, -1).send("t", "set window"); },
-         reply24(506, -1, 3, 0xFFFFFFFF)},
+         replyFrame(506, -1, 3, 0xFFFFFFFF)},
         {"change window ok",
          [](SOCKET s) { return ChangeWindowReplyCommand(s, 4, 0).send("t", "change window"); },
-         reply24(510, 0, 4, 0)},
+         replyFrame(510, 0, 4, 0)},
         {"exit", [](SOCKET s) { return ExitReplyCommand(s, 0).send("t", "exit"); },
          hexBytes("52 43 4D 53 00 01 00 00 00 00 00 08 00 00 01 FC 00 00 00 00")},
     };
@@ -165,13 +155,14 @@ TEST(Dispatch, PayloadTooShortIsRefusedWithFailureReply) {
         Bytes frame;
         Bytes expected;
     } cases[] = {
-        {"disconnect without id", controlFrame(503, 0), reply24(504, -1, -1, 0xFFFFFFFF)},
-        {"set window missing height", controlFrame(505, 0, {1, 10, 20, 30}), reply24(506, -1, 1, 0xFFFFFFFF)},
-        {"change window without state", controlFrame(509, 0, {1}), reply24(510, -1, 1, 0xFFFFFFFF)},
-        {"set window without id", controlFrame(505, 0), reply24(506, -1, -1, 0xFFFFFFFF)},
-        {"connect without address length", controlFrame(501, 0, {1, 2, 3, 4}), reply24(502, -1, -1, 0)},
+        {"disconnect without id", controlFrame(503, 0), replyFrame(504, -1, -1, 0xFFFFFFFF)},
+        {"set window missing height", controlFrame(505, 0, {1, 10, 20, 30}),
+         replyFrame(506, -1, 1, 0xFFFFFFFF)},
+        {"change window without state", controlFrame(509, 0, {1}), replyFrame(510, -1, 1, 0xFFFFFFFF)},
+        {"set window without id", controlFrame(505, 0), replyFrame(506, -1, -1, 0xFFFFFFFF)},
+        {"connect without address length", controlFrame(501, 0, {1, 2, 3, 4}), replyFrame(502, -1, -1, 0)},
         {"connect address cut short", controlFrame(501, 0, {1, 2, 3, 4, 14}, "127.0.0.1:5"),
-         reply24(502, -1, -1, 0)},
+         replyFrame(502, -1, -1, 0)},
         {"forward without id", controlFrame(110, 3), {}},
     };
     for (const Case& c : cases) {
@@ -192,9 +183,9 @@ TEST(Dispatch, UnknownDeviceFailsEachCommandByItsRule) {
         int result;
         Bytes expected;
     } cases[] = {
-        {"disconnect", controlFrame(503, 0, {9}), 1, reply24(504, -1, 9, 0xFFFFFFFF)},
-        {"set window", controlFrame(505, 0, {9, 1, 2, 3, 4}), 1, reply24(506, -1, 9, 0xFFFFFFFF)},
-        {"change window", controlFrame(509, 0, {9, 1}), -1, reply24(510, -1, 9, 0xFFFFFFFF)},
+        {"disconnect", controlFrame(503, 0, {9}), 1, replyFrame(504, -1, 9, 0xFFFFFFFF)},
+        {"set window", controlFrame(505, 0, {9, 1, 2, 3, 4}), 1, replyFrame(506, -1, 9, 0xFFFFFFFF)},
+        {"change window", controlFrame(509, 0, {9, 1}), -1, replyFrame(510, -1, 9, 0xFFFFFFFF)},
         {"forward", controlFrame(113, 3, {9}), 1, {}},
     };
     for (const Case& c : cases) {
@@ -270,7 +261,7 @@ TEST(Connect, RefusesAnAddressItCannotUse) {
         TestLog log;
         Controller controller;
         EXPECT_EQ(1, controller.process(c.frame)) << c.name;
-        EXPECT_EQ(reply24(502, -1, -1, 0), controller.reply()) << c.name;
+        EXPECT_EQ(replyFrame(502, -1, -1, 0), controller.reply()) << c.name;
         EXPECT_TRUE(log.contains("ConnectCommand::exec Invalid device address")) << c.name;
         EXPECT_FALSE(log.contains("Connecting dev")) << c.name;
     }
@@ -287,7 +278,7 @@ TEST(Connect, UnreachableDeviceFails) {
     Controller controller;
     EXPECT_EQ(1, controller.process(
                      controlFrame(501, 0, {0, 0, 360, 640, static_cast<uint32_t>(address.size())}, address)));
-    EXPECT_EQ(reply24(502, -1, -1, 0), controller.reply());
+    EXPECT_EQ(replyFrame(502, -1, -1, 0), controller.reply());
     EXPECT_TRUE(log.contains("INFO USER ConnectCommand::exec Connect dev " + address + " fail\n"));
 }
 
@@ -390,7 +381,7 @@ TEST(Window, CommandsOnADeviceWithoutWindow) {
     const uint32_t id = static_cast<uint32_t>(registered.device->id);
     Controller controller;
     EXPECT_EQ(-1, controller.process(controlFrame(505, 0, {id, 10, 20, 300, 400})));
-    EXPECT_EQ(reply24(506, -1, static_cast<int32_t>(id), 0xFFFFFFFF), controller.reply());
+    EXPECT_EQ(replyFrame(506, -1, static_cast<int32_t>(id), 0xFFFFFFFF), controller.reply());
     // The rectangle is kept for when the window appears.
     EXPECT_EQ(10, registered.device->x);
     EXPECT_EQ(20, registered.device->y);
@@ -398,5 +389,5 @@ TEST(Window, CommandsOnADeviceWithoutWindow) {
     EXPECT_EQ(400, registered.device->height);
 
     EXPECT_EQ(0, controller.process(controlFrame(509, 0, {id, 1})));
-    EXPECT_EQ(reply24(510, 0, static_cast<int32_t>(id), 0), controller.reply());
+    EXPECT_EQ(replyFrame(510, 0, static_cast<int32_t>(id), 0), controller.reply());
 }

@@ -36,6 +36,18 @@ inline Bytes controlFrame(uint32_t code, uint32_t param, const std::vector<uint3
     return frame;
 }
 
+// A 24-byte reply: header with the status in the reserved field, then code, the second word and the device
+// id.
+inline Bytes replyFrame(uint32_t code, int32_t status, int32_t deviceId, uint32_t second) {
+    Bytes frame = {
+        0x52, 0x43, 0x4D, 0x53, 0x00, 0x01, static_cast<uint8_t>(status >> 8), static_cast<uint8_t>(status),
+        0,    0,    0,    12};
+    appendUInt32(frame, code);
+    appendUInt32(frame, second);
+    appendUInt32(frame, static_cast<uint32_t>(deviceId));
+    return frame;
+}
+
 inline Bytes hexBytes(const std::string& hex) {
     Bytes out;
     for (size_t i = 0; i + 1 < hex.size();) {
