@@ -136,7 +136,9 @@ int encodeLoop(ZrcHandle* h) {
 }
 
 void runWorker(ZrcHandle* h, int (*loop)(ZrcHandle*), const char* name) {
-    const int exit_code = h->stop ? 0 : loop(h);
+    // A transfer cut short by zrc_stop closing the rings is the stop, not a failure.
+    const int result = h->stop ? 0 : loop(h);
+    const int exit_code = h->stop ? 0 : result;
     zrc_log(exit_code == 0 ? ZRC_LOG_INFO : ZRC_LOG_ERROR, "%s: %s worker ended: %d", "ZRC", name, exit_code);
     h->worker_exit = exit_code;
     h->running = false;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "codec/frameheader.h"
+
 namespace zrctest {
 
 CodecPair::CodecPair(int width, int height, int matrix)
@@ -27,18 +29,8 @@ int CodecPair::decode() {
     return zrc_decompress(decoder_, frame_.data(), decoded_.data(), nullptr);
 }
 
-ZrcFrameHeader plainHeader(const uint8_t* wire) {
-    ZrcFrameHeader h;
-    uint32_t words[ZRC_HEADER_WORDS];
-    std::memcpy(words, wire, ZRC_HEADER_SIZE);
-    for (int i = 1; i < ZRC_HEADER_WORDS; ++i)
-        words[i] ^= words[i - 1];
-    std::memcpy(&h, words, ZRC_HEADER_SIZE);
-    return h;
-}
-
 ZrcFrameHeader CodecPair::header() const {
-    return plainHeader(frame_.data());
+    return zrc::restoreHeader(frame_.data());
 }
 
 std::vector<uint8_t> CodecPair::lateReceiverPicture() {

@@ -9,9 +9,6 @@
 
 namespace zrctest {
 
-// The plain words of a header in its chained wire form.
-ZrcFrameHeader plainHeader(const uint8_t* wire);
-
 // An encoder and a decoder handle for pictures of 32-bit pixels (image format 44), with their buffers.
 class CodecPair {
 public:

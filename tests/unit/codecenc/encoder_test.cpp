@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "codec/frameheader.h"
 #include "codec/handle.h"
 #include "tests/unit/codec/logcapture.h"
 #include "tests/unit/codecenc/codecpair.h"
@@ -155,8 +156,8 @@ TEST(ZrcEncoder, IdsCountOnAndRestartsAreAbsolute) {
     // The rebuilt absolute frame carries the last id, so the next relative frame follows on.
     std::vector<uint8_t> frame(pair.frame().size());
     ASSERT_GT(zrc_absolute_frame(pair.encoder(), frame.data()), 0);
-    EXPECT_EQ(plainHeader(frame.data()).id, 5u);
-    EXPECT_EQ(plainHeader(frame.data()).diff_type, 0u);
+    EXPECT_EQ(zrc::restoreHeader(frame.data()).id, 5u);
+    EXPECT_EQ(zrc::restoreHeader(frame.data()).diff_type, 0u);
 }
 
 TEST(ZrcEncoder, RefusesWhatItCannotCode) {
