@@ -109,20 +109,44 @@ bool DeviceSession::sendFrame(uint8_t encoderType, const std::vector<uint8_t>& p
     return SendEx(socket_, reinterpret_cast<const char*>(frame_.data()), length, 0, NO_TIMEOUT) == length;
 }
 
+bool DeviceSession::makePayload(PictureSource& source, FrameCoder& coder, int64_t n,
+                                std::vector<uint8_t>* payload) {
+    if (!loop_.empty()) {
+        *payload = loop_[static_cast<size_t>((n - 1) % options_.loop)];
+        return true;
+    }
+    return source.next(picture_.data()) && coder.encode(picture_.data(), n, payload);
+}
+
 void DeviceSession::stream(PictureSource& source, FrameCoder& coder) {
+    picture_.resize(static_cast<size_t>(options_.width) * options_.height * 4);
+    // A loop is coded before the stream begins, so that sending costs the simulator almost nothing.
+    std::vector<std::vector<uint8_t>> loop(static_cast<size_t>(options_.loop));
+    for (int64_t n = 1; n <= options_.loop; ++n) {
+        if (!makePayload(source, coder, n, &loop[static_cast<size_t>(n - 1)])) {
+            fprintf(stderr, "qx-devsim: picture %lld could not be made\n", static_cast<long long>(n));
+            stop();
+            return;
+        }
+    }
+    loop_ = std::move(loop);
     const std::vector<uint8_t> config = coder.config();
     if (!sendFrame(coder.encoderType(), config, static_cast<int32_t>(config.size()), config.size())) {
         stop();
         return;
     }
-    std::vector<uint8_t> picture(static_cast<size_t>(options_.width) * options_.height * 4);
     std::vector<uint8_t> payload;
     const auto period = std::chrono::nanoseconds(1000000000LL / options_.fps);
+    // One line per picture sent: the number the synthetic screen shows in it (counted from 0, modulo 65536,
+    // or modulo the loop) and the steady clock in microseconds once the frame was written to the socket.
+    std::unique_ptr<FILE, int (*)(FILE*)> sendLog(
+        options_.sendLog.empty() ? nullptr : fopen(options_.sendLog.c_str(), "a"), fclose);
+    if (sendLog) setvbuf(sendLog.get(), nullptr, _IOLBF, 0);
     auto deadline = std::chrono::steady_clock::now();
     for (int64_t n = 1; options_.frames == 0 || n <= options_.frames; ++n) {
         if (waitStopped(deadline)) return;
         deadline += period;
-        if (!source.next(picture.data()) || !coder.encode(picture.data(), n, &payload)) {
+        if (!makePayload(source, coder, n, &payload)) {
             fprintf(stderr, "qx-devsim: picture %lld could not be made\n", static_cast<long long>(n));
             stop();
             return;
@@ -151,6 +175,13 @@ void DeviceSession::stream(PictureSource& source, FrameCoder& coder) {
         if (!sendFrame(coder.encoderType(), payload, announced, sent) || closeNow) {
             stop();
             return;
+        }
+        if (sendLog) {
+            const auto now = std::chrono::steady_clock::now().time_since_epoch();
+            const int64_t shown = options_.loop > 0 ? (n - 1) % options_.loop : n - 1;
+            fprintf(
+                sendLog.get(), "%lld %lld\n", static_cast<long long>(shown),
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(now).count()));
         }
     }
     // Every picture is out: the connection stays until the client leaves.

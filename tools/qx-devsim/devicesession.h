@@ -26,6 +26,8 @@ public:
 private:
     void readControlFrames();
     void stream(PictureSource& source, FrameCoder& coder);
+    // The payload of picture n (counted from 1): coded now, or taken from the coded loop.
+    bool makePayload(PictureSource& source, FrameCoder& coder, int64_t n, std::vector<uint8_t>* payload);
     // Sends an RSUP frame whose header announces payloadLength and whose payload is the first sent bytes of
     // payload (all of it unless a misbehaviour cuts it short). False when the send failed.
     bool sendFrame(uint8_t encoderType, const std::vector<uint8_t>& payload, int32_t payloadLength,
@@ -36,7 +38,10 @@ private:
 
     SOCKET socket_;
     const DevsimOptions& options_;
-    std::vector<uint8_t> frame_;  // header and payload of the frame being sent (streaming thread only)
+    // Streaming thread only: the picture being coded, the coded loop, the frame being sent.
+    std::vector<uint8_t> picture_;
+    std::vector<std::vector<uint8_t>> loop_;
+    std::vector<uint8_t> frame_;
     std::mutex mutex_;
     std::condition_variable stopped_;
     bool stopping_ = false;  // guarded by mutex_

@@ -39,8 +39,10 @@ const char* devsimUsage() {
            "  --size WxH            picture size (720x1280)\n"
            "  --fps N               pictures per second (30)\n"
            "  --frames N            pictures per connection, then idle (0: endless)\n"
+           "  --loop N              code N pictures once, then send them over and over\n"
            "  --source synthetic|png:DIR|video:FILE   picture source (synthetic)\n"
            "  --accent RRGGBB       status bar colour of the synthetic screen (2A7FD4)\n"
+           "  --send-log FILE       append \"NUMBER MICROSECONDS\" for every picture sent (steady clock)\n"
            "  --quality Q --matrix M --frame-format F --absolute-every N   ZRC settings (2, 8, 0x8E, 0)\n"
            "misbehaviour:\n"
            "  --bad-token           answer the handshake with another token\n"
@@ -60,6 +62,7 @@ bool parseDevsimOptions(int argc, const char* const* argv, DevsimOptions* option
     };
     const Counter counters[] = {
         {"--frames", &o.frames},
+        {"--loop", &o.loop},
         {"--absolute-every", &o.absoluteEvery},
         {"--close-mid-frame", &o.closeMidFrame},
         {"--truncate-frame", &o.truncateFrame},
@@ -104,6 +107,9 @@ bool parseDevsimOptions(int argc, const char* const* argv, DevsimOptions* option
             ok = value && (strcmp(value, "synthetic") == 0 || strncmp(value, "png:", 4) == 0 ||
                            strncmp(value, "video:", 6) == 0);
             if (ok) o.source = value;
+        } else if (name == "--send-log") {
+            ok = value && *value;
+            if (ok) o.sendLog = value;
         } else if (name == "--accent") {
             ok = parseInteger(value, 0, 0xFFFFFF, 16, &number);
             o.accent = static_cast<uint32_t>(number);

@@ -13,8 +13,10 @@ struct DevsimOptions {
     int32_t height = 1280;
     int32_t fps = 30;
     int64_t frames = 0;                // pictures per connection; 0: until the client leaves
+    int64_t loop = 0;                  // code this many pictures once and send them over and over
     std::string source = "synthetic";  // "synthetic", "png:DIR" or "video:FILE"
     uint32_t accent = 0x2A7FD4;        // synthetic screen: status bar colour, 0xRRGGBB
+    std::string sendLog;               // file that records when each picture left, for latency figures
     // ZRC settings.
     uint32_t quality = 2;
     uint32_t matrix = 8;

@@ -1,12 +1,27 @@
 #include "tools/qxctl/controllerclient.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "control/mrcp.h"
 #include "control/streamdata.h"
 
+namespace {
+
+// How long the client may take to notice that the controller left.
+constexpr uint32_t kLeaveTimeoutMs = 2000;
+
+}  // namespace
+
 ControllerClient::~ControllerClient() {
-    if (socket_ >= 0) close(socket_);
+    if (socket_ < 0) return;
+    // The client serves one controller at a time and turns away a newcomer while the last one is still
+    // connected: leave only once the client has closed its end, so that the next qxctl is served.
+    shutdown(socket_, SHUT_WR);
+    char drain[256];
+    while (RecvEx(socket_, drain, sizeof(drain), 0, kLeaveTimeoutMs, 0) > 0) {
+    }
+    close(socket_);
 }
 
 int ControllerClient::open(const char* host, uint16_t port) {

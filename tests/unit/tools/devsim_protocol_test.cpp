@@ -145,7 +145,9 @@ TEST(DevsimOptions, ReadsSettingsAndRefusesBadValues) {
                           "--frame-format",
                           "0x8C",
                           "--corrupt-frame",
-                          "3"};
+                          "3",
+                          "--loop",
+                          "30"};
     DevsimOptions o;
     std::string error;
     ASSERT_TRUE(parseDevsimOptions(sizeof(good) / sizeof(good[0]), good, &o, &error)) << error;
@@ -160,6 +162,7 @@ TEST(DevsimOptions, ReadsSettingsAndRefusesBadValues) {
     EXPECT_EQ(o.matrix, 16u);
     EXPECT_EQ(o.frameFormat, 0x8Cu);
     EXPECT_EQ(o.corruptFrame, 3);
+    EXPECT_EQ(o.loop, 30);
 
     const std::vector<std::vector<const char*>> bad = {
         {"--port", "70000"},
