@@ -5,7 +5,7 @@ BUILD_TYPE  ?= RelWithDebInfo
 JOBS        ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build test unit fuzz bench run demo clean format
+.PHONY: deps configure build test unit fuzz bench run demo load clean format
 
 deps:
 	./scripts/install-deps
@@ -37,6 +37,10 @@ run: build
 # Two simulated phones shown side by side (a screenshot in $(BUILD)/demo/ when there is no display).
 demo: build
 	./scripts/demo $(BUILD)
+
+# As many simulated phones as the machine can show at 30 pictures per second (not part of `make test`).
+load: build
+	./scripts/load $(BUILD)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
