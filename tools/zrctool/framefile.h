@@ -9,8 +9,8 @@
 #include "codec/include/zrc.h"
 
 struct FrameRef {
-    size_t offset;  // of the header in the file
-    size_t length;  // header and payload
+    size_t offset;          // of the header in the file
+    size_t length;          // header and payload
     ZrcFrameHeader header;  // plain words
 };
 

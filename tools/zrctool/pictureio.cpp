@@ -87,7 +87,8 @@ bool readPicture(const std::string& path, Picture* picture, std::string* error) 
         *error = path + ": " + image.message;
         return false;
     }
-    if (image.width < 1 || image.height < 1 || image.width > kMaxPictureEdge || image.height > kMaxPictureEdge) {
+    if (image.width < 1 || image.height < 1 || image.width > kMaxPictureEdge ||
+        image.height > kMaxPictureEdge) {
         *error = path + ": size out of range";
         png_image_free(&image);
         return false;
@@ -116,7 +117,8 @@ bool writePng(const std::string& path, const Picture& picture, std::string* erro
     return true;
 }
 
-bool listPictures(const std::vector<std::string>& inputs, std::vector<std::string>* files, std::string* error) {
+bool listPictures(const std::vector<std::string>& inputs, std::vector<std::string>* files,
+                  std::string* error) {
     for (const std::string& input : inputs) {
         std::error_code code;
         if (!std::filesystem::is_directory(input, code)) {

@@ -26,4 +26,5 @@ bool readPicture(const std::string& path, Picture* picture, std::string* error);
 bool writePng(const std::string& path, const Picture& picture, std::string* error);
 
 // The picture files named by `inputs`: files as given, folders as their .png and .ppm files in name order.
-bool listPictures(const std::vector<std::string>& inputs, std::vector<std::string>* files, std::string* error);
+bool listPictures(const std::vector<std::string>& inputs, std::vector<std::string>* files,
+                  std::string* error);
