@@ -4,9 +4,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "control/sockets.h"
@@ -49,7 +51,13 @@ int main(int argc, char** argv) {
     do {
         sockaddr_in peer{};
         const SOCKET s = TCPAccept(listener, &peer);
-        if (s < 0) continue;
+        // A connection that was reset before it was taken leaves the listener fine.
+        if (s < 0 && (errno == ECONNABORTED || errno == EINTR)) continue;
+        if (s < 0) {
+            fprintf(stderr, "qx-devsim: accept failed: %s\n", strerror(errno));
+            result = -1;
+            break;
+        }
         fprintf(stderr, "qx-devsim: client connected\n");
         DeviceSession session(s, options);
         result = session.run();

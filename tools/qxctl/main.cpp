@@ -58,8 +58,9 @@ int main(int argc, char** argv) {
     if (argc > 2 && strcmp(argv[1], "--client") == 0) {
         const std::string address = argv[2];
         const size_t colon = address.rfind(':');
-        const int number = colon == std::string::npos ? 0 : atoi(address.c_str() + colon + 1);
-        if (colon == std::string::npos || number < 1 || number > 65535) {
+        char* end = nullptr;
+        const long number = colon == std::string::npos ? 0 : strtol(address.c_str() + colon + 1, &end, 10);
+        if (colon == std::string::npos || *end != '\0' || number < 1 || number > 65535) {
             usage();
             return 2;
         }

@@ -1,7 +1,9 @@
 #include "tools/qxctl/request.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <iterator>
 
 #include "control/mrcp.h"
 #include "control/streamdata.h"
@@ -81,6 +83,14 @@ bool parseRequest(const std::vector<std::string>& words, Request* request, std::
         parsed.address = address;
     }
     if (verb->code == 0) {
+        // Only the pass-through codes: any other code could draw a reply that no one reads, and the next
+        // request would take it for its own.
+        constexpr uint32_t kForwardCodes[] = {110, 111, 113, 117, 270, 272};
+        if (std::find(std::begin(kForwardCodes), std::end(kForwardCodes), numbers[0]) ==
+            std::end(kForwardCodes)) {
+            *error = "forward takes the codes 110, 111, 113, 117, 270 and 272";
+            return false;
+        }
         // forward CODE PARAM ID: the code travels as the frame's code, the identifier as its payload.
         parsed.code = numbers[0];
         parsed.param = numbers[1];

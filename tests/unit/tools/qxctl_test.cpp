@@ -72,6 +72,8 @@ TEST(QxctlRequest, RefusesMalformedLines) {
         {"connect", "10.0.0.7", "0", "0", "1", "1"},  // no port
         {"connect", std::string(60, 'a') + ":5555", "0", "0", "1", "1"},
         {"forward", "110", "3"},
+        {"forward", "501", "3", "1"},  // not a pass-through code
+        {"forward", "112", "3", "1"},
     };
     for (const auto& words : bad) {
         Request request;
