@@ -21,6 +21,18 @@ Bytes request(SOCKET controller, const Bytes& frame, size_t size, milliseconds w
     return readFor(controller, size ? size : 1, size ? wait : milliseconds(300));
 }
 
+// Repeats SetWindow until the device's window exists (status 0). The tests stop a device only once its window
+// is there: Device::stop does not yet reach a window thread that has not published its window.
+bool awaitWindow(SOCKET controller, int32_t id) {
+    const auto deadline = Clock::now() + milliseconds(10000);
+    const Bytes frame = controlFrame(505, 0, {static_cast<uint32_t>(id), 10, 20, 300, 500});
+    while (Clock::now() < deadline) {
+        if (request(controller, frame, 24) == replyFrame(506, 0, id, 0)) return true;
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+    return false;
+}
+
 void exitClient(ClientProcess& client, SOCKET controller) {
     EXPECT_EQ(kExitReply, request(controller, controlFrame(507, 0), kExitReply.size()));
     EXPECT_EQ(0, client.exitCode(milliseconds(10000)));
@@ -68,12 +80,7 @@ TEST(ControlChannel, ConnectForwardDisconnectExit) {
     EXPECT_TRUE(request(controller, controlFrame(112, 0, {1}), 0).empty());
 
     // The headless window answers once the window thread made it.
-    Bytes setWindow;
-    const auto deadline = Clock::now() + milliseconds(5000);
-    do {
-        setWindow = request(controller, controlFrame(505, 0, {1, 10, 20, 300, 500}), 24);
-    } while (setWindow != replyFrame(506, 0, 1, 0) && Clock::now() < deadline);
-    EXPECT_EQ(replyFrame(506, 0, 1, 0), setWindow);
+    EXPECT_TRUE(awaitWindow(controller, 1));
     EXPECT_EQ(replyFrame(510, 0, 1, 0), request(controller, controlFrame(509, 0, {1, 1}), 24));
 
     EXPECT_EQ(hexBytes("52 43 4D 53 00 01 00 00 00 00 00 0C 00 00 01 F8 00 00 00 00 00 00 00 01"),
@@ -169,6 +176,7 @@ TEST(ControlChannel, SilentDeviceEndsTheHandshakeAfterFiveSeconds) {
     EXPECT_LT(elapsed, 9000);
     EXPECT_TRUE(client.log().contains(" recv ACK fail\n"));
     EXPECT_TRUE(client.log().contains(", Handshake fail, Value:-2\n"));
+    EXPECT_TRUE(awaitWindow(controller, 1));
     exitClient(client, controller);
 }
 
@@ -181,6 +189,8 @@ TEST(ControlChannel, DeviceBeyondTheHundredTwentyEighthIsRefused) {
     for (int id = 1; id <= 128; ++id) {
         ASSERT_EQ(replyFrame(502, 0, id, 0), request(controller, connect, 24)) << id;
     }
+    for (int id = 1; id <= 128; ++id)
+        ASSERT_TRUE(awaitWindow(controller, id)) << id;
     EXPECT_EQ(replyFrame(502, -1, -1, 0), request(controller, connect, 24));
     EXPECT_TRUE(client.log().contains(
         "ERROR USER ConnectCommand::exec Cannot create device, no space left in memory?\n"));
@@ -193,6 +203,7 @@ TEST(ControlChannel, DeviceBeyondTheHundredTwentyEighthIsRefused) {
     EXPECT_EQ(replyFrame(504, 0, 77, 0),
               request(controller, controlFrame(503, 0, {77}), 24, milliseconds(10000)));
     EXPECT_EQ(replyFrame(502, 0, 77, 0), request(controller, connect, 24));
+    EXPECT_TRUE(awaitWindow(controller, 77));
     exitClient(client, controller);
     EXPECT_TRUE(closedWithin(device.connection(0)->socket, milliseconds(1000)));
 }
@@ -205,6 +216,7 @@ TEST(ControlChannel, TerminationSignalStopsTheClientAsExitDoes) {
         SOCKET controller = client.connect();
         ASSERT_EQ(replyFrame(502, 0, 1, 0),
                   request(controller, connectFrame("127.0.0.1:" + std::to_string(device.port())), 24));
+        ASSERT_TRUE(awaitWindow(controller, 1));
         client.signal(number);
         EXPECT_EQ(0, client.exitCode(milliseconds(10000))) << number;
         EXPECT_TRUE(closedWithin(device.connection(0)->socket, milliseconds(1000))) << number;
