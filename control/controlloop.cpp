@@ -69,6 +69,11 @@ int qx_main(int argc, char** argv, FrameHandler process) {
     }
     sigset_t signals = stopSignals();
     int signals_fd = signalfd(-1, &signals, SFD_CLOEXEC);
+    if (signals_fd < 0) {
+        // Without the descriptor the blocked signals would never arrive: let them end the process as usual.
+        log_write(LOG_SYSTEM_ERROR, "%s signalfd fail %d", "qx_main", errno);
+        pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    }
     log_write(LOG_USER_INFO, "%s Listen on %s:%d success", "qx_main", host, port);
 
     enum { kListener, kSignals, kController };
