@@ -50,7 +50,7 @@ struct RegisteredDevice {
 
 }  // namespace
 
-TEST(Replies, AreByteExact) {
+TEST(ReplyCommand, AreByteExact) {
     struct Case {
         const char* name;
         int (*send)(SOCKET);
@@ -82,13 +82,13 @@ TEST(Replies, AreByteExact) {
     }
 }
 
-TEST(Replies, FailedSendIsLogged) {
+TEST(ReplyCommand, FailedSendIsLogged) {
     TestLog log;
     EXPECT_EQ(-1, ExitReplyCommand(-1, 0).send("ExitCommand::replyCommand", "exit"));
     EXPECT_TRUE(log.contains("ERROR USER ExitCommand::replyCommand Reply exit command failed [-1]\n"));
 }
 
-TEST(Prepare, ReadsOneFrameOrRefusesItsHeader) {
+TEST(QXCommandPrepare, ReadsOneFrameOrRefusesItsHeader) {
     struct Case {
         const char* name;
         Bytes wire;
@@ -120,7 +120,7 @@ TEST(Prepare, ReadsOneFrameOrRefusesItsHeader) {
     }
 }
 
-TEST(Process, UnreadableFrameClosesTheConnection) {
+TEST(QXCommandProcess, UnreadableFrameClosesTheConnection) {
     TestLog log;
     Controller controller;
     controller.pair.closeEnd(0);
@@ -207,7 +207,7 @@ TEST(Dispatch, ExitRepliesThenSetsTheStopFlag) {
     g_stop = 0;
 }
 
-TEST(Connect, ReadsThePayload) {
+TEST(ConnectCommand, ReadsThePayload) {
     struct Case {
         const char* name;
         Bytes frame;
@@ -246,7 +246,7 @@ TEST(Connect, ReadsThePayload) {
     }
 }
 
-TEST(Connect, RefusesAnAddressItCannotUse) {
+TEST(ConnectCommand, RefusesAnAddressItCannotUse) {
     const std::string host32(32, '1');
     struct Case {
         const char* name;
@@ -267,7 +267,7 @@ TEST(Connect, RefusesAnAddressItCannotUse) {
     }
 }
 
-TEST(Connect, UnreachableDeviceFails) {
+TEST(ConnectCommand, UnreachableDeviceFails) {
     TestLog log;
     SOCKET probe = TCPListen("127.0.0.1", 0);
     sockaddr_in addr{};
@@ -282,7 +282,7 @@ TEST(Connect, UnreachableDeviceFails) {
     EXPECT_TRUE(log.contains("INFO USER ConnectCommand::exec Connect dev " + address + " fail\n"));
 }
 
-TEST(Handshake, AnswersOfTheDevice) {
+TEST(ConnectHandshake, AnswersOfTheDevice) {
     enum class Device { Echo, WrongToken, EchoSyn, Silent, Closes };
     struct Case {
         const char* name;
@@ -346,13 +346,13 @@ TEST(Handshake, AnswersOfTheDevice) {
     }
 }
 
-TEST(Handshake, InvalidSocket) {
+TEST(ConnectHandshake, InvalidSocket) {
     TestLog log;
     EXPECT_EQ(-1, ConnectCommand::handshake(-1, 200));
     EXPECT_TRUE(log.contains("ConnectCommand::handshake Sock -1 invalid\n"));
 }
 
-TEST(Forward, SendsParamAndDeviceIdOnly) {
+TEST(ForwardCommand, SendsParamAndDeviceIdOnly) {
     RegisteredDevice registered;
     const uint32_t id = static_cast<uint32_t>(registered.device->id);
     Controller controller;
@@ -369,14 +369,14 @@ TEST(Forward, SendsParamAndDeviceIdOnly) {
     EXPECT_EQ(expected, readAvailable(registered.pair.fd[1]));
 }
 
-TEST(Forward, SendFailureIsReported) {
+TEST(ForwardCommand, SendFailureIsReported) {
     RegisteredDevice registered;
     registered.pair.closeEnd(1);
     Controller controller;
     EXPECT_EQ(-1, controller.process(controlFrame(111, 0, {static_cast<uint32_t>(registered.device->id)})));
 }
 
-TEST(Window, CommandsOnADeviceWithoutWindow) {
+TEST(WindowCommands, CommandsOnADeviceWithoutWindow) {
     RegisteredDevice registered;
     const uint32_t id = static_cast<uint32_t>(registered.device->id);
     Controller controller;

@@ -7,7 +7,7 @@
 
 #include "tests/unit/control/testlog.h"
 
-TEST(Log, LabelsEachLevelBySeverityAndFacility) {
+TEST(LogWrite, LabelsEachLevelBySeverityAndFacility) {
     struct Case {
         int level;
         const char* labels;
@@ -33,7 +33,7 @@ TEST(Log, LabelsEachLevelBySeverityAndFacility) {
     }
 }
 
-TEST(Log, LineIsTimestampLabelsAndMessage) {
+TEST(LogWrite, LineIsTimestampLabelsAndMessage) {
     TestLog log;
     log_write(LOG_USER_INFO, "%s Listen on %s:%d success", "qx_main", "127.0.0.1", 30003);
     std::regex line(
@@ -41,7 +41,7 @@ TEST(Log, LineIsTimestampLabelsAndMessage) {
     EXPECT_TRUE(std::regex_match(log.text(), line)) << log.text();
 }
 
-TEST(Log, AppendsToEarlierContent) {
+TEST(LogWrite, AppendsToEarlierContent) {
     TestLog log;
     {
         std::ofstream earlier(log.path());
@@ -55,12 +55,12 @@ TEST(Log, AppendsToEarlierContent) {
     EXPECT_EQ(3, std::count(text.begin(), text.end(), '\n'));
 }
 
-TEST(Log, UnopenableFileReturnsMinusTwo) {
+TEST(LogWrite, UnopenableFileReturnsMinusTwo) {
     setenv("QX_LOG_FILE", "/nonexistent-dir/qx.log", 1);
     EXPECT_EQ(-2, log_write(LOG_USER_ERROR, "%s lost", "Test"));
 }
 
-TEST(Log, OverlongMessageIsCutToOneLine) {
+TEST(LogWrite, OverlongMessageIsCutToOneLine) {
     TestLog log;
     const std::string huge(5000, 'x');
     EXPECT_EQ(0, log_write(LOG_USER_INFO, "%s", huge.c_str()));
