@@ -60,7 +60,7 @@ long rleUnpack(const uint8_t* in, size_t size, uint8_t* out, size_t capacity) {
         if (k == 0) {
             const size_t tail = size - i;
             if (tail > capacity - o) return -1;
-            std::memcpy(out + o, in + i, tail);
+            if (tail > 0) std::memcpy(out + o, in + i, tail);
             return static_cast<long>(o + tail);
         }
         if (k < 128) {
