@@ -4,20 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "codec/littleendian.h"
+
 namespace zrc {
 namespace {
-
-uint32_t readLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void writeLe32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 void toWords(const ZrcFrameHeader& header, uint32_t* words) {
     static_assert(sizeof(ZrcFrameHeader) == ZRC_HEADER_SIZE);

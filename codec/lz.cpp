@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codec/littleendian.h"
+
 namespace zrc {
 namespace {
 
@@ -13,18 +15,6 @@ constexpr uint32_t kTableSize = 4096;
 constexpr size_t kMaxMatch = 255;
 constexpr size_t kLiteralEnd = 11;  // the last 11 bytes are literals, decoded byte by byte
 constexpr size_t kMatchEnd = 4;     // a reference ends at least 4 bytes before the end
-
-uint32_t readLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void writeLe32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 uint32_t hashAt(const uint8_t* p) {
     const uint32_t v =

@@ -1,0 +1,23 @@
+#ifndef CODEC_LITTLEENDIAN_H
+#define CODEC_LITTLEENDIAN_H
+
+#include <cstdint>
+
+namespace zrc {
+
+// Little-endian 32-bit words of the frame format, whatever the host's byte order.
+inline uint32_t readLe32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+inline void writeLe32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+}  // namespace zrc
+
+#endif
