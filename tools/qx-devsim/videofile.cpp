@@ -6,13 +6,19 @@ extern "C" {
 }
 
 VideoFile::~VideoFile() {
+    close();
+}
+
+void VideoFile::close() {
     av_packet_free(&packet_);
     av_frame_free(&frame_);
     avcodec_free_context(&codec_);
     avformat_close_input(&format_);
+    draining_ = false;
 }
 
 bool VideoFile::open(const std::string& path, std::string* error) {
+    path_ = path;
     if (avformat_open_input(&format_, path.c_str(), nullptr, nullptr) < 0 ||
         avformat_find_stream_info(format_, nullptr) < 0) {
         *error = "cannot read " + path;
@@ -54,11 +60,11 @@ bool VideoFile::decodeOne() {
 
 bool VideoFile::next(uint8_t* rgba) {
     if (!decodeOne()) {
-        // End of the file: rewind and start over once.
-        if (av_seek_frame(format_, stream_, 0, AVSEEK_FLAG_BACKWARD) < 0) return false;
-        avcodec_flush_buffers(codec_);
-        draining_ = false;
-        if (!decodeOne()) return false;
+        // End of the file: start over. Opening it again works for every container, where a seek does not
+        // (a raw stream has no index).
+        close();
+        std::string error;
+        if (!open(path_, &error) || !decodeOne()) return false;
     }
     return scaler_.convert(frame_->data, frame_->linesize, frame_->width, frame_->height, frame_->format,
                            rgba);

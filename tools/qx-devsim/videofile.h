@@ -25,11 +25,13 @@ public:
 private:
     // The next decoded frame into frame_; false at the end of the file or on an error.
     bool decodeOne();
+    void close();
 
     AVFormatContext* format_ = nullptr;
     AVCodecContext* codec_ = nullptr;
     AVFrame* frame_ = nullptr;
     AVPacket* packet_ = nullptr;
+    std::string path_;
     int stream_ = -1;
     bool draining_ = false;
     Scaler scaler_;

@@ -3,12 +3,14 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "codec/include/zrc.h"
 #include "tools/qx-devsim/h264coder.h"
 #include "tools/qx-devsim/pngfolder.h"
 #include "tools/qx-devsim/syntheticscreen.h"
+#include "tools/qx-devsim/videofile.h"
 #include "tools/qx-devsim/zrccoder.h"
 
 extern "C" {
@@ -191,4 +193,38 @@ TEST(PngFolder, ReadsFilesInNameOrderScaledAndOverAgain) {
     PngFolder empty(kWidth, kHeight);
     EXPECT_FALSE(empty.open(folder.string(), &error));
     EXPECT_FALSE(error.empty());
+}
+
+TEST(VideoFile, ReadsTheVideoInOrderAndStartsAgainAtItsEnd) {
+    // A raw H.264 file of three numbered pictures, made with the simulator's own coder.
+    H264Coder coder;
+    std::string error;
+    ASSERT_TRUE(coder.open(kWidth, kHeight, 30, &error)) << error;
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("devsim-video-" + std::to_string(getpid()) + ".h264"))
+            .string();
+    {
+        std::ofstream file(path, std::ios::binary);
+        const std::vector<uint8_t> config = coder.config();
+        file.write(reinterpret_cast<const char*>(config.data()), static_cast<std::streamsize>(config.size()));
+        SyntheticScreen screen(kWidth, kHeight, kAccent);
+        Picture picture = blank();
+        std::vector<uint8_t> unit;
+        for (uint32_t n = 1; n <= 3; ++n) {
+            screen.draw(n * 100, picture.data());
+            ASSERT_TRUE(coder.encode(picture.data(), n, &unit));
+            file.write(reinterpret_cast<const char*>(unit.data()), static_cast<std::streamsize>(unit.size()));
+        }
+    }
+    VideoFile video(kWidth, kHeight);
+    ASSERT_TRUE(video.open(path, &error)) << error;
+    Picture picture = blank();
+    for (uint32_t expected : {100u, 200u, 300u, 100u, 200u}) {
+        ASSERT_TRUE(video.next(picture.data()));
+        EXPECT_EQ(readNumber(picture, kWidth, kHeight), expected);
+    }
+    expectColour(picture, 2, 2, kAccent, 24);
+    std::filesystem::remove(path);
+    VideoFile missing(kWidth, kHeight);
+    EXPECT_FALSE(missing.open(path, &error));
 }
