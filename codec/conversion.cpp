@@ -124,9 +124,9 @@ ZRC_INLINE void convertWholeBlock(const Geometry& g, uint8_t* image, uint32_t b)
             if constexpr (From == Source::kRgb) {
                 storeEight<Format>(row + j * kPixelBytes, first, second, third);
             } else {
-                const I r = clampVector(first + ((third * kFourThirds) >> 16) - 168, 0, 255);
-                const I gr = clampVector(first - (((second + third) * kFourThirds) >> 16) + 339, 0, 255);
-                const I bl = clampVector(first + ((second * kFourThirds) >> 16) - 168, 0, 255);
+                const I r = clampVector<0, 255>(first + ((third * kFourThirds) >> 16) - 168);
+                const I gr = clampVector<0, 255>(first - (((second + third) * kFourThirds) >> 16) + 339);
+                const I bl = clampVector<0, 255>(first + ((second * kFourThirds) >> 16) - 168);
                 storeEight<Format>(row + j * kPixelBytes, r, gr, bl);
             }
         }

@@ -65,7 +65,7 @@ ZRC_INLINE void fastBlock(const TransformTables& t, const uint8_t* coefficients,
     // terms of row i and the odd rows' terms negated.
     constexpr uint32_t kEven = 0x55555555u;
     auto store = [&](int i, U sum) {
-        const I clamped = clampVector(reinterpret_cast<I&>(sum) >> 16, 0, 255);
+        const I clamped = clampVector<0, 255>(reinterpret_cast<I&>(sum) >> 16);
         const typename Lanes<N>::B bytes = __builtin_convertvector(clamped, typename Lanes<N>::B);
         std::memcpy(samples + i * N, &bytes, N);
     };

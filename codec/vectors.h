@@ -23,8 +23,9 @@ __attribute__((always_inline)) inline typename Lanes<N>::I loadBytes(const uint8
     return __builtin_convertvector(b, typename Lanes<N>::I);
 }
 
-template <typename V>
-__attribute__((always_inline)) inline V clampVector(V value, int low, int high) {
+template <int Low, int High, typename V>
+__attribute__((always_inline)) inline V clampVector(V value) {
+    const V low = V{} + Low, high = V{} + High;
     value = value < low ? low : value;
     return value > high ? high : value;
 }
