@@ -97,6 +97,9 @@ void Device::windowThread(int32_t showCommand, int32_t x, int32_t y, int32_t wid
     nameThread(id, "window");
     auto* displayWindow = new DisplayWindow(showCommand, this);
     window.store(displayWindow);
+    // A stop that came before the store found no window to wake. Both flags are sequentially consistent,
+    // so either that stop sees the window or this check sees the stop.
+    if (!isRunning()) displayWindow->quit();
     displayWindow->run(x, y, width, height);
 }
 

@@ -98,6 +98,20 @@ TEST_F(DeviceTest, StopEndsTheRenderThreadWhenNoWindowCanBeMade) {
     unsetenv("DISPLAY");
 }
 
+TEST_F(DeviceTest, StopRightAfterStartEndsEveryThread) {
+    // The stop may come before the window thread has stored its window.
+    close(pair_[0]);
+    for (int i = 0; i < 200; ++i) {
+        int pair[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+        device_.socket = pair[0];
+        ASSERT_EQ(device_.start(), 0);
+        EXPECT_EQ(device_.stop(), 0);
+        close(pair[1]);
+    }
+    EXPECT_TRUE(deviceThreads().empty());
+}
+
 TEST_F(DeviceTest, DeviceEndingByItselfEndsItsWindowLoop) {
     ASSERT_EQ(device_.start(), 0);
     ASSERT_NE(waitForWindow(), nullptr);
