@@ -31,22 +31,24 @@ ZRC_INLINE void fastBlock(const TransformTables& t, const uint8_t* coefficients,
                           uint8_t* samples) {
     using U = typename Lanes<N>::U;
     using I = typename Lanes<N>::I;
-    const uint8_t* shift = t.shift[quality];
+    const uint32_t* scan = t.scan[quality];
     U rows[N];
     uint32_t used = 0;  // bit u: row u of the first pass is not zero
     bool only_dc = true;
     for (int z = 0; z < N * N; z += 8) {
         uint64_t eight;
         std::memcpy(&eight, coefficients + z, 8);
-        if (eight == 0) continue;
-        for (int k = z; k < z + 8 && k < N * N; ++k) {
-            if (coefficients[k] == 0) continue;
-            const int p = t.natural[k];
-            const int u = p / N;
-            if (p != 0) only_dc = false;
+        // Visit the non-zero bytes of the eight only, lowest first (the bytes of a little-endian load).
+        while (eight != 0) {
+            const int k = z + __builtin_ctzll(eight) / 8;
+            eight &= ~(uint64_t{0xFF} << (8 * (k - z)));
+            const uint32_t entry = scan[k];
+            const int u = entry & 0xFF;
+            const int v = (entry >> 8) & 0xFF;
+            if (k != 0) only_dc = false;
             U column;
-            std::memcpy(&column, t.columns + (p % N) * N, sizeof column);
-            const U term = dequantise(coefficients[k], shift[p]) * column;
+            std::memcpy(&column, t.columns + v * N, sizeof column);
+            const U term = dequantise(coefficients[k], static_cast<int>(entry >> 16)) * column;
             if (used & (1u << u)) {
                 rows[u] += term;
             } else {
@@ -57,7 +59,7 @@ ZRC_INLINE void fastBlock(const TransformTables& t, const uint8_t* coefficients,
     }
     if (only_dc) {
         const uint32_t w = static_cast<uint32_t>(t.basis[0]);
-        const uint32_t dc = used == 0 ? 0 : dequantise(coefficients[0], shift[0]);
+        const uint32_t dc = used == 0 ? 0 : dequantise(coefficients[0], static_cast<int>(scan[0] >> 16));
         std::memset(samples, clampSample(w * w * dc + kLevelShift), N * N);
         return;
     }

@@ -48,6 +48,7 @@ struct TableStore {
     int edge;
     std::vector<uint16_t> natural;
     std::vector<uint8_t> shift[6];
+    std::vector<uint32_t> scan[6];
     std::vector<int32_t> basis;
     std::vector<int32_t> columns;
     TransformTables view;
@@ -69,9 +70,12 @@ struct TableStore {
         }
         for (int q = 0; q < 6; ++q) {
             shift[q].resize(static_cast<size_t>(n * n));
+            scan[q].resize(static_cast<size_t>(n * n));
             for (int zz = 0; zz < n * n; ++zz) {
                 const int p = natural[static_cast<size_t>(zz)];
-                shift[q][static_cast<size_t>(p)] = static_cast<uint8_t>(shiftAt(n, q, zz, p / n + p % n));
+                const int bits = shiftAt(n, q, zz, p / n + p % n);
+                shift[q][static_cast<size_t>(p)] = static_cast<uint8_t>(bits);
+                scan[q][static_cast<size_t>(zz)] = static_cast<uint32_t>(p / n | (p % n) << 8 | bits << 16);
             }
         }
         // Weights round(128 * sqrt(8 / N) * cos(k * pi / (2N))): for N = 8 the constants 126, 118, ... 25,
@@ -105,8 +109,10 @@ struct TableStore {
         }
         view.edge = n;
         view.natural = natural.data();
-        for (int q = 0; q < 6; ++q)
+        for (int q = 0; q < 6; ++q) {
             view.shift[q] = shift[q].data();
+            view.scan[q] = scan[q].data();
+        }
         view.basis = basis.data();
         view.columns = columns.data();
     }

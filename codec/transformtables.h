@@ -14,6 +14,9 @@ struct TransformTables {
     const uint8_t* shift[6];
     // basis[i * edge + k]: weight of coefficient k in output sample i of one pass (a scaled cosine).
     const int32_t* basis;
+    // scan[q][z]: what the fast transform needs of zigzag position z at quality q: row | column << 8 |
+    // shift << 16.
+    const uint32_t* scan[6];
     // columns[k * edge + i] = basis[i * edge + k], so that one coefficient's weights are contiguous.
     const int32_t* columns;
 };
