@@ -138,17 +138,27 @@ protected:
         ASSERT_EQ(std::system(("xdotool " + arguments).c_str()), 0) << arguments;
     }
 
-    // Touch frames (40 bytes each) the device received within a short while: their action words.
-    std::vector<uint32_t> touchActions(int peer, size_t expected) {
-        std::vector<uint32_t> actions;
-        std::vector<uint8_t> frame(40);
-        timeval timeout{2, 0};
+    struct Touch {
+        uint32_t action;
+        int32_t x, y;
+        bool operator==(const Touch&) const = default;
+    };
+
+    // Touch frames (40 bytes each) the device receives within `wait` of each other, at most `expected`.
+    std::vector<Touch> touches(int peer, size_t expected, int waitMs = 2000) {
+        std::vector<Touch> received;
+        uint8_t frame[40];
+        timeval timeout{waitMs / 1000, (waitMs % 1000) * 1000};
         setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        while (actions.size() < expected && recv(peer, frame.data(), frame.size(), MSG_WAITALL) == 40) {
-            EXPECT_EQ(frame[15], 111);  // the touch command code, low byte
-            actions.push_back(frame[27]);
+        auto word = [&](int offset) {
+            return static_cast<uint32_t>(frame[offset]) << 24 | frame[offset + 1] << 16 |
+                   frame[offset + 2] << 8 | frame[offset + 3];
+        };
+        while (received.size() < expected && recv(peer, frame, sizeof frame, MSG_WAITALL) == 40) {
+            EXPECT_EQ(word(12), 111u);  // the touch command code
+            received.push_back({word(24), static_cast<int32_t>(word(28)), static_cast<int32_t>(word(32))});
         }
-        return actions;
+        return received;
     }
 
     std::string logFile_;
@@ -231,12 +241,27 @@ TEST_F(WindowE2eTest, MouseAndMappedKeysReachTheDeviceAsTouches) {
     Device& device = startDevice(1, 100, 50, 300, 400);
     const int peer = peers_.back();
     const std::string id = std::to_string(xid(device));
+    // A drag, scaled to 65536ths of the 300 x 400 window.
     xdotool("mousemove --sync --window " + id + " 150 100 mousedown 1 mousemove --sync --window " + id +
             " 160 110 mouseup 1");
-    EXPECT_EQ(touchActions(peer, 3), (std::vector<uint32_t>{2, 0, 1}));
-    // The example key map taps the screen's middle with space.
+    EXPECT_EQ(touches(peer, 3),
+              (std::vector<Touch>{{2, 32768, 16384}, {0, 34952, 18022}, {1, 34952, 18022}}));
+
+    // The example key map: space taps the screen's middle; Shift+D slides from a third to two thirds.
     xdotool("windowfocus --sync " + id + " key space");
-    EXPECT_EQ(touchActions(peer, 2), (std::vector<uint32_t>{2, 1}));
+    EXPECT_EQ(touches(peer, 2), (std::vector<Touch>{{2, 32768, 32768}, {1, 32768, 32768}}));
+    xdotool("windowfocus --sync " + id + " key shift+d");
+    const std::vector<Touch> slide = touches(peer, 53);
+    ASSERT_EQ(slide.size(), 53u);
+    EXPECT_EQ(slide.front(), (Touch{2, 21845, 32768}));
+    EXPECT_EQ(slide[1], (Touch{0, 21845, 32768}));
+    EXPECT_EQ(slide[51], (Touch{0, 21845 + 50 * 436, 32768}));
+    EXPECT_EQ(slide.back(), (Touch{1, 43690, 32768}));
+
+    // With Alt held the same keys are system keys and never reach the key map.
+    xdotool("windowfocus --sync " + id + " key alt+shift+d");
+    xdotool("windowfocus --sync " + id + " key alt+space");
+    EXPECT_TRUE(touches(peer, 1, 500).empty());
 }
 
 TEST_F(WindowE2eTest, PresentedPictureFillsTheWindowWithItsColours) {
