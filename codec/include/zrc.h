@@ -106,13 +106,18 @@ int zrc_reset_encoder(ZrcHandle* handle);
 uint32_t zrc_version(void);
 void zrc_release(ZrcHandle* handle);
 
-/* Frame header. `header` of zrc_check_header holds restored words; zrc_dump_header takes the 88 wire bytes
- * and, with a text buffer of ZRC_HEADER_TEXT_SIZE bytes, returns the text length including its zero. */
+/* Frame header. zrc_check_header checks restored words in this order: -1 magic, -2 checksum, -3 matrix, -4
+ * width or height outside 1..4096, -5 pack_length, -6 diff_length, -7 trans_length (each at most 64 MiB),
+ * -8 quality above 5; 0 when all pass. zrc_dump_header takes the 88 wire bytes and, with a text buffer of
+ * ZRC_HEADER_TEXT_SIZE bytes, returns the text length including its zero (without one it logs the text). */
 int zrc_check_header(const ZrcFrameHeader* header);
 int zrc_dump_header(const void* header, char* text);
 
 /* Decodes one frame (88 + pack_length bytes) into image. Returns the output bytes (> 0), 0 when a relative
- * frame out of sequence was dropped, or a negative code. quality_out may be null. */
+ * frame out of sequence was dropped, or -1 invalid handle, -2 invalid header, -3 major version not 2, -4
+ * relative frame where an absolute one is needed, -5 configuration failed, -6 payload that does not unpack
+ * to, or does not fit, what the header describes, -7 unknown frame format, -8 output format not producible
+ * from the frame format. quality_out may be null. */
 int zrc_decompress(ZrcHandle* handle, const void* frame, void* image, uint32_t* quality_out);
 
 /* Encoder: the sending half. The handle is configured with zrc_configure (or zrc_configure_rgb) for the input
