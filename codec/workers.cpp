@@ -18,24 +18,23 @@ namespace {
 
 // Transfers of any length through a ring, in pieces it can hold. Return length, or what the ring returned
 // for the piece that failed (0 closed, negative error).
-int ringRead(ZrcRing& ring, uint8_t* dst, size_t length) {
+template <typename Byte, typename Piece>
+int ringTransfer(ZrcRing& ring, Byte* bytes, size_t length, Piece piece) {
     for (size_t done = 0; done < length;) {
-        const int piece = static_cast<int>(std::min(length - done, static_cast<size_t>(ring.capacity())));
-        const int got = ring.read(dst + done, piece);
-        if (got != piece) return got;
-        done += static_cast<size_t>(piece);
+        const int n = static_cast<int>(std::min(length - done, static_cast<size_t>(ring.capacity())));
+        const int moved = piece(bytes + done, n);
+        if (moved != n) return moved;
+        done += static_cast<size_t>(n);
     }
     return static_cast<int>(length);
 }
 
+int ringRead(ZrcRing& ring, uint8_t* dst, size_t length) {
+    return ringTransfer(ring, dst, length, [&](uint8_t* p, int n) { return ring.read(p, n); });
+}
+
 int ringWrite(ZrcRing& ring, const uint8_t* src, size_t length) {
-    for (size_t done = 0; done < length;) {
-        const int piece = static_cast<int>(std::min(length - done, static_cast<size_t>(ring.capacity())));
-        const int put = ring.write(src + done, piece);
-        if (put != piece) return put;
-        done += static_cast<size_t>(piece);
-    }
-    return static_cast<int>(length);
+    return ringTransfer(ring, src, length, [&](const uint8_t* p, int n) { return ring.write(p, n); });
 }
 
 long readInput(ZrcHandle* h, uint8_t* dst, size_t length) {
