@@ -2,11 +2,13 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
 
 H264Encoder::H264Encoder(int32_t width, int32_t height) {
+    av_log_set_level(AV_LOG_ERROR);  // x264 reports its settings on stderr otherwise
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
     if (!codec) return;
     AVCodecContext* context = avcodec_alloc_context3(codec);
