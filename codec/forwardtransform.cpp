@@ -14,46 +14,54 @@ namespace {
 // The decoder's weights are rounded, so each of its basis vectors k has the squared length norm(k) =
 // sum over i of B(i, k)^2, near but not 65536. The coefficient that reproduces the block through them is the
 // projection sum x B B scaled by 65536^2 / (norm(u) norm(v)); divided by the step 2^shift, with the samples
-// doubled, that is sum * 2^(15 - shift) / (norm(u) norm(v)), rounded to nearest (half away from zero) and
-// saturated to a signed byte. The sums stay below 2^47, so 64 bits hold every step exactly.
-uint8_t quantise(int64_t sum, int shift, int64_t norms) {
-    const int64_t scaled = sum * (int64_t{1} << (15 - shift));
-    const int64_t magnitude = ((scaled < 0 ? -scaled : scaled) + norms / 2) / norms;
-    const int64_t q = scaled < 0 ? -magnitude : magnitude;
-    return static_cast<uint8_t>(static_cast<int8_t>(q < -128 ? -128 : q > 127 ? 127 : q));
-}
-
-// Squared lengths of the basis vectors of one edge.
+// doubled, that is sum * 2^(15 - shift) / (norm(u) norm(v)). The factor is kept per quality and position;
+// the sums stay below 2^47, so a double holds them exactly and both kernel forms round the same products.
 template <int N>
-const std::array<int64_t, N>& basisNorms() {
-    static const std::array<int64_t, N> norms = [] {
+struct Quantiser {
+    std::array<std::array<double, N * N>, 6> factor;  // [quality][natural position]
+
+    Quantiser() {
         const TransformTables& t = transformTables(N);
-        std::array<int64_t, N> n{};
+        std::array<double, N> norms{};
         for (int k = 0; k < N; ++k)
             for (int i = 0; i < N; ++i)
-                n[k] += int64_t{t.basis[i * N + k]} * t.basis[i * N + k];
-        return n;
-    }();
-    return norms;
+                norms[k] += static_cast<double>(t.basis[i * N + k]) * t.basis[i * N + k];
+        for (int q = 0; q < 6; ++q)
+            for (int p = 0; p < N * N; ++p)
+                factor[q][p] = static_cast<double>(1 << (15 - t.shift[q][p])) / (norms[p / N] * norms[p % N]);
+    }
+};
+
+template <int N>
+const Quantiser<N>& quantiser() {
+    static const Quantiser<N> q;
+    return q;
 }
 
-const int64_t* normsFor(int edge) {
+const double* factorsFor(int edge, int quality) {
     switch (edge) {
         case 4:
-            return basisNorms<4>().data();
+            return quantiser<4>().factor[quality].data();
         case 8:
-            return basisNorms<8>().data();
+            return quantiser<8>().factor[quality].data();
         case 16:
-            return basisNorms<16>().data();
+            return quantiser<16>().factor[quality].data();
         default:
-            return basisNorms<32>().data();
+            return quantiser<32>().factor[quality].data();
     }
+}
+
+// sum * factor rounded to nearest, half away from zero, saturated to a signed byte.
+uint8_t quantise(int64_t sum, double factor) {
+    const double v = static_cast<double>(sum) * factor;
+    const int q = v >= 127.5 ? 127 : v <= -128.5 ? -128 : static_cast<int>(v >= 0 ? v + 0.5 : v - 0.5);
+    return static_cast<uint8_t>(static_cast<int8_t>(q));
 }
 
 template <int N>
 void fastBlock(const uint8_t* samples, int quality, uint8_t* coefficients) {
     const TransformTables& t = transformTables(N);
-    const std::array<int64_t, N>& norms = basisNorms<N>();
+    const double* factor = quantiser<N>().factor[quality].data();
     bool flat = true;
     for (int k = 1; k < N * N && flat; ++k)
         flat = samples[k] == samples[0];
@@ -70,12 +78,11 @@ void fastBlock(const uint8_t* samples, int quality, uint8_t* coefficients) {
         const int64_t value = 2 * samples[0] - 255;
         for (int z = 0; z < N * N; ++z) {
             const int p = t.natural[z];
-            coefficients[z] =
-                quantise(value * sums[p / N] * sums[p % N], t.shift[quality][p], norms[p / N] * norms[p % N]);
+            coefficients[z] = quantise(value * sums[p / N] * sums[p % N], factor[p]);
         }
         return;
     }
-    // Rows: r(i, v) = sum over j of x(i, j) * B(j, v), fits 32 bits; columns in 64 bits.
+    // Rows: r(i, v) = sum over j of x(i, j) * B(j, v), fits 32 bits; columns in 64 bits, natural order.
     int32_t rows[N][N];
     for (int i = 0; i < N; ++i) {
         int32_t x[N];
@@ -89,14 +96,21 @@ void fastBlock(const uint8_t* samples, int quality, uint8_t* coefficients) {
             rows[i][v] = sum;
         }
     }
+    int64_t sums[N * N];
+    for (int u = 0; u < N; ++u) {
+        int64_t* out = sums + u * N;
+        for (int v = 0; v < N; ++v)
+            out[v] = 0;
+        const int32_t* column = t.columns + u * N;
+        for (int i = 0; i < N; ++i) {
+            const int64_t w = column[i];
+            for (int v = 0; v < N; ++v)
+                out[v] += w * rows[i][v];
+        }
+    }
     for (int z = 0; z < N * N; ++z) {
         const int p = t.natural[z];
-        const int u = p / N, v = p % N;
-        const int32_t* column = t.columns + u * N;
-        int64_t sum = 0;
-        for (int i = 0; i < N; ++i)
-            sum += static_cast<int64_t>(column[i]) * rows[i][v];
-        coefficients[z] = quantise(sum, t.shift[quality][p], norms[u] * norms[v]);
+        coefficients[z] = quantise(sums[p], factor[p]);
     }
 }
 
@@ -108,7 +122,7 @@ size_t edgeBytes(int edge) {
 
 void forwardTransformBlockReference(int edge, const uint8_t* samples, int quality, uint8_t* coefficients) {
     const TransformTables& t = transformTables(edge);
-    const int64_t* norms = normsFor(edge);
+    const double* factor = factorsFor(edge, quality);
     const int n = edge;
     for (int z = 0; z < n * n; ++z) {
         const int p = t.natural[z];
@@ -120,7 +134,7 @@ void forwardTransformBlockReference(int edge, const uint8_t* samples, int qualit
                        t.basis[j * n + v];
             }
         }
-        coefficients[z] = quantise(sum, t.shift[quality][p], norms[u] * norms[v]);
+        coefficients[z] = quantise(sum, factor[p]);
     }
 }
 
