@@ -3,6 +3,8 @@
 // Shutdown: zrc_stop sets `stop`, closes both rings so that a worker waiting on one wakes at once, then
 // joins the thread; nothing is ever terminated, so no lock is left held. A worker blocked inside a caller's
 // callback ends when the callback returns.
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -134,7 +136,9 @@ int encodeLoop(ZrcHandle* h) {
     }
 }
 
-void runWorker(ZrcHandle* h, int (*loop)(ZrcHandle*), const char* name) {
+void runWorker(ZrcHandle* h, int (*loop)(ZrcHandle*), const char* name, const char* thread_name) {
+    // Named so that a debugger or top -H shows which worker is busy.
+    pthread_setname_np(pthread_self(), thread_name);
     // A transfer cut short by zrc_stop closing the rings is the stop, not a failure.
     const int result = h->stop ? 0 : loop(h);
     const int exit_code = h->stop ? 0 : result;
@@ -209,9 +213,9 @@ int startLocked(ZrcHandle* h, const StartRequest& r) {
     h->running = true;  // from now, so that a second start sees the worker before its thread runs
     try {
         if (r.encoder) {
-            h->thread = std::thread(runWorker, h, encodeLoop, "Encoding");
+            h->thread = std::thread(runWorker, h, encodeLoop, "Encoding", "zrc-encoder");
         } else {
-            h->thread = std::thread(runWorker, h, decodeLoop, "Decoding");
+            h->thread = std::thread(runWorker, h, decodeLoop, "Decoding", "zrc-decoder");
         }
     } catch (const std::system_error&) {
         h->running = false;
