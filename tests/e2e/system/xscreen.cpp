@@ -54,11 +54,19 @@ bool XScreen::viewable(WindowId window) {
 }
 
 uint32_t XScreen::pixel(int x, int y) {
-    XImage* image = XGetImage(display_, DefaultRootWindow(display_), x, y, 1, 1, AllPlanes, ZPixmap);
-    if (!image) return 0xFFFFFFFF;
-    const uint32_t value = static_cast<uint32_t>(XGetPixel(image, 0, 0)) & 0xFFFFFF;
+    const std::vector<uint32_t> one = row(x, y, 1);
+    return one.empty() ? 0xFFFFFFFF : one[0];
+}
+
+std::vector<uint32_t> XScreen::row(int x, int y, int width) {
+    std::vector<uint32_t> pixels;
+    XImage* image = XGetImage(display_, DefaultRootWindow(display_), x, y, static_cast<unsigned>(width), 1,
+                              AllPlanes, ZPixmap);
+    if (!image) return pixels;
+    for (int i = 0; i < width; ++i)
+        pixels.push_back(static_cast<uint32_t>(XGetPixel(image, i, 0)) & 0xFFFFFF);
     XDestroyImage(image);
-    return value;
+    return pixels;
 }
 
 uint32_t XScreen::windowPixel(WindowId window, int x, int y) {

@@ -26,6 +26,8 @@ public:
     bool viewable(WindowId window);
     // The pixel at (x, y) of the screen as 0xRRGGBB.
     uint32_t pixel(int x, int y);
+    // width pixels of the screen from (x, y) rightwards, as 0xRRGGBB, in one request.
+    std::vector<uint32_t> row(int x, int y, int width);
     // Pixels of the screen inside the window at window coordinates (x, y).
     uint32_t windowPixel(WindowId window, int x, int y);
 
