@@ -120,9 +120,13 @@ int main(int argc, char** argv) {
     long sweeps = 0;
     while (nowMicros() < end) {
         for (Watched& w : windows) {
+            // The cells lie on one row: one request per window and sweep.
+            const int left = w.cellX.front();
+            const std::vector<uint32_t> strip = screen.row(left, w.cellY, w.cellX.back() - left + 1);
+            if (strip.empty()) continue;
             uint32_t n = 0;
             for (int x : w.cellX)
-                n = (n << 1) | (((screen.pixel(x, w.cellY) >> 8) & 0xFF) > 128 ? 1 : 0);
+                n = (n << 1) | (((strip[x - left] >> 8) & 0xFF) > 128 ? 1 : 0);
             if (n != w.last) {
                 w.last = n;
                 w.seen.emplace_back(n, nowMicros());
