@@ -6,7 +6,19 @@
 #include <algorithm>
 #include <cstring>
 
-XScreen::XScreen() : display_(XOpenDisplay(nullptr)) {}
+namespace {
+
+// The client's windows come and go while they are looked at: a request about a window that just went away
+// fails, and that must not end the watching program (Xlib's default handler exits).
+int ignoreError(Display*, XErrorEvent*) {
+    return 0;
+}
+
+}  // namespace
+
+XScreen::XScreen() : display_(XOpenDisplay(nullptr)) {
+    XSetErrorHandler(ignoreError);
+}
 
 XScreen::~XScreen() {
     if (display_) XCloseDisplay(display_);
