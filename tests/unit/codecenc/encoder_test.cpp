@@ -41,10 +41,14 @@ TEST(ZrcEncoder, RoundTripsEveryFormatMatrixAndQuality) {
                 screen.draw(step);
                 const int written = pair.encode(screen.pixels(), quality, c.frame_format);
                 ASSERT_GT(written, 0);
-                EXPECT_EQ(pair.header().diff_type, step == 0 ? 0u : pair.header().diff_type);
+                EXPECT_EQ(pair.header().diff_type == ZRC_DIFF_ABSOLUTE, step == 0);
                 ASSERT_GT(pair.decode(), 0);
                 EXPECT_EQ(pair.lateReceiverPicture(), pair.decoded());
-                EXPECT_GT(psnr(pair.decoded(), screen.pixels()), 24.0);
+                // Every format keeps a screen recognisable; 4:4:4 at the finest quality keeps it close.
+                const bool full_colour =
+                    c.frame_format == ZRC_FRAME_RGB || c.frame_format == ZRC_FRAME_YUV444;
+                EXPECT_GT(psnr(pair.decoded(), screen.pixels()),
+                          full_colour && c.matrix == 8 && quality == 0 ? 38.0 : 24.0);
             }
         }
     }
