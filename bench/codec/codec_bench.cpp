@@ -1,63 +1,57 @@
-// Decoding speed of the ZRC codec on a 1080p desktop-like picture.
+// Decoding speed of the ZRC codec on a 1080p desktop-like picture coded by the library's encoder
+// (frame format 0x8E, matrix 8, quality 2, LZ packing), decoded to image format 44 with the default flags.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <random>
 
-#include "bench/codec/screenframes.h"
 #include "codec/frameheader.h"
+#include "codec/handle.h"
 #include "codec/include/zrc.h"
 #include "codec/lz.h"
 #include "codec/transform.h"
+#include "tests/unit/codecenc/screenpicture.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-const zrctest::Geometry kGeometry{1920, 1080, 8, true};
-constexpr int kQuality = 2;
+constexpr int kWidth = 1920, kHeight = 1080, kMatrix = 8;
+constexpr uint32_t kQuality = 2;
 
 struct Frames {
-    Bytes planes;
     Bytes absolute;
-    Bytes relative;  // 5% of the blocks changed
-    Bytes payload;   // unpacked payload of the absolute frame
+    Bytes relative;      // about 5% of the picture changed
+    Bytes coefficients;  // the coefficient planes after the absolute frame
+    uint32_t mapsize = 0;
+    size_t padded_pixels = 0;
 };
+
+Bytes encode(ZrcHandle* encoder, const Bytes& image) {
+    Bytes frame(static_cast<size_t>(zrc_frame_capacity(encoder)));
+    const int length = zrc_encode(encoder, image.data(), frame.data(), kQuality, ZRC_FRAME_YUV420);
+    frame.resize(length > 0 ? static_cast<size_t>(length) : 0);
+    return frame;
+}
 
 const Frames& frames() {
     static const Frames f = [] {
         Frames out;
-        const Bytes picture = zrcbench::screenPicture(kGeometry.width, kGeometry.height);
-        out.planes = zrcbench::coefficientPlanes(picture, kGeometry, kQuality);
-        zrctest::FrameSpec absolute = zrctest::absoluteSpec(kGeometry, ZRC_FRAME_YUV420, out.planes, 2);
-        absolute.quality = kQuality;
-        out.absolute = zrctest::buildFrame(absolute);
-        out.payload = zrctest::unpackedPayload(absolute);
+        ZrcHandle* encoder = zrc_create();
+        zrc_configure(encoder, kMatrix, kWidth, kHeight, 44);
+        zrctest::ScreenPicture picture(kWidth, kHeight);
+        picture.draw(0);
+        out.absolute = encode(encoder, picture.pixels());
+        picture.scribble(0.05, 1);
+        out.relative = encode(encoder, picture.pixels());
+        zrc_release(encoder);
 
-        // Changed blocks in small clusters, as typing or a cursor would leave them, coded with the
-        // coefficients of other (text) blocks.
-        std::mt19937 rng(3);
-        Bytes map(kGeometry.mapsize(), 0);
-        Bytes changed = out.planes;
-        const uint32_t target = kGeometry.mapsize() / 20;
-        uint32_t count = 0;
-        while (count < target) {
-            const uint32_t start = rng() % kGeometry.mapsize();
-            for (uint32_t b = start; b < std::min(start + 6, kGeometry.mapsize()) && count < target; ++b) {
-                if (map[b] != 0) continue;
-                map[b] = 3;
-                ++count;
-                const uint32_t from = rng() % kGeometry.mapsize();
-                for (int p = 0; p < 3; ++p) {
-                    const size_t n = static_cast<size_t>(kGeometry.edge(p) * kGeometry.edge(p));
-                    std::copy_n(out.planes.begin() + static_cast<long>(kGeometry.blockOffset(p, from)), n,
-                                changed.begin() + static_cast<long>(kGeometry.blockOffset(p, b)));
-                }
-            }
-        }
-        zrctest::FrameSpec relative =
-            zrctest::relativeSpec(kGeometry, ZRC_FRAME_YUV420, ZRC_DIFF_REPLACE, map, changed, 2);
-        relative.quality = kQuality;
-        out.relative = zrctest::buildFrame(relative);
+        ZrcHandle* decoder = zrc_create();
+        Bytes image(static_cast<size_t>(kWidth) * kHeight * 4);
+        zrc_decompress(decoder, out.absolute.data(), image.data(), nullptr);
+        out.mapsize = decoder->mapsize;
+        out.padded_pixels = decoder->paddedPixels();
+        out.coefficients.assign(decoder->work[4], decoder->work[4] + out.padded_pixels * 3 / 2);
+        zrc_release(decoder);
         return out;
     }();
     return f;
@@ -72,7 +66,7 @@ ZrcHandle* decoderHandle(bool multicore) {
 void BM_DecodeAbsolute1080p(benchmark::State& state) {
     const Frames& f = frames();
     ZrcHandle* h = decoderHandle(state.range(0) != 0);
-    Bytes image(static_cast<size_t>(kGeometry.width) * kGeometry.height * 4);
+    Bytes image(static_cast<size_t>(kWidth) * kHeight * 4);
     if (zrc_decompress(h, f.absolute.data(), image.data(), nullptr) <= 0)
         state.SkipWithError("decode failed");
     for (auto _ : state) {
@@ -91,17 +85,18 @@ BENCHMARK(BM_DecodeAbsolute1080p)
 void BM_DecodeRelative5Percent1080p(benchmark::State& state) {
     const Frames& f = frames();
     ZrcHandle* h = decoderHandle(state.range(0) != 0);
-    Bytes image(static_cast<size_t>(kGeometry.width) * kGeometry.height * 4);
-    Bytes frame = f.relative;
-    ZrcFrameHeader header = zrc::restoreHeader(frame.data());
+    Bytes image(static_cast<size_t>(kWidth) * kHeight * 4);
     if (zrc_decompress(h, f.absolute.data(), image.data(), nullptr) <= 0)
         state.SkipWithError("decode failed");
+    Bytes frame = f.relative;
+    ZrcFrameHeader header = zrc::restoreHeader(frame.data());
     uint32_t id = zrc::restoreHeader(f.absolute.data()).id;
     for (auto _ : state) {
         header.id = ++id;  // relative frames must follow on
         zrc::writeHeader(header, frame.data());
         if (zrc_decompress(h, frame.data(), image.data(), nullptr) <= 0) state.SkipWithError("decode failed");
     }
+    state.counters["changed_blocks"] = static_cast<double>(header.predictions) / f.mapsize;
     zrc_release(h);
 }
 BENCHMARK(BM_DecodeRelative5Percent1080p)
@@ -114,32 +109,39 @@ BENCHMARK(BM_DecodeRelative5Percent1080p)
 // The inverse transform of every block of the absolute frame, fast form and plain reference.
 void BM_TransformPicture(benchmark::State& state) {
     const Frames& f = frames();
-    const bool reference = state.range(0) != 0;
-    zrc::useReferenceKernels(reference);
-    const Bytes map(kGeometry.mapsize(), 2);
-    Bytes samples(kGeometry.planeBytes());
+    zrc::useReferenceKernels(state.range(0) != 0);
+    const Bytes map(f.mapsize, 2);
+    Bytes samples(f.coefficients.size());
     for (auto _ : state) {
-        zrc::inverseTransformPicture(f.planes.data(), samples.data(), map.data(), kGeometry.mapsize(),
-                                     kGeometry.matrix, kGeometry.paddedPixels(), true, kQuality, false);
+        zrc::inverseTransformPicture(f.coefficients.data(), samples.data(), map.data(), f.mapsize, kMatrix,
+                                     f.padded_pixels, true, kQuality, false);
     }
     zrc::useReferenceKernels(false);
 }
 BENCHMARK(BM_TransformPicture)->ArgName("reference")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
-void BM_LzUnpackCoefficients(benchmark::State& state) {
-    const Frames& f = frames();
-    Bytes packed(zrc::lzBound(f.payload.size()));
-    packed.resize(zrc::lzPack(f.payload.data(), f.payload.size(), packed.data()));
-    Bytes out(f.payload.size());
+void unpackLoop(benchmark::State& state, const Bytes& packed, size_t size) {
+    Bytes out(size);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(zrc::lzUnpack(packed.data(), packed.size(), out.data(), out.size()));
+        if (zrc::lzUnpack(packed.data(), packed.size(), out.data(), size) != static_cast<long>(size)) {
+            state.SkipWithError("unpack failed");
+        }
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(out.size()));
-    state.counters["zero_share"] = static_cast<double>(std::count(f.payload.begin(), f.payload.end(), 0)) /
-                                   static_cast<double>(f.payload.size());
-    state.counters["ratio"] = static_cast<double>(f.payload.size()) / static_cast<double>(packed.size());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));
+    state.counters["zero_share"] =
+        static_cast<double>(std::count(out.begin(), out.end(), 0)) / static_cast<double>(size);
+    state.counters["ratio"] = static_cast<double>(size) / static_cast<double>(packed.size());
 }
-BENCHMARK(BM_LzUnpackCoefficients)->Unit(benchmark::kMillisecond);
+
+// The payload of the encoded absolute frame: block map and coefficient planes.
+void BM_LzUnpackFramePayload(benchmark::State& state) {
+    const Frames& f = frames();
+    const ZrcFrameHeader h = zrc::restoreHeader(f.absolute.data());
+    if (h.pack_format != ZRC_PACK_LZ) state.SkipWithError("the encoder did not choose LZ");
+    const Bytes packed(f.absolute.begin() + ZRC_HEADER_SIZE, f.absolute.end());
+    unpackLoop(state, packed, f.mapsize / 4 + h.diff_length);
+}
+BENCHMARK(BM_LzUnpackFramePayload)->Unit(benchmark::kMillisecond);
 
 // Coefficient-like data with 92% zero bytes: small values near each block's start, rare ones after.
 void BM_LzUnpackSparse(benchmark::State& state) {
@@ -151,13 +153,7 @@ void BM_LzUnpackSparse(benchmark::State& state) {
     }
     Bytes packed(zrc::lzBound(data.size()));
     packed.resize(zrc::lzPack(data.data(), data.size(), packed.data()));
-    Bytes out(data.size());
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(zrc::lzUnpack(packed.data(), packed.size(), out.data(), out.size()));
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(out.size()));
-    state.counters["zero_share"] =
-        static_cast<double>(std::count(data.begin(), data.end(), 0)) / static_cast<double>(data.size());
+    unpackLoop(state, packed, data.size());
 }
 BENCHMARK(BM_LzUnpackSparse)->Unit(benchmark::kMillisecond);
 
