@@ -169,6 +169,24 @@ long lzUnpack(const uint8_t* in, size_t size, uint8_t* out, size_t expected) {
             o += length;
             next_hash = o;
         } else if (o + kLiteralEnd < expected) {
+            // A run of more than four literals, with room for whole 16-byte copies on both sides: the same
+            // steps as below, taken at once.
+            const size_t run = control == 0 ? 0 : static_cast<size_t>(__builtin_ctz(control));
+            if (run > 4 && o + run + kLiteralEnd < expected && size - ip >= 32 && expected - o >= 32) {
+                std::memcpy(out + o, in + ip, 16);
+                std::memcpy(out + o + 16, in + ip + 16, 16);
+                for (; next_hash < o; ++next_hash) {
+                    table[hashWordAt(out + next_hash)] = static_cast<uint32_t>(next_hash + 1);
+                }
+                // The new positions hash from the input, which holds the same bytes.
+                for (; next_hash + 3 <= o + run; ++next_hash) {
+                    table[hashWordAt(in + ip + (next_hash - o))] = static_cast<uint32_t>(next_hash + 1);
+                }
+                control >>= run;
+                ip += run;
+                o += run;
+                continue;
+            }
             const size_t n = kLiteralRun[control & 0xF];
             if (size - ip < n) return -1;
             if (size - ip >= 4) {
