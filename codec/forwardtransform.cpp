@@ -1,7 +1,9 @@
 // Forward transform kernels of the encoder.
 #include "codec/forwardtransform.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 
 #include "codec/transform.h"
@@ -52,10 +54,12 @@ const double* factorsFor(int edge, int quality) {
 }
 
 // sum * factor rounded to nearest, half away from zero, saturated to a signed byte.
+// Half a step towards the sign, then truncation: nearest, halves away from zero. No branches, as the signs
+// and sizes of coefficients are unpredictable.
 uint8_t quantise(int64_t sum, double factor) {
     const double v = static_cast<double>(sum) * factor;
-    const int q = v >= 127.5 ? 127 : v <= -128.5 ? -128 : static_cast<int>(v >= 0 ? v + 0.5 : v - 0.5);
-    return static_cast<uint8_t>(static_cast<int8_t>(q));
+    const double rounded = std::clamp(v + std::copysign(0.5, v), -128.0, 127.0);
+    return static_cast<uint8_t>(static_cast<int8_t>(static_cast<int>(rounded)));
 }
 
 template <int N>
