@@ -274,6 +274,9 @@ extern "C" int zrc_stop(ZrcHandle* handle) {
     }
     if (input != nullptr) input->close();
     if (output != nullptr) output->close();
+    // Called from a callback on the worker itself: it ends when the callback returns, and the next stop or
+    // start frees what it used.
+    if (handle->thread.get_id() == std::this_thread::get_id()) return 0;
     // Joined without the handle lock: the worker takes it inside the codec calls.
     if (handle->thread.joinable()) handle->thread.join();
     std::lock_guard<std::mutex> lock(handle->lock);

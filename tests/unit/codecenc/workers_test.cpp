@@ -243,5 +243,31 @@ TEST(ZrcWorkers, StopEndsABlockedWorkerPromptly) {
     }
 }
 
+// A callback may stop its own worker: the worker ends when the callback returns, and nothing is freed
+// under it.
+TEST(ZrcWorkers, CallbackMayStopItsOwnWorker) {
+    const Stream stream;
+    Handle handle;
+    struct Stopper {
+        ZrcHandle* h;
+        std::vector<uint8_t> input;
+        size_t at = 0;
+        static int read(void* context, void* buffer, int length) {
+            Stopper* s = static_cast<Stopper*>(context);
+            std::memcpy(buffer, s->input.data() + s->at, static_cast<size_t>(length));
+            s->at += static_cast<size_t>(length);
+            return length;
+        }
+        static int write(void* context, const void*, int length) {
+            zrc_stop(static_cast<Stopper*>(context)->h);
+            return length;
+        }
+    } stopper{handle.h, stream.bytes()};
+    ASSERT_EQ(zrc_start_decoder(handle.h, Stopper::read, &stopper, Stopper::write, &stopper, 0, 0), 0);
+    EXPECT_EQ(exitCode(handle.h), 0);
+    EXPECT_EQ(stopper.at, stream.frames[0].size());  // one frame decoded, then the worker saw the stop
+    EXPECT_EQ(zrc_stop(handle.h), 0);
+}
+
 }  // namespace
 }  // namespace zrctest
