@@ -35,25 +35,53 @@ ZRC_INLINE void fastBlock(const TransformTables& t, const uint8_t* coefficients,
     U rows[N];
     uint32_t used = 0;  // bit u: row u of the first pass is not zero
     bool only_dc = true;
+    int count = 0;  // non-zero coefficients
     for (int z = 0; z < N * N; z += 8) {
         uint64_t eight;
         std::memcpy(&eight, coefficients + z, 8);
-        // Visit the non-zero bytes of the eight only, lowest first (the bytes of a little-endian load).
-        while (eight != 0) {
-            const int k = z + __builtin_ctzll(eight) / 8;
-            eight &= ~(uint64_t{0xFF} << (8 * (k - z)));
-            const uint32_t entry = scan[k];
-            const int u = entry & 0xFF;
-            const int v = (entry >> 8) & 0xFF;
-            if (k != 0) only_dc = false;
-            U column;
-            std::memcpy(&column, t.columns + v * N, sizeof column);
-            const U term = dequantise(coefficients[k], static_cast<int>(entry >> 16)) * column;
-            if (used & (1u << u)) {
-                rows[u] += term;
-            } else {
-                rows[u] = term;
-                used |= 1u << u;
+        constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+        count += __builtin_popcountll((((eight & kLow7) + kLow7) | eight) & ~kLow7);
+    }
+    if (count > N * N / 4) {
+        // Dense block: every coefficient in natural order, then each first-pass row as whole vectors.
+        uint32_t natural[N * N];
+        for (int z = 0; z < N * N; ++z) {
+            const uint32_t entry = scan[z];
+            natural[(entry & 0xFF) * N + ((entry >> 8) & 0xFF)] =
+                dequantise(coefficients[z], static_cast<int>(entry >> 16));
+        }
+        for (int u = 0; u < N; ++u) {
+            U row = U{};
+            for (int v = 0; v < N; ++v) {
+                U column;
+                std::memcpy(&column, t.columns + v * N, sizeof column);
+                row += natural[u * N + v] * column;
+            }
+            rows[u] = row;
+        }
+        used = N == 32 ? 0xFFFFFFFFu : (1u << N) - 1;
+        only_dc = false;
+    } else {
+        for (int z = 0; z < N * N; z += 8) {
+            uint64_t eight;
+            std::memcpy(&eight, coefficients + z, 8);
+            // Visit the non-zero bytes of the eight only, lowest first (the bytes of a little-endian load).
+            while (eight != 0) {
+                const int k = z + __builtin_ctzll(eight) / 8;
+                eight &= ~(uint64_t{0xFF} << (8 * (k - z)));
+                const uint32_t entry = scan[k];
+                const int u = entry & 0xFF;
+                const int v = (entry >> 8) & 0xFF;
+                if (k != 0) only_dc = false;
+                U column;
+                std::memcpy(&column, t.columns + v * N, sizeof column);
+                const U term = dequantise(coefficients[k], static_cast<int>(entry >> 16)) * column;
+                if (used & (1u << u)) {
+                    rows[u] += term;
+                } else {
+                    rows[u] = term;
+                    used |= 1u << u;
+                }
             }
         }
     }
