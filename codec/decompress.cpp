@@ -12,16 +12,11 @@
 #include "codec/handle.h"
 #include "codec/lz.h"
 #include "codec/smoothing.h"
+#include "codec/tick.h"
 #include "codec/transform.h"
 #include "codec/wordrle.h"
 
 namespace {
-
-uint32_t tickMs() {
-    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
-}
 
 bool isChroma420(uint32_t frame_format) {
     return frame_format >= ZRC_FRAME_YUV420A && frame_format <= ZRC_FRAME_YUV420B;
@@ -144,14 +139,14 @@ int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payl
         }
     }
 
-    const uint32_t now = tickMs();
+    const uint32_t now = zrc::tickMs();
     const int32_t delay =
         static_cast<int32_t>((h.timestamp - handle->last_timestamp) - (now - handle->last_tick));
     if ((handle->flags & ZRC_FLAG_PACE) != 0 && delay >= 1 && delay <= 100) {
         std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     }
     handle->last_timestamp = h.timestamp;
-    handle->last_tick = tickMs();
+    handle->last_tick = zrc::tickMs();
     ++handle->frame_count;
     return static_cast<int>(result);
 }
