@@ -1,4 +1,5 @@
 // zrc_encode and zrc_absolute_frame: changed blocks of successive images into frames the decoder takes.
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -133,7 +134,8 @@ int codeFrame(ZrcHandle* h, const uint8_t* image, uint8_t* frame, uint32_t predi
 
     const size_t size = map_bytes + h->diff_length;
     Packed replace, xored;
-    if (with_replace) replace = packCandidate(h, 0, h->work[5], size);
+    // The replace form stands in when the xor form cannot carry the map's last entries.
+    if (with_replace || !with_xor) replace = packCandidate(h, 0, h->work[5], size);
     if (with_xor) xored = packCandidate(h, 1, h->work[6], size);
     if (replace.format == 0 && xored.format == 0) {
         zrc_log(ZRC_LOG_ERROR, "%s: [%u] Compression failed, format=%u, ret=%d", "ZRC", h->last_id,
@@ -148,8 +150,6 @@ int codeFrame(ZrcHandle* h, const uint8_t* image, uint8_t* frame, uint32_t predi
     f.predictions = predictions;
     f.diff_length = h->diff_length;
     f.timestamp = timestamp;
-    const uint8_t* payload;
-    Packed chosen;
     if (absolute) {
         f.diff_type = ZRC_DIFF_ABSOLUTE;
         ++h->absolute_count;
@@ -161,9 +161,8 @@ int codeFrame(ZrcHandle* h, const uint8_t* image, uint8_t* frame, uint32_t predi
         ++h->xor_count;
     }
     const bool xor_chosen = f.diff_type == ZRC_DIFF_XOR;
-    chosen = xor_chosen ? xored : replace;
-    payload = h->packed[xor_chosen ? 1 : 0].data();
-    const int written = finishFrame(f, chosen, payload, frame);
+    const int written =
+        finishFrame(f, xor_chosen ? xored : replace, h->packed[xor_chosen ? 1 : 0].data(), frame);
     ++h->last_id;
     ++h->frame_count;
     h->command = 0;

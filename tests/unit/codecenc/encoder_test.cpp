@@ -219,6 +219,23 @@ TEST(ZrcEncoder, FlagsChooseTheDifferentialForm) {
     }
 }
 
+// With the xor form alone, a frame whose xor section cannot carry the map's last entries goes as replace.
+TEST(ZrcEncoder, XorOnlyFallsBackWhereTheMapNeedsIt) {
+    ScreenPicture screen(40, 40, 3);  // 25 blocks of 8: the last entry comes from the section
+    CodecPair pair(40, 40, 8);
+    zrc_clear_flags(pair.encoder(), ZRC_FLAG_REPLACE);
+    int replaced = 0;
+    for (int step = 0; step < 12; ++step) {
+        screen.draw(step);
+        screen.scribble(0.2, step);
+        ASSERT_GT(pair.encode(screen.pixels(), 2, ZRC_FRAME_YUV444), 0);
+        replaced += pair.header().diff_type == ZRC_DIFF_REPLACE;
+        ASSERT_GT(pair.decode(), 0);
+    }
+    EXPECT_GT(replaced, 0);
+    EXPECT_LT(replaced, 11);
+}
+
 // 16-bit input pictures in each of their layouts come back from a decoder writing the same layout.
 TEST(ZrcEncoder, CodesSixteenBitPictures) {
     ScreenPicture screen(64, 32);
