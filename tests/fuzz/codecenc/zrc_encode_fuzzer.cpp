@@ -27,7 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const uint32_t kFormats[] = {0x84, 0x8C, 0x8D, 0x8E, 0x8F};
     const int width = 1 + take(data, size) % 80;
     const int height = 1 + take(data, size) % 80;
-    const int matrix = 8 << (take(data, size) % 3);
+    const uint8_t shape = take(data, size);
+    const int matrix = 8 << (shape % 3);
+    // Which differential forms are enabled: both, replace alone, xor alone, neither.
+    static const uint32_t kCleared[] = {0, ZRC_FLAG_XOR, ZRC_FLAG_REPLACE, ZRC_FLAG_XOR | ZRC_FLAG_REPLACE};
+    const uint32_t cleared = kCleared[(shape >> 4) & 3];
     const uint8_t options = take(data, size);
     const uint32_t format = kFormats[options % 5];
     const uint32_t quality = (options >> 3) % 6;
@@ -43,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zrc_clear_flags(decoder, ZRC_FLAG_SMOOTH);
     zrc_clear_flags(late, ZRC_FLAG_SMOOTH);
     zrc_set_decode_image_format(late, image_format);
-    if (options & 0x40) zrc_clear_flags(encoder, ZRC_FLAG_XOR);
+    zrc_clear_flags(encoder, cleared);
     const size_t pixel_bytes = image_format == 9 ? 2 : 4;
     const size_t image_size = static_cast<size_t>(width) * static_cast<size_t>(height) * pixel_bytes;
     std::vector<uint8_t> image(image_size), frame(static_cast<size_t>(zrc_frame_capacity(encoder)));
