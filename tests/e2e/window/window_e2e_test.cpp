@@ -259,8 +259,8 @@ TEST_F(WindowE2eTest, MouseAndMappedKeysReachTheDeviceAsTouches) {
     EXPECT_EQ(slide.back(), (Touch{1, 43690, 32768}));
 
     // With Alt held the same keys are system keys and never reach the key map.
+    // (Not Alt+Space: the window manager opens its window menu on it.)
     xdotool("windowfocus --sync " + id + " key alt+shift+d");
-    xdotool("windowfocus --sync " + id + " key alt+space");
     EXPECT_TRUE(touches(peer, 1, 500).empty());
 }
 
