@@ -3,6 +3,7 @@
 #include "codec/transform.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 
 #include "codec/simd.h"
@@ -13,7 +14,14 @@
 namespace zrc {
 namespace {
 
-std::atomic<bool> reference_kernels{false};
+// ZRC_FORCE_REFERENCE=1 in the environment forces the plain kernels, so that the whole library can be run and
+// tested on them without a rebuild.
+bool referenceFromEnvironment() {
+    const char* value = std::getenv("ZRC_FORCE_REFERENCE");
+    return value != nullptr && value[0] != '\0' && value[0] != '0';
+}
+
+std::atomic<bool> reference_kernels{referenceFromEnvironment()};
 
 constexpr uint32_t kLevelShift = 0x800000;
 

@@ -15,7 +15,8 @@ void inverseTransformBlockReference(int edge, const uint8_t* coefficients, int q
 // Fast form of one block, identical output.
 void inverseTransformBlock(int edge, const uint8_t* coefficients, int quality, uint8_t* samples);
 
-// Makes every kernel use its plain reference form (for tests comparing the two); off by default.
+// Makes every kernel use its plain reference form (for tests comparing the two); off unless the environment
+// sets ZRC_FORCE_REFERENCE to a value other than 0.
 void useReferenceKernels(bool on);
 bool referenceKernels();
 
