@@ -1,7 +1,10 @@
 #include "avc/mftavcdecoder.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -103,11 +106,22 @@ bool MftavcDecoder::openCodec(const uint8_t* config, int32_t configLength, int32
 }
 
 bool MftavcDecoder::attachHardware() {
+    // VA-API through a DRM render node only: it needs no display connection, and probing the other device
+    // types (VDPAU, CUDA) loads vendor libraries that complain on stderr when the hardware is absent.
+    std::string node;
+    for (int i = 128; i < 136 && node.empty(); ++i) {
+        const std::string candidate = "/dev/dri/renderD" + std::to_string(i);
+        if (access(candidate.c_str(), R_OK | W_OK) == 0) node = candidate;
+    }
+    if (node.empty()) return false;
     for (int i = 0;; ++i) {
         const AVCodecHWConfig* hw = avcodec_get_hw_config(context_->codec, i);
         if (!hw) return false;
-        if (!(hw->methods & AV_CODEC_HW_CONFIG_METHOD_HW_DEVICE_CTX)) continue;
-        if (av_hwdevice_ctx_create(&hwDevice_, hw->device_type, nullptr, nullptr, 0) < 0) continue;
+        if (hw->device_type != AV_HWDEVICE_TYPE_VAAPI ||
+            !(hw->methods & AV_CODEC_HW_CONFIG_METHOD_HW_DEVICE_CTX)) {
+            continue;
+        }
+        if (av_hwdevice_ctx_create(&hwDevice_, hw->device_type, node.c_str(), nullptr, 0) < 0) return false;
         context_->hw_device_ctx = av_buffer_ref(hwDevice_);
         if (!context_->hw_device_ctx) {
             av_buffer_unref(&hwDevice_);

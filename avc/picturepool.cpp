@@ -17,6 +17,6 @@ std::shared_ptr<platform::Picture> PicturePool::take(int32_t width, int32_t heig
     picture->width = width;
     picture->height = height;
     picture->format = format;
-    picture->pixels.resize(static_cast<size_t>(width) * height * 4);
+    picture->pixels.resize(static_cast<size_t>(width) * height * 4 + kSlack);
     return picture;
 }

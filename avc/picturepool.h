@@ -14,6 +14,10 @@ public:
     // a new one (kept as a spare while the pool has room). Not thread-safe: one owner thread at a time.
     std::shared_ptr<platform::Picture> take(int32_t width, int32_t height, platform::PixelFormat format);
 
+    // Bytes every pixel buffer carries past its last pixel: libswscale's vector code writes whole vectors and
+    // may run past the end of the last row.
+    static constexpr size_t kSlack = 256;
+
 private:
     // Enough for the picture the window shows, one being painted and one being filled.
     static constexpr size_t kMaxSpares = 3;

@@ -174,7 +174,7 @@ int32_t DecodeAndRender::paint() {
     if (!picture || !hwnd || pictureWidth != width || pictureHeight != height) return 0;
     // The codec writes each pixel as bytes R, G, B, 255: the window is told so, and red stays red.
     std::shared_ptr<platform::Picture> shown = pictures.take(width, height, platform::PixelFormat::Rgbx);
-    memcpy(shown->pixels.data(), picture, shown->pixels.size());
+    memcpy(shown->pixels.data(), picture, static_cast<size_t>(width) * height * 4);
     hwnd->present(shown);
     return 0;
 }

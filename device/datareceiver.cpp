@@ -1,14 +1,12 @@
 #include "device/datareceiver.h"
 
 #include <poll.h>
-#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <new>
 #include <thread>
 
@@ -195,9 +193,7 @@ bool DataReceiver::writeToRing(const uint8_t* data, size_t n) {
 }
 
 void DataReceiver::decodeThread() {
-    char name[16];
-    snprintf(name, sizeof name, "dev%d-decode", device_->id);
-    pthread_setname_np(pthread_self(), name);
+    nameDeviceThread(device_->id, "decode");
     for (;;) {
         dataArrived_.acquire();
         const bool over = streamOver_.load();

@@ -9,19 +9,16 @@
 #include <system_error>
 
 #include "control/log.h"
+#include "decoder/decodeandrender.h"
+#include "device/datareceiver.h"
 #include "device/devicemanager.h"
 #include "device/displaywindow.h"
 
-namespace {
-
-// "dev3-window": a debugger or top -H shows whose thread is busy.
-void nameThread(int32_t id, const char* role) {
+void nameDeviceThread(int32_t id, const char* role) {
     char name[16];
     std::snprintf(name, sizeof name, "dev%d-%s", id, role);
     pthread_setname_np(pthread_self(), name);
 }
-
-}  // namespace
 
 int32_t Device::start() {
     running = 1;
@@ -52,6 +49,8 @@ int32_t Device::stop() {
         close(socket);
         socket = INVALID_SOCKET;
     }
+    delete receiver;
+    receiver = nullptr;
     delete window.exchange(nullptr);
     return 0;
 }
@@ -94,7 +93,7 @@ void Device::windowReady() {
 }
 
 void Device::windowThread(int32_t showCommand, int32_t x, int32_t y, int32_t width, int32_t height) {
-    nameThread(id, "window");
+    nameDeviceThread(id, "window");
     auto* displayWindow = new DisplayWindow(showCommand, this);
     window.store(displayWindow);
     // A stop that came before the store found no window to wake. Both flags are sequentially consistent,
@@ -104,7 +103,7 @@ void Device::windowThread(int32_t showCommand, int32_t x, int32_t y, int32_t wid
 }
 
 void Device::renderThread() {
-    nameThread(id, "render");
+    nameDeviceThread(id, "render");
     platform::Window* hwnd = waitForWindow();
     if (!hwnd) return;
     log_write(LOG_USER_INFO, "%s dev.hwd not null can initial the decoder %p", "Device::renderThread",
@@ -124,8 +123,14 @@ platform::Window* Device::waitForWindow() {
     return isRunning() ? hwnd : nullptr;
 }
 
-void Device::receiveStream([[maybe_unused]] platform::Window* hwnd) {
-    // The RSUP stream receiver runs here: it decodes into hwnd until the stream ends or the device stops.
+void Device::receiveStream(platform::Window* hwnd) {
+    receiver = new DataReceiver(this);
+    receiver->renderer()->setHwnd(hwnd);
+    if (receiver->ReceiveAndDec() != 0) {
+        log_write(LOG_USER_INFO, "%s:%u createThreadReceiveAndDec success", "device", __LINE__);
+    } else {
+        log_write(LOG_USER_ERROR, "%s:%u createThreadReceiveAndDec fail", "device", __LINE__);
+    }
 }
 
 void Device::joinThreads() {

@@ -17,6 +17,10 @@ class Window;
 class DataReceiver;
 class DisplayWindow;
 
+// Names the calling thread "dev3-window", "dev3-render", "dev3-decode": a debugger or top -H shows whose
+// thread is busy.
+void nameDeviceThread(int32_t id, const char* role);
+
 class Device {
 public:
     Device() = default;

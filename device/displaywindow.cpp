@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "control/log.h"
+#include "decoder/decodeandrender.h"
 #include "device/device.h"
 #include "input/touchcontroller.h"
 
@@ -185,15 +186,12 @@ void DisplayWindow::resizeByWheel(int16_t delta) {
     forwardToRenderer(r.width, r.height, 0);
 }
 
-void DisplayWindow::forwardToRenderer([[maybe_unused]] int32_t width, [[maybe_unused]] int32_t height,
-                                      [[maybe_unused]] int32_t angle) {
+void DisplayWindow::forwardToRenderer(int32_t width, int32_t height, int32_t angle) {
     // Called without mutex_: the renderer takes its own lock, and it lives until the device is stopped.
     DecodeAndRender* renderer = nullptr;
     {
         std::lock_guard lock(mutex_);
         renderer = renderer_;
     }
-    if (!renderer) return;
-    // The streaming pipeline passes the change on here: renderer->forwardWinMessage(0, 0, width, height,
-    // angle, 1).
+    if (renderer) renderer->forwardWinMessage(0, 0, width, height, angle, 1);
 }

@@ -32,7 +32,8 @@ protected:
                              rotation, 0);
     }
 
-    static constexpr int32_t kWidth = 96, kHeight = 64;
+    // A row of 90 pixels is no multiple of any vector width: converters must stay inside the picture.
+    static constexpr int32_t kWidth = 90, kHeight = 50;
     H264Encoder encoder{kWidth, kHeight};
     platform::HeadlessWindow window{{0, 0, kWidth, kHeight}, platform::ShowState::Normal};
     MftavcDecoder* decoder = nullptr;
