@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "codec/simd.h"
+#include "codec/transform.h"
+#include "codec/vectors.h"
 #include "codec/workerpool.h"
 
 namespace zrc {
@@ -25,6 +27,7 @@ ZRC_INLINE uint8_t smoothed(uint8_t a, uint8_t b) {
     return difference < 32 ? static_cast<uint8_t>((a + b) >> 1) : a;
 }
 
+// Plain reference of one changed block.
 template <int E, bool Mark>
 ZRC_INLINE void smoothBlock(const Plane& p, uint32_t b) {
     constexpr size_t bytes = E * E;
@@ -50,33 +53,88 @@ ZRC_INLINE void smoothBlock(const Plane& p, uint32_t b) {
         out[(E - 1) * E + j] = smoothed<Mark>(in[(E - 1) * E + j], below[j]);
 }
 
+// The same edges with the rows as byte vectors, at most one sample per lane.
 template <int E, bool Mark>
-ZRC_INLINE void smoothBlocks(const Plane& p, const uint8_t* map, uint32_t begin, uint32_t end) {
+ZRC_INLINE typename Lanes<E>::B smoothedRow(const uint8_t* a_bytes, const uint8_t* b_bytes) {
+    using B = typename Lanes<E>::B;
+    B a, b;
+    std::memcpy(&a, a_bytes, E);
+    std::memcpy(&b, b_bytes, E);
+    const B difference = (a > b ? a : b) - (a > b ? b : a);
+    if constexpr (Mark) return a == b ? a : difference < 32 ? B{} + 127 : B{} + 255;
+    const B average = (a & b) + ((a ^ b) >> 1);  // (a + b) >> 1 without leaving the byte
+    return difference < 32 ? average : a;
+}
+
+// The fast form of smoothBlock: the same samples written, the rows whole, and the block position carried
+// in from the caller instead of divided out.
+template <int E, bool Mark>
+ZRC_INLINE void smoothBlockFast(const Plane& p, uint32_t b, bool inner) {
+    constexpr size_t bytes = E * E;
+    const uint8_t* in = p.in + b * bytes;
+    uint8_t* out = p.out + b * bytes;
+    std::memcpy(out, in, bytes);
+    if (!inner) return;
+    const uint8_t* above = in - static_cast<size_t>(p.columns) * bytes;
+    const uint8_t* below = in + static_cast<size_t>(p.columns) * bytes;
+    const uint8_t* left = in - bytes;
+    const uint8_t* right = in + bytes;
+    const typename Lanes<E>::B top = smoothedRow<E, Mark>(in, above + (E - 1) * E);
+    std::memcpy(out, &top, E);
+    for (int i = 0; i < E - 1; ++i) {
+        out[i * E] = smoothed<Mark>(in[i * E], left[i * E + E - 1]);
+        out[i * E + E - 1] = smoothed<Mark>(in[i * E + E - 1], right[i * E]);
+    }
+    const typename Lanes<E>::B bottom = smoothedRow<E, Mark>(in + (E - 1) * E, below);
+    std::memcpy(out + (E - 1) * E, &bottom, E);
+}
+
+template <int E, bool Mark>
+ZRC_INLINE void smoothBlocks(const Plane& p, const uint8_t* map, uint32_t begin, uint32_t end,
+                             bool reference) {
+    if (reference) {
+        for (uint32_t b = begin; b < end; ++b) {
+            if (map[b] != 0) smoothBlock<E, Mark>(p, b);
+        }
+        return;
+    }
+    const uint32_t columns = static_cast<uint32_t>(p.columns);
+    uint32_t bx = begin % columns;
+    uint32_t by = begin / columns;
     for (uint32_t b = begin; b < end; ++b) {
-        if (map[b] != 0) smoothBlock<E, Mark>(p, b);
+        if (map[b] != 0) {
+            const bool inner =
+                bx != 0 && by != 0 && bx != columns - 1 && by != static_cast<uint32_t>(p.rows - 1);
+            smoothBlockFast<E, Mark>(p, b, inner);
+        }
+        if (++bx == columns) {
+            bx = 0;
+            ++by;
+        }
     }
 }
 
 template <bool Mark>
-ZRC_INLINE void smoothEdges(const Plane& p, const uint8_t* map, uint32_t begin, uint32_t end) {
+ZRC_INLINE void smoothEdges(const Plane& p, const uint8_t* map, uint32_t begin, uint32_t end,
+                            bool reference) {
     switch (p.edge) {
         case 4:
-            return smoothBlocks<4, Mark>(p, map, begin, end);
+            return smoothBlocks<4, Mark>(p, map, begin, end, reference);
         case 8:
-            return smoothBlocks<8, Mark>(p, map, begin, end);
+            return smoothBlocks<8, Mark>(p, map, begin, end, reference);
         case 16:
-            return smoothBlocks<16, Mark>(p, map, begin, end);
+            return smoothBlocks<16, Mark>(p, map, begin, end, reference);
         default:
-            return smoothBlocks<32, Mark>(p, map, begin, end);
+            return smoothBlocks<32, Mark>(p, map, begin, end, reference);
     }
 }
 
-ZRC_CLONES void smoothRange(const Plane& p, const uint8_t* map, uint32_t begin, uint32_t end,
-                            bool mark_edges) {
+ZRC_CLONES void smoothRange(const Plane& p, const uint8_t* map, uint32_t begin, uint32_t end, bool mark_edges,
+                            bool reference) {
     if (mark_edges) {
-        smoothEdges<true>(p, map, begin, end);
+        smoothEdges<true>(p, map, begin, end, reference);
     } else {
-        smoothEdges<false>(p, map, begin, end);
+        smoothEdges<false>(p, map, begin, end, reference);
     }
 }
 
@@ -96,9 +154,10 @@ size_t smoothPicture(const uint8_t* in, uint8_t* out, const uint8_t* time_map, u
         planes[i] = Plane{in + offsets[i], out + offsets[i], i == 0 ? matrix : colour_edge, columns, rows};
     }
     std::memcpy(space_map, time_map, mapsize);
+    const bool reference = referenceKernels();
     WorkerPool::instance().run(mapsize, multicore, [&](uint32_t begin, uint32_t end) {
         for (const Plane& plane : planes)
-            smoothRange(plane, time_map, begin, end, mark_edges);
+            smoothRange(plane, time_map, begin, end, mark_edges, reference);
     });
     return chroma420 ? padded_pixels * 3 / 2 : padded_pixels * 3;
 }

@@ -262,6 +262,50 @@ TEST(Smoothing, AveragesCloseEdgesOfInnerChangedBlocks) {
     EXPECT_EQ(out[64 + 7 * 8], 104);
 }
 
+// Runs body once on the plain kernels and once on the fast ones, restoring the mode the process had.
+template <typename Body>
+void onBothForms(Body body) {
+    const bool before = zrc::referenceKernels();
+    zrc::useReferenceKernels(true);
+    body(true);
+    zrc::useReferenceKernels(false);
+    body(false);
+    zrc::useReferenceKernels(before);
+}
+
+TEST(Smoothing, FastFormMatchesReferenceOnRandomAndThresholdSamples) {
+    std::mt19937 rng(17);
+    for (int matrix : {8, 16, 32}) {
+        for (bool c420 : {false, true}) {
+            const int columns = 5, rows = 4, w = columns * matrix, h = rows * matrix;
+            const size_t pp = static_cast<size_t>(w) * static_cast<size_t>(h);
+            // Neighbours that differ by 0, 31, 32 or anything, around the byte ends too.
+            Bytes in(c420 ? pp * 3 / 2 : pp * 3);
+            for (uint8_t& b : in) {
+                const uint8_t base = static_cast<uint8_t>(rng() % 2 ? 100 : rng() % 2 ? 0 : 255);
+                const int steps[] = {0, 31, -31, 32, -32, static_cast<int>(rng() % 256)};
+                b = static_cast<uint8_t>(base + steps[rng() % 6]);
+            }
+            Bytes map(static_cast<size_t>(columns * rows));
+            for (uint8_t& m : map)
+                m = static_cast<uint8_t>(rng() % 3);
+            for (bool mark : {false, true}) {
+                Bytes out[2];
+                onBothForms([&](bool reference) {
+                    Bytes space(map.size());
+                    Bytes& o = out[reference ? 0 : 1];
+                    o.assign(in.size(), 0xEE);
+                    ASSERT_EQ(zrc::smoothPicture(in.data(), o.data(), map.data(), space.data(),
+                                                 static_cast<uint32_t>(map.size()), matrix, w, h, c420, mark,
+                                                 !reference),
+                              in.size());
+                });
+                EXPECT_EQ(out[1], out[0]) << "matrix " << matrix << " 4:2:0 " << c420 << " mark " << mark;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 namespace {
