@@ -138,7 +138,8 @@ void DeviceSession::stream(PictureSource& source, FrameCoder& coder) {
     std::vector<uint8_t> payload;
     const auto period = std::chrono::nanoseconds(1000000000LL / options_.fps);
     // One line per picture sent: the number the synthetic screen shows in it (counted from 0, modulo 65536,
-    // or modulo the loop) and the steady clock in microseconds once the frame was written to the socket.
+    // or modulo the loop) and the steady clock in microseconds when its first byte was handed to the socket
+    // (taken after the write, a client on another core could show the picture before the clock was read).
     std::unique_ptr<FILE, int (*)(FILE*)> sendLog(
         options_.sendLog.empty() ? nullptr : fopen(options_.sendLog.c_str(), "a"), fclose);
     if (sendLog) setvbuf(sendLog.get(), nullptr, _IOLBF, 0);
@@ -172,16 +173,16 @@ void DeviceSession::stream(PictureSource& source, FrameCoder& coder) {
         }
         if (closeNow)
             fprintf(stderr, "qx-devsim: closing halfway through picture %lld\n", static_cast<long long>(n));
+        const auto leaving = std::chrono::steady_clock::now().time_since_epoch();
         if (!sendFrame(coder.encoderType(), payload, announced, sent) || closeNow) {
             stop();
             return;
         }
         if (sendLog) {
-            const auto now = std::chrono::steady_clock::now().time_since_epoch();
             const int64_t shown = options_.loop > 0 ? (n - 1) % options_.loop : n - 1;
-            fprintf(
-                sendLog.get(), "%lld %lld\n", static_cast<long long>(shown),
-                static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(now).count()));
+            fprintf(sendLog.get(), "%lld %lld\n", static_cast<long long>(shown),
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::microseconds>(leaving).count()));
         }
     }
     // Every picture is out: the connection stays until the client leaves.
