@@ -5,6 +5,7 @@
 
 #include "codec/include/zrc.h"
 #include "codec/simd.h"
+#include "codec/transform.h"
 #include "codec/vectors.h"
 #include "codec/workerpool.h"
 
@@ -46,8 +47,8 @@ struct Geometry {
 
 enum class Source { kRgb, kYuv444, kYuv420 };
 
-// Converts one block of edge E; w and h are its pixels inside the picture (E except in the last block
-// column and row).
+// Plain reference: converts one block of edge E; w and h are its pixels inside the picture (E except in the
+// last block column and row).
 template <uint32_t Format, Source From, int E>
 ZRC_INLINE void convertBlock(const Geometry& g, uint8_t* image, uint32_t b, int w, int h) {
     constexpr int CE = From == Source::kYuv420 ? E / 2 : E;
@@ -95,91 +96,106 @@ ZRC_INLINE void storeEight(uint8_t* out, Lanes<8>::I r, Lanes<8>::I g, Lanes<8>:
     }
 }
 
-// A whole block, eight pixels at a time; the same arithmetic as yuvToRgb.
+// A whole block, eight pixels at a time; the same arithmetic as yuvToRgb. The colour terms of a 4:2:0 sample
+// row serve the two luma rows under it.
 template <uint32_t Format, Source From, int E>
-ZRC_INLINE void convertWholeBlock(const Geometry& g, uint8_t* image, uint32_t b) {
+ZRC_INLINE void convertWholeBlock(const Geometry& g, uint8_t* image, uint32_t b, int x0, int y0) {
     using I = Lanes<8>::I;
     constexpr int CE = From == Source::kYuv420 ? E / 2 : E;
     constexpr int kPixelBytes = Format < 33 ? 2 : 4;
     constexpr int kFourThirds = 87381;
-    const int x0 = static_cast<int>(b % static_cast<uint32_t>(g.columns)) * E;
-    const int y0 = static_cast<int>(b / static_cast<uint32_t>(g.columns)) * E;
     const uint8_t* p0 = g.planes[0] + static_cast<size_t>(b) * (E * E);
     const uint8_t* p1 = g.planes[1] + static_cast<size_t>(b) * (CE * CE);
     const uint8_t* p2 = g.planes[2] + static_cast<size_t>(b) * (CE * CE);
+    I red[E / 8] = {}, green[E / 8] = {}, blue[E / 8] = {};  // colour terms of the current colour row
     for (int i = 0; i < E; ++i) {
         uint8_t* row = image + static_cast<size_t>(y0 + i) * g.stride + static_cast<size_t>(x0) * kPixelBytes;
         for (int j = 0; j < E; j += 8) {
             const I first = loadBytes<8>(p0 + i * E + j);
-            I second, third;
-            if constexpr (From == Source::kYuv420) {
-                const Lanes<4>::I u = loadBytes<4>(p1 + (i / 2) * CE + j / 2);
-                const Lanes<4>::I v = loadBytes<4>(p2 + (i / 2) * CE + j / 2);
-                second = __builtin_shufflevector(u, u, 0, 0, 1, 1, 2, 2, 3, 3);
-                third = __builtin_shufflevector(v, v, 0, 0, 1, 1, 2, 2, 3, 3);
-            } else {
-                second = loadBytes<8>(p1 + i * E + j);
-                third = loadBytes<8>(p2 + i * E + j);
+            if (From != Source::kYuv420 || i % 2 == 0) {
+                I second, third;
+                if constexpr (From == Source::kYuv420) {
+                    second = loadHalfBytesDoubled<8>(p1 + (i / 2) * CE + j / 2);
+                    third = loadHalfBytesDoubled<8>(p2 + (i / 2) * CE + j / 2);
+                } else {
+                    second = loadBytes<8>(p1 + i * E + j);
+                    third = loadBytes<8>(p2 + i * E + j);
+                }
+                if constexpr (From == Source::kRgb) {
+                    green[j / 8] = second;
+                    blue[j / 8] = third;
+                } else {
+                    red[j / 8] = ((third * kFourThirds) >> 16) - 168;
+                    green[j / 8] = 339 - (((second + third) * kFourThirds) >> 16);
+                    blue[j / 8] = ((second * kFourThirds) >> 16) - 168;
+                }
             }
             if constexpr (From == Source::kRgb) {
-                storeEight<Format>(row + j * kPixelBytes, first, second, third);
+                storeEight<Format>(row + j * kPixelBytes, first, green[j / 8], blue[j / 8]);
             } else {
-                const I r = clampVector<0, 255>(first + ((third * kFourThirds) >> 16) - 168);
-                const I gr = clampVector<0, 255>(first - (((second + third) * kFourThirds) >> 16) + 339);
-                const I bl = clampVector<0, 255>(first + ((second * kFourThirds) >> 16) - 168);
-                storeEight<Format>(row + j * kPixelBytes, r, gr, bl);
+                storeEight<Format>(row + j * kPixelBytes, clampVector<0, 255>(first + red[j / 8]),
+                                   clampVector<0, 255>(first + green[j / 8]),
+                                   clampVector<0, 255>(first + blue[j / 8]));
             }
         }
     }
 }
 
 // Converts the changed blocks [begin, end); whole blocks take the loop with constant bounds.
+// Converts the changed blocks [begin, end); whole blocks take the vector loop with constant bounds unless
+// the plain reference is asked for.
 template <uint32_t Format, Source From, int E>
 ZRC_INLINE void convertRange(const Geometry& g, uint8_t* image, const uint8_t* map, uint32_t begin,
-                             uint32_t end) {
-    const int last_column = g.columns - 1;
-    const int last_w = g.width - last_column * E;
+                             uint32_t end, bool reference) {
+    const uint32_t columns = static_cast<uint32_t>(g.columns);
+    const int last_w = g.width - (g.columns - 1) * E;
     const int last_row_y = (g.height - 1) / E * E;
+    uint32_t bx = begin % columns;
+    int y0 = static_cast<int>(begin / columns) * E;
     for (uint32_t b = begin; b < end; ++b) {
-        if (map[b] == 0) continue;
-        const bool right = static_cast<int>(b % static_cast<uint32_t>(g.columns)) == last_column;
-        const int y0 = static_cast<int>(b / static_cast<uint32_t>(g.columns)) * E;
-        if (!right && y0 != last_row_y) {
-            convertWholeBlock<Format, From, E>(g, image, b);
-        } else {
-            convertBlock<Format, From, E>(g, image, b, right ? last_w : E,
-                                          y0 == last_row_y ? g.height - y0 : E);
+        if (map[b] != 0) {
+            const bool right = bx == columns - 1;
+            if (!reference && !right && y0 != last_row_y) {
+                convertWholeBlock<Format, From, E>(g, image, b, static_cast<int>(bx) * E, y0);
+            } else {
+                convertBlock<Format, From, E>(g, image, b, right ? last_w : E,
+                                              y0 == last_row_y ? g.height - y0 : E);
+            }
+        }
+        if (++bx == columns) {
+            bx = 0;
+            y0 += E;
         }
     }
 }
 
 template <Source From, int E>
 ZRC_INLINE bool convertFormats(uint32_t format, const Geometry& g, uint8_t* image, const uint8_t* map,
-                               uint32_t begin, uint32_t end) {
+                               uint32_t begin, uint32_t end, bool reference) {
     switch (format) {
         case 9:
-            convertRange<9, From, E>(g, image, map, begin, end);
+            convertRange<9, From, E>(g, image, map, begin, end, reference);
             return true;
         case 14:
-            convertRange<14, From, E>(g, image, map, begin, end);
+            convertRange<14, From, E>(g, image, map, begin, end, reference);
             return true;
         case 15:
-            convertRange<15, From, E>(g, image, map, begin, end);
+            convertRange<15, From, E>(g, image, map, begin, end, reference);
             return true;
         case 20:
-            convertRange<20, From, E>(g, image, map, begin, end);
+            convertRange<20, From, E>(g, image, map, begin, end, reference);
             return true;
         case 39:
-            convertRange<39, From, E>(g, image, map, begin, end);
+            convertRange<39, From, E>(g, image, map, begin, end, reference);
             return true;
         case 44:
-            convertRange<44, From, E>(g, image, map, begin, end);
+            convertRange<44, From, E>(g, image, map, begin, end, reference);
             return true;
         case 51:
-            convertRange<51, From, E>(g, image, map, begin, end);
+            convertRange<51, From, E>(g, image, map, begin, end, reference);
             return true;
         case 56:
-            convertRange<56, From, E>(g, image, map, begin, end);
+            convertRange<56, From, E>(g, image, map, begin, end, reference);
             return true;
         default:
             return false;
@@ -188,31 +204,31 @@ ZRC_INLINE bool convertFormats(uint32_t format, const Geometry& g, uint8_t* imag
 
 template <Source From>
 ZRC_INLINE void convertEdges(uint32_t format, const Geometry& g, uint8_t* image, const uint8_t* map,
-                             uint32_t begin, uint32_t end) {
+                             uint32_t begin, uint32_t end, bool reference) {
     switch (g.edge) {
         case 8:
-            convertFormats<From, 8>(format, g, image, map, begin, end);
+            convertFormats<From, 8>(format, g, image, map, begin, end, reference);
             break;
         case 16:
-            convertFormats<From, 16>(format, g, image, map, begin, end);
+            convertFormats<From, 16>(format, g, image, map, begin, end, reference);
             break;
         default:
-            convertFormats<From, 32>(format, g, image, map, begin, end);
+            convertFormats<From, 32>(format, g, image, map, begin, end, reference);
             break;
     }
 }
 
 ZRC_CLONES void convertRgb(uint32_t format, const Geometry& g, uint8_t* image, const uint8_t* map,
-                           uint32_t begin, uint32_t end) {
-    convertEdges<Source::kRgb>(format, g, image, map, begin, end);
+                           uint32_t begin, uint32_t end, bool reference) {
+    convertEdges<Source::kRgb>(format, g, image, map, begin, end, reference);
 }
 ZRC_CLONES void convertYuv444(uint32_t format, const Geometry& g, uint8_t* image, const uint8_t* map,
-                              uint32_t begin, uint32_t end) {
-    convertEdges<Source::kYuv444>(format, g, image, map, begin, end);
+                              uint32_t begin, uint32_t end, bool reference) {
+    convertEdges<Source::kYuv444>(format, g, image, map, begin, end, reference);
 }
 ZRC_CLONES void convertYuv420(uint32_t format, const Geometry& g, uint8_t* image, const uint8_t* map,
-                              uint32_t begin, uint32_t end) {
-    convertEdges<Source::kYuv420>(format, g, image, map, begin, end);
+                              uint32_t begin, uint32_t end, bool reference) {
+    convertEdges<Source::kYuv420>(format, g, image, map, begin, end, reference);
 }
 
 }  // namespace
@@ -251,7 +267,7 @@ size_t convertPicture(uint32_t frame_format, const uint8_t* planes, uint8_t* ima
         width,
         height,
         static_cast<size_t>(width) * static_cast<size_t>(pixel_bytes)};
-    void (*range)(uint32_t, const Geometry&, uint8_t*, const uint8_t*, uint32_t, uint32_t);
+    void (*range)(uint32_t, const Geometry&, uint8_t*, const uint8_t*, uint32_t, uint32_t, bool);
     if (frame_format == ZRC_FRAME_RGB) {
         // The red-green-blue planes have no matrix 16 form; refused rather than left unwritten.
         if (matrix == 16) return 0;
@@ -263,8 +279,9 @@ size_t convertPicture(uint32_t frame_format, const uint8_t* planes, uint8_t* ima
     } else {
         return 0;
     }
+    const bool reference = referenceKernels();
     WorkerPool::instance().run(mapsize, multicore, [&](uint32_t begin, uint32_t end) {
-        range(image_format, g, image, map, begin, end);
+        range(image_format, g, image, map, begin, end, reference);
     });
     return static_cast<size_t>(width) * static_cast<size_t>(height) * static_cast<size_t>(pixel_bytes);
 }

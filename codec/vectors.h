@@ -16,11 +16,29 @@ struct Lanes {
     typedef uint8_t B __attribute__((vector_size(N)));
 };
 
+// Widens N bytes into 32-bit lanes. Through 16-bit lanes, since the compiler widens bytes straight to 32
+// bits one byte at a time through general registers.
+template <int N>
+__attribute__((always_inline)) inline typename Lanes<N>::I widenBytes(typename Lanes<N>::B b) {
+    return __builtin_convertvector(__builtin_convertvector(b, typename Lanes<N>::H), typename Lanes<N>::I);
+}
+
 template <int N>
 __attribute__((always_inline)) inline typename Lanes<N>::I loadBytes(const uint8_t* p) {
     typename Lanes<N>::B b;
     std::memcpy(&b, p, N);
-    return __builtin_convertvector(b, typename Lanes<N>::I);
+    return widenBytes<N>(b);
+}
+
+// Loads N / 2 bytes and doubles each: the colour samples of 4:2:0 under N luma samples.
+template <int N>
+__attribute__((always_inline)) inline typename Lanes<N>::I loadHalfBytesDoubled(const uint8_t* p) {
+    typename Lanes<N / 2>::B half;
+    std::memcpy(&half, p, N / 2);
+    typename Lanes<N>::B b;
+    for (int k = 0; k < N; ++k)
+        b[k] = half[k / 2];
+    return widenBytes<N>(b);
 }
 
 template <int Low, int High, typename V>
