@@ -104,7 +104,7 @@ ZRC_INLINE void fastBlock(const TransformTables& t, const uint8_t* coefficients,
     constexpr uint32_t kEven = 0x55555555u;
     auto store = [&](int i, U sum) {
         const I clamped = clampVector<0, 255>(reinterpret_cast<I&>(sum) >> 16);
-        const typename Lanes<N>::B bytes = __builtin_convertvector(clamped, typename Lanes<N>::B);
+        const typename Lanes<N>::B bytes = lowBytes<N>(clamped);
         std::memcpy(samples + i * N, &bytes, N);
     };
     for (int i = 0; i < N / 2; ++i) {

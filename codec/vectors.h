@@ -1,8 +1,10 @@
 #ifndef CODEC_VECTORS_H
 #define CODEC_VECTORS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace zrc {
 
@@ -39,6 +41,21 @@ __attribute__((always_inline)) inline typename Lanes<N>::I loadHalfBytesDoubled(
     for (int k = 0; k < N; ++k)
         b[k] = half[k / 2];
     return widenBytes<N>(b);
+}
+
+// The low byte of each lane (lanes already clamped to 0..255), by a byte shuffle: the compiler's own
+// narrowing moves the lanes one at a time through general registers.
+template <int N, size_t... K>
+__attribute__((always_inline)) inline typename Lanes<N>::B lowBytes(typename Lanes<N>::I v,
+                                                                    std::index_sequence<K...>) {
+    typedef uint8_t Wide __attribute__((vector_size(N * 4)));
+    const Wide bytes = reinterpret_cast<Wide&>(v);
+    return __builtin_shufflevector(bytes, bytes, (K * 4)...);
+}
+
+template <int N>
+__attribute__((always_inline)) inline typename Lanes<N>::B lowBytes(typename Lanes<N>::I v) {
+    return lowBytes<N>(v, std::make_index_sequence<N>{});
 }
 
 template <int Low, int High, typename V>
