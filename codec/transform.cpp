@@ -53,11 +53,9 @@ ZRC_INLINE void fastBlock(const TransformTables& t, const uint8_t* coefficients,
     if (count > N * N / 4) {
         // Dense block: every coefficient in natural order, then each first-pass row as whole vectors.
         uint32_t natural[N * N];
-        for (int z = 0; z < N * N; ++z) {
-            const uint32_t entry = scan[z];
-            natural[(entry & 0xFF) * N + ((entry >> 8) & 0xFF)] =
-                dequantise(coefficients[z], static_cast<int>(entry >> 16));
-        }
+        const uint8_t* shifts = t.shift[quality];
+        for (int p = 0; p < N * N; ++p)
+            natural[p] = dequantise(coefficients[t.zigzag[p]], shifts[p]);
         for (int u = 0; u < N; ++u) {
             U row = U{};
             for (int v = 0; v < N; ++v) {

@@ -47,6 +47,7 @@ const uint8_t kShifts4[6][16] = {
 struct TableStore {
     int edge;
     std::vector<uint16_t> natural;
+    std::vector<uint16_t> zigzag;
     std::vector<uint8_t> shift[6];
     std::vector<uint32_t> scan[6];
     std::vector<int32_t> basis;
@@ -56,6 +57,7 @@ struct TableStore {
     explicit TableStore(int n)
         : edge(n),
           natural(static_cast<size_t>(n * n)),
+          zigzag(static_cast<size_t>(n * n)),
           basis(static_cast<size_t>(n * n)),
           columns(static_cast<size_t>(n * n)) {
         // JPEG zigzag generalised: anti-diagonals from (0, 0), odd ones walked with the row rising.
@@ -65,6 +67,7 @@ struct TableStore {
             const int high = s < n ? s : n - 1;
             for (int k = 0; k <= high - low; ++k) {
                 const int u = (s % 2 == 1) ? low + k : high - k;
+                zigzag[static_cast<size_t>(u * n + (s - u))] = static_cast<uint16_t>(z);
                 natural[static_cast<size_t>(z++)] = static_cast<uint16_t>(u * n + (s - u));
             }
         }
@@ -109,6 +112,7 @@ struct TableStore {
         }
         view.edge = n;
         view.natural = natural.data();
+        view.zigzag = zigzag.data();
         for (int q = 0; q < 6; ++q) {
             view.shift[q] = shift[q].data();
             view.scan[q] = scan[q].data();

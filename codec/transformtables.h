@@ -10,6 +10,8 @@ struct TransformTables {
     int edge;
     // natural[z]: natural position (row * edge + column) of zigzag position z.
     const uint16_t* natural;
+    // zigzag[p]: zigzag position of natural position p.
+    const uint16_t* zigzag;
     // shift[q][p]: dequantisation shift of natural position p at quality q (0..5).
     const uint8_t* shift[6];
     // basis[i * edge + k]: weight of coefficient k in output sample i of one pass (a scaled cosine).
