@@ -141,25 +141,23 @@ ZRC_INLINE void convertWholeBlock(const Geometry& g, uint8_t* image, uint32_t b,
     }
 }
 
-// Converts the changed blocks [begin, end); whole blocks take the loop with constant bounds.
-// Converts the changed blocks [begin, end); whole blocks take the vector loop with constant bounds unless
-// the plain reference is asked for.
+// Converts the changed blocks [begin, end); blocks wholly inside the picture take the vector loop with
+// constant bounds unless the plain reference is asked for.
 template <uint32_t Format, Source From, int E>
 ZRC_INLINE void convertRange(const Geometry& g, uint8_t* image, const uint8_t* map, uint32_t begin,
                              uint32_t end, bool reference) {
     const uint32_t columns = static_cast<uint32_t>(g.columns);
     const int last_w = g.width - (g.columns - 1) * E;
-    const int last_row_y = (g.height - 1) / E * E;
     uint32_t bx = begin % columns;
     int y0 = static_cast<int>(begin / columns) * E;
     for (uint32_t b = begin; b < end; ++b) {
         if (map[b] != 0) {
-            const bool right = bx == columns - 1;
-            if (!reference && !right && y0 != last_row_y) {
+            const int w = bx == columns - 1 ? last_w : E;
+            const int h = g.height - y0 < E ? g.height - y0 : E;
+            if (!reference && w == E && h == E) {
                 convertWholeBlock<Format, From, E>(g, image, b, static_cast<int>(bx) * E, y0);
             } else {
-                convertBlock<Format, From, E>(g, image, b, right ? last_w : E,
-                                              y0 == last_row_y ? g.height - y0 : E);
+                convertBlock<Format, From, E>(g, image, b, w, h);
             }
         }
         if (++bx == columns) {
