@@ -163,9 +163,11 @@ X11Window::X11Window(Display* display, ::Window window, int wakeFd, const Rect& 
       netWmStateMaxHorz_(XInternAtom(display, "_NET_WM_STATE_MAXIMIZED_HORZ", False)),
       netActiveWindow_(XInternAtom(display, "_NET_ACTIVE_WINDOW", False)),
       clientWidth_(rect.width),
-      clientHeight_(rect.height) {}
+      clientHeight_(rect.height),
+      shm_(display) {}
 
 X11Window::~X11Window() {
+    shm_.disable();  // detaches while the connection is still open
     XFreeGC(display_, gc_);
     XDestroyWindow(display_, window_);
     XCloseDisplay(display_);
@@ -332,9 +334,24 @@ bool X11Window::translate(XEvent& event, Message& out) {
     return true;
 }
 
+uint32_t* X11Window::sharedPixels() {
+    tlsXError = false;
+    uint32_t* pixels = shm_.pixels(clientWidth_, clientHeight_);
+    if (tlsXError) {
+        shm_.disable();
+        return nullptr;
+    }
+    return pixels;
+}
+
 void X11Window::paint() {
     std::shared_ptr<const Picture> picture = presented();
     if (!picture || !canDraw_ || clientWidth_ <= 0 || clientHeight_ <= 0) return;
+    if (uint32_t* shared = sharedPixels()) {
+        stretchNearest(*picture, shared, clientWidth_, clientHeight_);
+        shm_.put(window_, gc_);
+        return;
+    }
     backBuffer_.resize(static_cast<size_t>(clientWidth_) * clientHeight_);
     stretchNearest(*picture, backBuffer_.data(), clientWidth_, clientHeight_);
     Visual* visual = DefaultVisual(display_, DefaultScreen(display_));

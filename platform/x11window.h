@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/window.h"
+#include "platform/x11shmimage.h"
 
 namespace platform {
 
@@ -51,6 +52,8 @@ private:
     void wake();
     bool translate(XEvent& event, Message& out);
     void paint();
+    // The shared image's pixels at the client size; null when the plain XPutImage path has to be taken.
+    uint32_t* sharedPixels();
     bool applyPosition(const Rect& rect);
     bool applyState(ShowState state);
     void sendNetWmState(long action, Atom first, Atom second);
@@ -74,7 +77,8 @@ private:
     // Window thread only.
     std::bitset<256> keysDown_;  // by X keycode, to tell an auto-repeat from a first press
     int32_t clientWidth_, clientHeight_;
-    std::vector<uint32_t> backBuffer_;
+    X11ShmImage shm_;                   // the paint's target when the server shares memory
+    std::vector<uint32_t> backBuffer_;  // the paint's target otherwise
 };
 
 }  // namespace platform
