@@ -53,21 +53,31 @@ ZRC_INLINE void smoothBlock(const Plane& p, uint32_t b) {
         out[(E - 1) * E + j] = smoothed<Mark>(in[(E - 1) * E + j], below[j]);
 }
 
-// The same edges with the rows as byte vectors, at most one sample per lane.
+// smoothed() on E lanes of bytes at once.
 template <int E, bool Mark>
-ZRC_INLINE typename Lanes<E>::B smoothedRow(const uint8_t* a_bytes, const uint8_t* b_bytes) {
+ZRC_INLINE typename Lanes<E>::B smoothedLanes(typename Lanes<E>::B a, typename Lanes<E>::B b) {
     using B = typename Lanes<E>::B;
-    B a, b;
-    std::memcpy(&a, a_bytes, E);
-    std::memcpy(&b, b_bytes, E);
     const B difference = (a > b ? a : b) - (a > b ? b : a);
     if constexpr (Mark) return a == b ? a : difference < 32 ? B{} + 127 : B{} + 255;
-    const B average = (a & b) + ((a ^ b) >> 1);  // (a + b) >> 1 without leaving the byte
+    // (a + b) >> 1 without leaving the byte; the halving shifts 16-bit lanes and masks, since there is no
+    // byte shift and the compiler would take the lanes one by one.
+    typedef uint16_t Pairs __attribute__((vector_size(E)));
+    const B halves = (B)((Pairs)(a ^ b) >> 1) & 0x7F;
+    const B average = (a & b) + halves;
     return difference < 32 ? average : a;
 }
 
-// The fast form of smoothBlock: the same samples written, the rows whole, and the block position carried
-// in from the caller instead of divided out.
+template <int E, bool Mark>
+ZRC_INLINE void smoothRow(const uint8_t* in, const uint8_t* neighbour, uint8_t* out) {
+    typename Lanes<E>::B a, b;
+    std::memcpy(&a, in, E);
+    std::memcpy(&b, neighbour, E);
+    const typename Lanes<E>::B result = smoothedLanes<E, Mark>(a, b);
+    std::memcpy(out, &result, E);
+}
+
+// The fast form of smoothBlock: the same samples written, rows and columns as byte vectors, and the block
+// position carried in from the caller instead of divided out.
 template <int E, bool Mark>
 ZRC_INLINE void smoothBlockFast(const Plane& p, uint32_t b, bool inner) {
     constexpr size_t bytes = E * E;
@@ -79,14 +89,21 @@ ZRC_INLINE void smoothBlockFast(const Plane& p, uint32_t b, bool inner) {
     const uint8_t* below = in + static_cast<size_t>(p.columns) * bytes;
     const uint8_t* left = in - bytes;
     const uint8_t* right = in + bytes;
-    const typename Lanes<E>::B top = smoothedRow<E, Mark>(in, above + (E - 1) * E);
-    std::memcpy(out, &top, E);
-    for (int i = 0; i < E - 1; ++i) {
-        out[i * E] = smoothed<Mark>(in[i * E], left[i * E + E - 1]);
-        out[i * E + E - 1] = smoothed<Mark>(in[i * E + E - 1], right[i * E]);
+    smoothRow<E, Mark>(in, above + (E - 1) * E, out);
+    typename Lanes<E>::B first, before, last, after;
+    for (int i = 0; i < E; ++i) {
+        first[i] = in[i * E];
+        before[i] = left[i * E + E - 1];
+        last[i] = in[i * E + E - 1];
+        after[i] = right[i * E];
     }
-    const typename Lanes<E>::B bottom = smoothedRow<E, Mark>(in + (E - 1) * E, below);
-    std::memcpy(out + (E - 1) * E, &bottom, E);
+    const typename Lanes<E>::B left_edge = smoothedLanes<E, Mark>(first, before);
+    const typename Lanes<E>::B right_edge = smoothedLanes<E, Mark>(last, after);
+    for (int i = 0; i < E - 1; ++i) {
+        out[i * E] = left_edge[i];
+        out[i * E + E - 1] = right_edge[i];
+    }
+    smoothRow<E, Mark>(in + (E - 1) * E, below, out + (E - 1) * E);
 }
 
 template <int E, bool Mark>
