@@ -136,6 +136,8 @@ int32_t DataReceiver::ReceiveAndDec() {
     if (!readBuffer || wakeFd_ < 0) {
         log_write(LOG_SYSTEM_ERROR, "%s allocate %u bytes for the stream buffers failed", tag, readSize);
         if (wakeFd_ >= 0) close(wakeFd_);
+        wakeFd_ = -1;
+        device_->markStopped();
         return 1;
     }
     std::thread decoder(&DataReceiver::decodeThread, this);

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "tests/e2e/system/childprocess.h"
 #include "tests/e2e/system/xscreen.h"
 #include "tests/unit/stream/support/h264encoder.h"
+#include "tests/unit/stream/support/pictures.h"
 #include "tests/unit/stream/support/streamfixtures.h"
 #include "tests/unit/stream/support/zrcframes.h"
 #include "tools/qxctl/controllerclient.h"
@@ -23,15 +25,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using W = ZrcFrameWriter;
-constexpr uint32_t kRed = 0xFF0000, kBlue = 0x0000FF;
+constexpr Rgb kRed{255, 0, 0}, kBlue{0, 0, 255};
 
-bool near(uint32_t a, uint32_t b, int tolerance) {
-    for (int shift = 0; shift <= 16; shift += 8) {
-        if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) >
-            tolerance)
-            return false;
-    }
-    return true;
+Rgb rgb(uint32_t pixel) {
+    return {static_cast<int>(pixel >> 16 & 0xFF), static_cast<int>(pixel >> 8 & 0xFF),
+            static_cast<int>(pixel & 0xFF)};
 }
 
 uint16_t boundPort(SOCKET s) {
@@ -67,7 +65,7 @@ protected:
         client = std::make_unique<ChildProcess>(
             QX_CLIENT, std::vector<std::string>{"127.0.0.1:" + std::to_string(port)},
             std::vector<std::string>{"QX_WINDOW=x11", "QX_LOG_FILE=" + logFile});
-        ASSERT_TRUE(eventually([&] { return controller.open("127.0.0.1", port) == 0; }, 5000ms));
+        ASSERT_TRUE(waitUntil([&] { return controller.open("127.0.0.1", port) == 0; }, 5000ms));
         listener = TCPListen("127.0.0.1", 0);
         ASSERT_GE(listener, 0);
     }
@@ -76,16 +74,6 @@ protected:
         if (listener >= 0) close(listener);
         client.reset();
         std::remove(logFile.c_str());
-    }
-
-    template <typename Predicate>
-    static bool eventually(Predicate predicate, std::chrono::milliseconds limit = 10000ms) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!predicate()) {
-            if (std::chrono::steady_clock::now() >= deadline) return false;
-            std::this_thread::sleep_for(20ms);
-        }
-        return true;
     }
 
     Reply call(const std::vector<std::string>& words) {
@@ -113,8 +101,8 @@ protected:
     }
     void send(const std::vector<uint8_t>& bytes) { ASSERT_TRUE(sendAll(device, bytes)); }
     // The screen at (x, y) shows colour.
-    bool screenShows(int x, int y, uint32_t colour, int tolerance = 12) {
-        return eventually([&] { return near(screen.pixel(x, y), colour, tolerance); });
+    bool screenShows(int x, int y, const Rgb& colour) {
+        return waitUntil([&] { return near(rgb(screen.pixel(x, y)), colour, 12); });
     }
 
     XScreen screen;
@@ -143,7 +131,8 @@ TEST_F(StreamE2e, ZrcStreamFillsTheWindowAtItsPlaceAndFollowsSetWindow) {
     EXPECT_TRUE(screenShows(100 + 159, 80 + 159, kRed)) << std::hex << screen.pixel(259, 239);
     EXPECT_TRUE(screenShows(100 + 160, 80, kBlue)) << std::hex << screen.pixel(260, 80);
     EXPECT_TRUE(screenShows(100 + 319, 80 + 159, kBlue)) << std::hex << screen.pixel(419, 239);
-    EXPECT_FALSE(near(screen.pixel(100 + 320, 80 + 80), kBlue, 12)) << "the picture stays inside the window";
+    EXPECT_FALSE(near(rgb(screen.pixel(100 + 320, 80 + 80)), kBlue, 12))
+        << "the picture stays inside the window";
 
     // Moved and doubled: the next paint fills the new size.
     const Reply moved = call({"setwindow", std::to_string(deviceId), "500", "300", "640", "320"});
