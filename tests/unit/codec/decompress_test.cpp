@@ -181,9 +181,9 @@ TEST(Decompress, AbsoluteThenReplaceThenXorGiveTheKnownPixels) {
 FrameSpec flatAbsolute(const Geometry& g, uint32_t id, int8_t luma_dc = 0) {
     Model model(g, ZRC_FRAME_YUV420);
     std::fill(model.dc[0].begin(), model.dc[0].end(), luma_dc);
-    FrameSpec spec = zrctest::absoluteSpec(g, ZRC_FRAME_YUV420, model.coefficientPlanes());
-    spec.id = id;
-    return spec;
+    FrameSpec desc = zrctest::absoluteSpec(g, ZRC_FRAME_YUV420, model.coefficientPlanes());
+    desc.id = id;
+    return desc;
 }
 
 FrameSpec emptyReplace(const Geometry& g, uint32_t id) {
@@ -264,12 +264,12 @@ TEST(Decompress, QualityChangeIsLoggedOnce) {
     Handle h = plainHandle();
     Bytes image(16 * 16 * 4);
     uint32_t quality = 99;
-    FrameSpec spec = flatAbsolute(g, 1);
-    spec.quality = 4;
-    ASSERT_GT(decode(h.get(), zrctest::buildFrame(spec), image, &quality), 0);
+    FrameSpec desc = flatAbsolute(g, 1);
+    desc.quality = 4;
+    ASSERT_GT(decode(h.get(), zrctest::buildFrame(desc), image, &quality), 0);
     EXPECT_EQ(quality, 4u);
-    spec.id = 2;
-    ASSERT_GT(decode(h.get(), zrctest::buildFrame(spec), image), 0);
+    desc.id = 2;
+    ASSERT_GT(decode(h.get(), zrctest::buildFrame(desc), image), 0);
     EXPECT_EQ(log.count("Decode quality changed to 4"), 1);
     EXPECT_TRUE(log.contains("INFO USER ZRC: [1] Decode quality changed to 4"));
 }
@@ -291,9 +291,9 @@ TEST(Decompress, PlanesPassThroughWhenTheImageFormatIsTheFrameFormat) {
         Model model(c.g, c.format);
         for (int p = 0; p < 3; ++p)
             std::fill(model.dc[p].begin(), model.dc[p].end(), static_cast<int8_t>(p * 5));
-        FrameSpec spec = zrctest::absoluteSpec(c.g, c.format, model.coefficientPlanes());
+        FrameSpec desc = zrctest::absoluteSpec(c.g, c.format, model.coefficientPlanes());
         Bytes planes(c.g.planeBytes() + 16, 0xEE);
-        ASSERT_EQ(decode(h.get(), zrctest::buildFrame(spec), planes), static_cast<int>(c.g.planeBytes()));
+        ASSERT_EQ(decode(h.get(), zrctest::buildFrame(desc), planes), static_cast<int>(c.g.planeBytes()));
         for (int p = 0; p < 3; ++p) {
             EXPECT_EQ(planes[c.g.planeOffset(p)], dcSample(c.g.edge(p), p * 5, 0));
             EXPECT_EQ(planes[c.g.planeOffset(p) + c.g.paddedPixels() / (p && c.g.chroma420 ? 4 : 1) - 1],
@@ -371,9 +371,9 @@ TEST(Decompress, RefusesFramesThatDoNotFit) {
         Bytes image(32 * 32 * 4, 0x11);
         ASSERT_GT(decode(h.get(), zrctest::buildFrame(flatAbsolute(g, 1, 10)), image), 0);
         const Bytes before = image;
-        FrameSpec spec = flatAbsolute(g, 2, 40);
-        c.change(spec);
-        EXPECT_EQ(decode(h.get(), zrctest::buildFrame(spec), image), c.result) << c.name;
+        FrameSpec desc = flatAbsolute(g, 2, 40);
+        c.change(desc);
+        EXPECT_EQ(decode(h.get(), zrctest::buildFrame(desc), image), c.result) << c.name;
         if (c.result < 0) {
             EXPECT_EQ(image, before) << c.name;
         }
@@ -388,9 +388,9 @@ TEST(Decompress, DamagedPayloadLeavesTheImage) {
     for (uint32_t pack : {ZRC_PACK_LZ, ZRC_PACK_RLE}) {
         Handle h = plainHandle();
         Bytes image(64 * 64 * 4, 0x22);
-        FrameSpec spec = flatAbsolute(g, 1, 7);
-        spec.pack_format = pack;
-        Bytes frame = zrctest::buildFrame(spec);
+        FrameSpec desc = flatAbsolute(g, 1, 7);
+        desc.pack_format = pack;
+        Bytes frame = zrctest::buildFrame(desc);
         // Cut the payload short and fix the header to the shorter length.
         ZrcFrameHeader header = zrc::restoreHeader(frame.data());
         header.pack_length -= 5;
@@ -425,9 +425,9 @@ TEST(Decompress, MapEntriesPastAWholeByteComeFromTheSection) {
     model.dc[0][0] = 1;  // first coded luma block: its first byte 1 also sets entry 4 to 1
     model.dc[0][4] = 12;
     Bytes map = {1, 0, 0, 0, 1};
-    FrameSpec spec =
+    FrameSpec desc =
         zrctest::relativeSpec(g, ZRC_FRAME_YUV420, ZRC_DIFF_REPLACE, map, model.coefficientPlanes(), 2);
-    ASSERT_GT(decode(h.get(), zrctest::buildFrame(spec), image), 0);
+    ASSERT_GT(decode(h.get(), zrctest::buildFrame(desc), image), 0);
     EXPECT_TRUE(model.matches(image));
 }
 
@@ -502,9 +502,9 @@ TEST(Decompress, PacingSpacesFramesByTheirTimestamps) {
     Handle h = plainHandle();
     zrc_set_flags(h.get(), ZRC_FLAG_PACE);
     Bytes image(16 * 16 * 4);
-    FrameSpec spec = flatAbsolute(g, 1);
-    spec.timestamp = 1000;
-    ASSERT_GT(decode(h.get(), zrctest::buildFrame(spec), image), 0);
+    FrameSpec desc = flatAbsolute(g, 1);
+    desc.timestamp = 1000;
+    ASSERT_GT(decode(h.get(), zrctest::buildFrame(desc), image), 0);
     auto timed = [&](uint32_t id, uint32_t timestamp) {
         FrameSpec next = flatAbsolute(g, id);
         next.timestamp = timestamp;

@@ -53,10 +53,10 @@ struct FrameSpec {
 };
 
 // The packed payload before packing: block map words, the section written over the map's tail.
-std::vector<uint8_t> unpackedPayload(const FrameSpec& spec);
+std::vector<uint8_t> unpackedPayload(const FrameSpec& desc);
 
 // A complete frame: chained header and packed payload.
-std::vector<uint8_t> buildFrame(const FrameSpec& spec);
+std::vector<uint8_t> buildFrame(const FrameSpec& desc);
 
 // An absolute frame of the given coefficient planes, every map entry 1 (or `entry`).
 FrameSpec absoluteSpec(const Geometry& g, uint32_t frame_format, const std::vector<uint8_t>& planes,
