@@ -2,9 +2,7 @@
 
 #include <arpa/inet.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <poll.h>
@@ -18,10 +16,9 @@
 #include <vector>
 
 #include "control/sockets.h"
+#include "tests/e2e/system/childprocess.h"
 #include "tests/unit/control/testframes.h"
 #include "tests/unit/control/testlog.h"
-
-extern char** environ;
 
 namespace e2e {
 
@@ -77,30 +74,11 @@ inline bool closedWithin(int s, milliseconds wait) {
 // The real client process on a free loopback port, with headless windows and its own log file.
 class ClientProcess {
 public:
-    explicit ClientProcess(std::vector<std::string> args = {}) : port_(freePort()) {
-        if (args.empty()) args.push_back("127.0.0.1:" + std::to_string(port_));
-        std::vector<std::string> env = {"QX_WINDOW=headless", "QX_LOG_FILE=" + log_.path()};
-        for (char** e = environ; *e; ++e) {
-            std::string entry(*e);
-            if (entry.rfind("QX_WINDOW=", 0) != 0 && entry.rfind("QX_LOG_FILE=", 0) != 0)
-                env.push_back(entry);
-        }
-        std::vector<char*> argv = {const_cast<char*>(QX_CLIENT)};
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (std::string& e : env)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        if (posix_spawn(&pid_, QX_CLIENT, nullptr, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    }
-    ~ClientProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
+    explicit ClientProcess(std::vector<std::string> args = {})
+        : port_(freePort()),
+          process_(QX_CLIENT,
+                   args.empty() ? std::vector<std::string>{"127.0.0.1:" + std::to_string(port_)} : args,
+                   {"QX_WINDOW=headless", "QX_LOG_FILE=" + log_.path()}) {}
 
     uint16_t port() const { return port_; }
     const TestLog& log() const { return log_; }
@@ -122,26 +100,13 @@ public:
     SOCKET connect() const { return TCPConnect(port_, "127.0.0.1"); }
 
     // The exit code once the process ended within `wait`; -1 when it did not end (or ended abnormally).
-    int exitCode(milliseconds wait) {
-        const auto deadline = Clock::now() + wait;
-        while (pid_ > 0) {
-            int status = 0;
-            pid_t r = waitpid(pid_, &status, WNOHANG);
-            if (r == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            if (Clock::now() >= deadline) return -1;
-            std::this_thread::sleep_for(milliseconds(20));
-        }
-        return -1;
-    }
-    void signal(int number) const { kill(pid_, number); }
+    int exitCode(milliseconds wait) { return process_.exitCode(wait); }
+    void signal(int number) const { process_.signal(number); }
 
 private:
     TestLog log_;
     uint16_t port_;
-    pid_t pid_ = -1;
+    ChildProcess process_;  // after log_ and port_, which its start uses
 };
 
 // A device on a loopback port: accepts connections one after the other and, when `answers` is set, completes
