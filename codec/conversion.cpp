@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "codec/include/zrc.h"
+#include "codec/picturelayout.h"
 #include "codec/simd.h"
 #include "codec/transform.h"
 #include "codec/vectors.h"
@@ -248,40 +249,43 @@ int convertedPixelBytes(uint32_t image_format) {
     }
 }
 
-size_t convertPicture(uint32_t frame_format, const uint8_t* planes, uint8_t* image, const uint8_t* map,
-                      uint32_t mapsize, int matrix, int width, int height, uint32_t image_format,
-                      bool multicore) {
+size_t convertBlocks(uint32_t frame_format, const uint8_t* planes, uint8_t* image, const uint8_t* map,
+                     uint32_t begin, uint32_t end, int matrix, int width, int height, uint32_t image_format) {
     const int pixel_bytes = convertedPixelBytes(image_format);
     if (pixel_bytes == 0 || (matrix != 8 && matrix != 16 && matrix != 32)) return 0;
-    const int columns = (width + matrix - 1) / matrix;
-    const size_t padded_pixels = static_cast<size_t>(columns) * static_cast<size_t>(matrix) *
-                                 static_cast<size_t>((height + matrix - 1) / matrix) *
-                                 static_cast<size_t>(matrix);
     const bool chroma420 = frame_format >= ZRC_FRAME_YUV420A && frame_format <= ZRC_FRAME_YUV420B;
-    Geometry g{
-        {planes, planes + padded_pixels, planes + (chroma420 ? padded_pixels * 5 / 4 : 2 * padded_pixels)},
-        matrix,
-        columns,
-        width,
-        height,
+    const int columns = (width + matrix - 1) / matrix;
+    const PictureLayout layout =
+        PictureLayout::of(matrix, columns * matrix, (height + matrix - 1) / matrix * matrix, chroma420);
+    const Geometry g{
+        {planes, planes + layout.offsets[1], planes + layout.offsets[2]}, matrix, columns, width, height,
         static_cast<size_t>(width) * static_cast<size_t>(pixel_bytes)};
-    void (*range)(uint32_t, const Geometry&, uint8_t*, const uint8_t*, uint32_t, uint32_t, bool);
+    const bool reference = referenceKernels();
     if (frame_format == ZRC_FRAME_RGB) {
         // The red-green-blue planes have no matrix 16 form; refused rather than left unwritten.
         if (matrix == 16) return 0;
-        range = convertRgb;
+        convertRgb(image_format, g, image, map, begin, end, reference);
     } else if (frame_format == ZRC_FRAME_YUV444) {
-        range = convertYuv444;
+        convertYuv444(image_format, g, image, map, begin, end, reference);
     } else if (chroma420) {
-        range = convertYuv420;
+        convertYuv420(image_format, g, image, map, begin, end, reference);
     } else {
         return 0;
     }
-    const bool reference = referenceKernels();
-    WorkerPool::instance().run(mapsize, multicore, [&](uint32_t begin, uint32_t end) {
-        range(image_format, g, image, map, begin, end, reference);
-    });
     return static_cast<size_t>(width) * static_cast<size_t>(height) * static_cast<size_t>(pixel_bytes);
+}
+
+size_t convertPicture(uint32_t frame_format, const uint8_t* planes, uint8_t* image, const uint8_t* map,
+                      uint32_t mapsize, int matrix, int width, int height, uint32_t image_format,
+                      bool multicore) {
+    // An empty range tells whether the combination can be produced before any pixel is written.
+    const size_t bytes =
+        convertBlocks(frame_format, planes, image, map, 0, 0, matrix, width, height, image_format);
+    if (bytes == 0) return 0;
+    WorkerPool::instance().run(mapsize, multicore, [&](uint32_t begin, uint32_t end) {
+        convertBlocks(frame_format, planes, image, map, begin, end, matrix, width, height, image_format);
+    });
+    return bytes;
 }
 
 }  // namespace zrc

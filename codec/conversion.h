@@ -31,6 +31,10 @@ size_t convertPicture(uint32_t frame_format, const uint8_t* planes, uint8_t* ima
                       uint32_t mapsize, int matrix, int width, int height, uint32_t image_format,
                       bool multicore);
 
+// The same for the changed blocks [begin, end), on the calling thread, with the same result.
+size_t convertBlocks(uint32_t frame_format, const uint8_t* planes, uint8_t* image, const uint8_t* map,
+                     uint32_t begin, uint32_t end, int matrix, int width, int height, uint32_t image_format);
+
 }  // namespace zrc
 
 #endif

@@ -107,8 +107,8 @@ ZRC_INLINE void smoothBlockFast(const Plane& p, uint32_t b, bool inner) {
 }
 
 template <int E, bool Mark>
-ZRC_INLINE void smoothBlocks(const Plane& p, const uint8_t* map, uint32_t begin, uint32_t end,
-                             bool reference) {
+ZRC_INLINE void smoothChangedBlocks(const Plane& p, const uint8_t* map, uint32_t begin, uint32_t end,
+                                    bool reference) {
     if (reference) {
         for (uint32_t b = begin; b < end; ++b) {
             if (map[b] != 0) smoothBlock<E, Mark>(p, b);
@@ -136,13 +136,13 @@ ZRC_INLINE void smoothEdges(const Plane& p, const uint8_t* map, uint32_t begin, 
                             bool reference) {
     switch (p.edge) {
         case 4:
-            return smoothBlocks<4, Mark>(p, map, begin, end, reference);
+            return smoothChangedBlocks<4, Mark>(p, map, begin, end, reference);
         case 8:
-            return smoothBlocks<8, Mark>(p, map, begin, end, reference);
+            return smoothChangedBlocks<8, Mark>(p, map, begin, end, reference);
         case 16:
-            return smoothBlocks<16, Mark>(p, map, begin, end, reference);
+            return smoothChangedBlocks<16, Mark>(p, map, begin, end, reference);
         default:
-            return smoothBlocks<32, Mark>(p, map, begin, end, reference);
+            return smoothChangedBlocks<32, Mark>(p, map, begin, end, reference);
     }
 }
 
@@ -157,26 +157,24 @@ ZRC_CLONES void smoothRange(const Plane& p, const uint8_t* map, uint32_t begin, 
 
 }  // namespace
 
+void smoothBlocks(const PictureLayout& layout, int plane, const uint8_t* in, uint8_t* out,
+                  const uint8_t* time_map, uint32_t begin, uint32_t end, bool mark_edges) {
+    const Plane p{in + layout.offsets[plane], out + layout.offsets[plane], layout.edges[plane],
+                  layout.columns, layout.rows};
+    smoothRange(p, time_map, begin, end, mark_edges, referenceKernels());
+}
+
 size_t smoothPicture(const uint8_t* in, uint8_t* out, const uint8_t* time_map, uint8_t* space_map,
                      uint32_t mapsize, int matrix, int padded_width, int padded_height, bool chroma420,
                      bool mark_edges, bool multicore) {
     if (matrix != 8 && matrix != 16 && matrix != 32) return 0;
-    const size_t padded_pixels = static_cast<size_t>(padded_width) * static_cast<size_t>(padded_height);
-    const int columns = padded_width / matrix;
-    const int rows = padded_height / matrix;
-    const int colour_edge = chroma420 ? matrix / 2 : matrix;
-    const size_t offsets[3] = {0, padded_pixels, chroma420 ? padded_pixels * 5 / 4 : 2 * padded_pixels};
-    Plane planes[3];
-    for (int i = 0; i < 3; ++i) {
-        planes[i] = Plane{in + offsets[i], out + offsets[i], i == 0 ? matrix : colour_edge, columns, rows};
-    }
+    const PictureLayout layout = PictureLayout::of(matrix, padded_width, padded_height, chroma420);
     std::memcpy(space_map, time_map, mapsize);
-    const bool reference = referenceKernels();
     WorkerPool::instance().run(mapsize, multicore, [&](uint32_t begin, uint32_t end) {
-        for (const Plane& plane : planes)
-            smoothRange(plane, time_map, begin, end, mark_edges, reference);
+        for (int plane = 0; plane < 3; ++plane)
+            smoothBlocks(layout, plane, in, out, time_map, begin, end, mark_edges);
     });
-    return chroma420 ? padded_pixels * 3 / 2 : padded_pixels * 3;
+    return layout.bytes;
 }
 
 }  // namespace zrc

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/picturelayout.h"
+
 namespace zrc {
 
 // Softens the edges of the changed blocks against their neighbours. Copies every changed block from `in` to
@@ -14,6 +16,11 @@ namespace zrc {
 size_t smoothPicture(const uint8_t* in, uint8_t* out, const uint8_t* time_map, uint8_t* space_map,
                      uint32_t mapsize, int matrix, int padded_width, int padded_height, bool chroma420,
                      bool mark_edges, bool multicore);
+
+// The same for the changed blocks [begin, end) of one plane, on the calling thread; the blocks around them
+// must already be in `in`. The space map is left to the caller.
+void smoothBlocks(const PictureLayout& layout, int plane, const uint8_t* in, uint8_t* out,
+                  const uint8_t* time_map, uint32_t begin, uint32_t end, bool mark_edges);
 
 }  // namespace zrc
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "codec/picturelayout.h"
 #include "codec/simd.h"
 #include "codec/transformtables.h"
 #include "codec/vectors.h"
@@ -249,35 +250,42 @@ void transformRange(int edge, const uint8_t* coefficients, uint8_t* samples, con
 
 }  // namespace
 
+void inverseTransformBlocks(const PictureLayout& layout, int plane, const uint8_t* coefficients,
+                            uint8_t* samples, const uint8_t* map, uint32_t begin, uint32_t end,
+                            uint32_t quality) {
+    transformRange(layout.edges[plane], coefficients + layout.offsets[plane], samples + layout.offsets[plane],
+                   map, begin, end, quality, referenceKernels());
+}
+
 size_t inverseTransformPicture(const uint8_t* coefficients, uint8_t* samples, const uint8_t* map,
                                uint32_t mapsize, int matrix, size_t padded_pixels, bool chroma420,
                                uint32_t quality, bool multicore) {
     if (matrix != 8 && matrix != 16 && matrix != 32 && !(matrix == 4 && !chroma420)) return 0;
-    const int colour_edge = chroma420 ? matrix / 2 : matrix;
-    const size_t offsets[3] = {0, padded_pixels, chroma420 ? padded_pixels * 5 / 4 : 2 * padded_pixels};
-    const bool reference = referenceKernels();
+    // Only the plane offsets and edges matter here: a picture of one row of padded_pixels.
+    const PictureLayout layout = PictureLayout::of(matrix, static_cast<int>(padded_pixels), 1, chroma420);
     WorkerPool::instance().run(mapsize, multicore, [&](uint32_t begin, uint32_t end) {
-        for (int plane = 0; plane < 3; ++plane) {
-            transformRange(plane == 0 ? matrix : colour_edge, coefficients + offsets[plane],
-                           samples + offsets[plane], map, begin, end, quality, reference);
-        }
+        for (int plane = 0; plane < 3; ++plane)
+            inverseTransformBlocks(layout, plane, coefficients, samples, map, begin, end, quality);
     });
-    return chroma420 ? padded_pixels * 3 / 2 : padded_pixels * 3;
+    return layout.bytes;
 }
 
 void rearrangeBlocks(const uint8_t* from, uint8_t* to, const uint8_t* map, uint32_t mapsize, int matrix,
                      size_t padded_pixels, bool chroma420, bool multicore) {
-    const int colour_edge = chroma420 ? matrix / 2 : matrix;
-    const size_t offsets[3] = {0, padded_pixels, chroma420 ? padded_pixels * 5 / 4 : 2 * padded_pixels};
+    const PictureLayout layout = PictureLayout::of(matrix, static_cast<int>(padded_pixels), 1, chroma420);
     WorkerPool::instance().run(mapsize, multicore, [&](uint32_t begin, uint32_t end) {
-        for (int plane = 0; plane < 3; ++plane) {
-            const size_t bytes = planeBlockBytes(plane == 0 ? matrix : colour_edge);
-            for (uint32_t b = begin; b < end; ++b) {
-                if (map[b] != 0)
-                    std::memcpy(to + offsets[plane] + b * bytes, from + offsets[plane] + b * bytes, bytes);
-            }
-        }
+        for (int plane = 0; plane < 3; ++plane)
+            copyBlocks(layout, plane, from, to, map, begin, end);
     });
+}
+
+void copyBlocks(const PictureLayout& layout, int plane, const uint8_t* from, uint8_t* to, const uint8_t* map,
+                uint32_t begin, uint32_t end) {
+    const size_t bytes = layout.blockBytes(plane);
+    const size_t offset = layout.offsets[plane];
+    for (uint32_t b = begin; b < end; ++b) {
+        if (map[b] != 0) std::memcpy(to + offset + b * bytes, from + offset + b * bytes, bytes);
+    }
 }
 
 }  // namespace zrc

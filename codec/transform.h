@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/picturelayout.h"
+
 namespace zrc {
 
 // Inverse transform with dequantisation. A block's coefficients are signed bytes in zigzag order; its
@@ -26,6 +28,16 @@ bool referenceKernels();
 size_t inverseTransformPicture(const uint8_t* coefficients, uint8_t* samples, const uint8_t* map,
                                uint32_t mapsize, int matrix, size_t padded_pixels, bool chroma420,
                                uint32_t quality, bool multicore);
+
+// The changed blocks [begin, end) of one plane (0, 1 or 2) of a picture laid out as `layout`, on the calling
+// thread; coefficients and samples point at the first plane.
+void inverseTransformBlocks(const PictureLayout& layout, int plane, const uint8_t* coefficients,
+                            uint8_t* samples, const uint8_t* map, uint32_t begin, uint32_t end,
+                            uint32_t quality);
+
+// Copies the changed blocks [begin, end) of one plane from `from` to `to`, both laid out as `layout`.
+void copyBlocks(const PictureLayout& layout, int plane, const uint8_t* from, uint8_t* to, const uint8_t* map,
+                uint32_t begin, uint32_t end);
 
 // Copies the changed blocks of the three planes from `from` to `to`; both in block order.
 void rearrangeBlocks(const uint8_t* from, uint8_t* to, const uint8_t* map, uint32_t mapsize, int matrix,
