@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "codec/littleendian.h"
+#include "codec/transform.h"
 
 namespace zrc {
 namespace {
@@ -63,6 +64,94 @@ void copyMatch(uint8_t* out, size_t from, size_t to, size_t length, size_t limit
             done += chunk;
         }
     }
+}
+
+constexpr uint8_t kLiteralStep[16] = {4, 0, 1, 0, 2, 0, 1, 0, 3, 0, 1, 0, 2, 0, 1, 0};
+
+long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected, UnpackReporter& report) {
+    uint32_t table[kTableSize] = {};  // position + 1; 0 when no earlier position wrote the entry
+    size_t ip = 0;
+    size_t o = 0;
+    size_t next_hash = 0;  // first output position not yet entered into the table
+    uint32_t control = 1;
+    while (o < expected) {
+        if (control == 1) {
+            if (size - ip < 4) return report.fail();
+            control = readLe32(in + ip);
+            ip += 4;
+            report.at(o);
+        }
+        if (control & 1) {
+            control >>= 1;
+            if (size - ip < 2) return report.fail();
+            const uint32_t code = static_cast<uint32_t>(in[ip]) | static_cast<uint32_t>(in[ip + 1]) << 8;
+            size_t length;
+            if (code & 0xF) {
+                length = (code & 0xF) + 2;
+                ip += 2;
+            } else {
+                if (size - ip < 3) return report.fail();
+                length = in[ip + 2];
+                ip += 3;
+            }
+            const uint32_t entry = table[(code >> 4) & 0xFFF];
+            if (entry == 0 || length < 3 || length > expected - o) return report.fail();
+            copyMatch(out, entry - 1, o, length, expected);
+            for (; next_hash <= o; ++next_hash) {
+                const uint32_t hash =
+                    o + 4 <= expected ? hashWordAt(out + next_hash) : hashAt(out + next_hash);
+                table[hash] = static_cast<uint32_t>(next_hash + 1);
+            }
+            o += length;
+            next_hash = o;
+        } else if (o + kLiteralEnd < expected) {
+            // A run of more than four literals, with room for whole 16-byte copies on both sides: the same
+            // steps as below, taken at once.
+            const size_t run = control == 0 ? 0 : static_cast<size_t>(__builtin_ctz(control));
+            if (run > 4 && o + run + kLiteralEnd < expected && size - ip >= 32 && expected - o >= 32) {
+                std::memcpy(out + o, in + ip, 16);
+                std::memcpy(out + o + 16, in + ip + 16, 16);
+                for (; next_hash < o; ++next_hash) {
+                    table[hashWordAt(out + next_hash)] = static_cast<uint32_t>(next_hash + 1);
+                }
+                // The new positions hash from the input, which holds the same bytes.
+                for (; next_hash + 3 <= o + run; ++next_hash) {
+                    table[hashWordAt(in + ip + (next_hash - o))] = static_cast<uint32_t>(next_hash + 1);
+                }
+                control >>= run;
+                ip += run;
+                o += run;
+                continue;
+            }
+            report.at(o);
+            const size_t n = kLiteralStep[control & 0xF];
+            if (size - ip < n) return report.fail();
+            if (size - ip >= 4) {
+                std::memcpy(out + o, in + ip, 4);
+            } else {
+                std::memcpy(out + o, in + ip, n);
+            }
+            control >>= n;
+            ip += n;
+            o += n;
+            // o + 7 < expected here, so the 4-byte loads stay inside the output.
+            for (; next_hash + 3 <= o; ++next_hash) {
+                table[hashWordAt(out + next_hash)] = static_cast<uint32_t>(next_hash + 1);
+            }
+        } else {
+            while (o < expected) {
+                if (control == 1) {
+                    if (size - ip < 4) return report.fail();
+                    ip += 4;
+                    control = 1u << 31;
+                }
+                if (ip >= size) return report.fail();
+                out[o++] = in[ip++];
+                control >>= 1;
+            }
+        }
+    }
+    return report.finish(o);
 }
 
 }  // namespace
@@ -132,89 +221,72 @@ size_t lzPack(const uint8_t* in, size_t size, uint8_t* out) {
     return o;
 }
 
-long lzUnpack(const uint8_t* in, size_t size, uint8_t* out, size_t expected) {
-    static constexpr uint8_t kLiteralRun[16] = {4, 0, 1, 0, 2, 0, 1, 0, 3, 0, 1, 0, 2, 0, 1, 0};
+long lzUnpackReference(const uint8_t* in, size_t size, uint8_t* out, size_t expected,
+                       UnpackProgress* progress) {
     uint32_t table[kTableSize] = {};  // position + 1; 0 when no earlier position wrote the entry
+    UnpackReporter report(progress);
     size_t ip = 0;
     size_t o = 0;
     size_t next_hash = 0;  // first output position not yet entered into the table
-    uint32_t control = 1;
+    uint32_t control = 1;  // item bits above a 1 that marks the word's end
+    bool tail = false;     // the last stretch: literals only, no table
     while (o < expected) {
         if (control == 1) {
-            if (size - ip < 4) return -1;
-            control = readLe32(in + ip);
+            if (size - ip < 4) return report.fail();
+            // The last stretch ignores its control words and counts 31 literals per word.
+            control = tail ? 1u << 31 : readLe32(in + ip);
             ip += 4;
         }
-        if (control & 1) {
+        report.at(o);  // every item, as a word of 0 makes literals without end
+        if (!tail && (control & 1)) {
             control >>= 1;
-            if (size - ip < 2) return -1;
+            if (size - ip < 2) return report.fail();
             const uint32_t code = static_cast<uint32_t>(in[ip]) | static_cast<uint32_t>(in[ip + 1]) << 8;
-            size_t length;
-            if (code & 0xF) {
-                length = (code & 0xF) + 2;
-                ip += 2;
-            } else {
-                if (size - ip < 3) return -1;
-                length = in[ip + 2];
-                ip += 3;
+            size_t length = (code & 0xF) + 2;
+            ip += 2;
+            if ((code & 0xF) == 0) {
+                if (size - ip < 1) return report.fail();
+                length = in[ip++];
             }
-            const uint32_t entry = table[(code >> 4) & 0xFFF];
-            if (entry == 0 || length < 3 || length > expected - o) return -1;
-            copyMatch(out, entry - 1, o, length, expected);
-            for (; next_hash <= o; ++next_hash) {
-                const uint32_t hash =
-                    o + 4 <= expected ? hashWordAt(out + next_hash) : hashAt(out + next_hash);
-                table[hash] = static_cast<uint32_t>(next_hash + 1);
-            }
+            const uint32_t entry = table[code >> 4];
+            if (entry == 0 || length < 3 || length > expected - o) return report.fail();
+            for (size_t i = 0; i < length; ++i)
+                out[o + i] = out[entry - 1 + i];
+            // Every position up to the reference's start, none inside it.
+            for (; next_hash <= o; ++next_hash)
+                table[hashAt(out + next_hash)] = static_cast<uint32_t>(next_hash + 1);
             o += length;
             next_hash = o;
-        } else if (o + kLiteralEnd < expected) {
-            // A run of more than four literals, with room for whole 16-byte copies on both sides: the same
-            // steps as below, taken at once.
-            const size_t run = control == 0 ? 0 : static_cast<size_t>(__builtin_ctz(control));
-            if (run > 4 && o + run + kLiteralEnd < expected && size - ip >= 32 && expected - o >= 32) {
-                std::memcpy(out + o, in + ip, 16);
-                std::memcpy(out + o + 16, in + ip + 16, 16);
-                for (; next_hash < o; ++next_hash) {
-                    table[hashWordAt(out + next_hash)] = static_cast<uint32_t>(next_hash + 1);
-                }
-                // The new positions hash from the input, which holds the same bytes.
-                for (; next_hash + 3 <= o + run; ++next_hash) {
-                    table[hashWordAt(in + ip + (next_hash - o))] = static_cast<uint32_t>(next_hash + 1);
-                }
-                control >>= run;
-                ip += run;
-                o += run;
-                continue;
-            }
-            const size_t n = kLiteralRun[control & 0xF];
-            if (size - ip < n) return -1;
-            if (size - ip >= 4) {
-                std::memcpy(out + o, in + ip, 4);
-            } else {
-                std::memcpy(out + o, in + ip, n);
-            }
+        } else if (!tail && o + kLiteralEnd < expected) {
+            // Up to four literals at once: as many as the item bits give before the next reference.
+            const size_t n = kLiteralStep[control & 0xF];
+            if (size - ip < n) return report.fail();
+            for (size_t i = 0; i < n; ++i)
+                out[o + i] = in[ip + i];
             control >>= n;
             ip += n;
             o += n;
-            // o + 7 < expected here, so the 4-byte loads stay inside the output.
-            for (; next_hash + 3 <= o; ++next_hash) {
-                table[hashWordAt(out + next_hash)] = static_cast<uint32_t>(next_hash + 1);
-            }
+            // Every position whose three bytes are all written.
+            for (; next_hash + 3 <= o; ++next_hash)
+                table[hashAt(out + next_hash)] = static_cast<uint32_t>(next_hash + 1);
         } else {
-            while (o < expected) {
-                if (control == 1) {
-                    if (size - ip < 4) return -1;
-                    ip += 4;
-                    control = 1u << 31;
-                }
-                if (ip >= size) return -1;
-                out[o++] = in[ip++];
-                control >>= 1;
-            }
+            tail = true;
+            if (ip >= size) return report.fail();
+            out[o++] = in[ip++];
+            control >>= 1;
         }
     }
-    return static_cast<long>(o);
+    return report.finish(o);
+}
+
+long lzUnpack(const uint8_t* in, size_t size, uint8_t* out, size_t expected, UnpackProgress* progress) {
+    if (referenceKernels()) return lzUnpackReference(in, size, out, expected, progress);
+    UnpackReporter report(progress);
+    return unpackFast(in, size, out, expected, report);
+}
+
+long lzUnpack(const uint8_t* in, size_t size, uint8_t* out, size_t expected) {
+    return lzUnpack(in, size, out, expected, nullptr);
 }
 
 }  // namespace zrc

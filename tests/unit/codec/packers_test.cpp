@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "codec/lz.h"
+#include "codec/transform.h"
 #include "codec/wordrle.h"
 
 namespace {
@@ -121,6 +124,164 @@ TEST(Lz, FindsMatchesInRepetitiveData) {
         const size_t packed = zrc::lzPack(in.data(), in.size(), lz.data());
         EXPECT_LT(packed, in.size() / 3) << static_cast<int>(content);
     }
+}
+
+// Makes lzUnpack take its fast form for the scope, whatever ZRC_FORCE_REFERENCE says.
+class FastForm {
+public:
+    FastForm() : before_(zrc::referenceKernels()) { zrc::useReferenceKernels(false); }
+    ~FastForm() { zrc::useReferenceKernels(before_); }
+
+private:
+    bool before_;
+};
+
+Bytes lzPacked(const Bytes& in) {
+    Bytes lz(zrc::lzBound(in.size()));
+    lz.resize(zrc::lzPack(in.data(), in.size(), lz.data()));
+    return lz;
+}
+
+// Unpacks `stream` with both forms into buffers `slack` bytes larger than `expected`; they must agree on the
+// result, on every output byte when they succeed, and leave the slack alone.
+void expectSameUnpack(const Bytes& stream, size_t expected, const std::string& what) {
+    constexpr size_t slack = 64;
+    Bytes fast(expected + slack, 0xEE);
+    Bytes plain(expected + slack, 0xEE);
+    long fast_result;
+    {
+        const FastForm form;
+        fast_result = zrc::lzUnpack(stream.data(), stream.size(), fast.data(), expected);
+    }
+    const long plain_result = zrc::lzUnpackReference(stream.data(), stream.size(), plain.data(), expected);
+    ASSERT_EQ(fast_result, plain_result) << what;
+    ASSERT_TRUE(fast_result == -1 || fast_result == static_cast<long>(expected)) << what;
+    if (fast_result > 0) {
+        ASSERT_EQ(fast, plain) << what;
+    }
+    ASSERT_EQ(Bytes(fast.end() - slack, fast.end()), Bytes(slack, 0xEE)) << what;
+}
+
+TEST(Lz, FastFormMatchesReferenceOnPackedStreams) {
+    for (Content content : {Content::kRandom, Content::kRepetitive, Content::kZero, Content::kCoefficients}) {
+        for (size_t size : sizes()) {
+            const Bytes in = makeData(content, size, static_cast<uint32_t>(size) + 7);
+            const Bytes lz = lzPacked(in);
+            const std::string what = std::to_string(static_cast<int>(content)) + " " + std::to_string(size);
+            expectSameUnpack(lz, size, what);
+            Bytes back(size);
+            ASSERT_EQ(zrc::lzUnpackReference(lz.data(), lz.size(), back.data(), size),
+                      static_cast<long>(size));
+            ASSERT_EQ(back, in) << what;
+            // The same stream against the wrong output size: items then cross the output end, or the
+            // last stretch starts elsewhere.
+            for (size_t other : {size + 1, size + 11, size + 300, size > 0 ? size - 1 : 0, size / 2})
+                expectSameUnpack(lz, other, what + " expected " + std::to_string(other));
+        }
+    }
+}
+
+TEST(Lz, FastFormMatchesReferenceOnDamagedStreams) {
+    std::mt19937 rng(23);
+    for (Content content : {Content::kRandom, Content::kRepetitive, Content::kZero, Content::kCoefficients}) {
+        for (size_t size : {40u, 97u, 300u, 5000u, 20000u, 70000u}) {
+            const Bytes in = makeData(content, size, static_cast<uint32_t>(size));
+            const Bytes lz = lzPacked(in);
+            const std::string what = std::to_string(static_cast<int>(content)) + " " + std::to_string(size);
+            // Every cut near the end, and some further in.
+            for (size_t cut = 1; cut <= std::min<size_t>(lz.size(), 200); ++cut)
+                expectSameUnpack(Bytes(lz.begin(), lz.end() - static_cast<long>(cut)), size, what + " cut");
+            for (int round = 0; round < 300; ++round) {
+                Bytes damaged = lz;
+                const int flips = 1 + static_cast<int>(rng() % 4);
+                for (int k = 0; k < flips; ++k)
+                    damaged[rng() % damaged.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
+                damaged.resize(damaged.size() - rng() % std::min<size_t>(damaged.size(), 8));
+                expectSameUnpack(damaged, size, what + " flipped, round " + std::to_string(round));
+            }
+        }
+    }
+    // Arbitrary bytes, mostly refused somewhere along the way; zero control words make literals only.
+    for (int round = 0; round < 2000; ++round) {
+        Bytes garbage(rng() % 600);
+        for (uint8_t& b : garbage)
+            b = static_cast<uint8_t>(rng() % 3 == 0 ? 0 : rng());
+        expectSameUnpack(garbage, rng() % 1200, "garbage, round " + std::to_string(round));
+    }
+}
+
+struct Followed {
+    long result = 0;
+    std::vector<size_t> seen;  // the counts the follower saw, in order
+    bool final_bytes = true;   // below every count seen, the output already held `want`
+};
+
+// Runs `unpack(progress)`, which writes into `out`, while a second thread waits on the published counts and
+// compares the output below each with `want` at once, as a decoder following the unpack would read it.
+template <typename Unpack>
+Followed follow(Unpack unpack, const uint8_t* out, const Bytes& want) {
+    zrc::UnpackProgress progress;
+    Followed f;
+    std::thread follower([&] {
+        size_t last = 0;
+        for (;;) {
+            progress.done.wait(last, std::memory_order_acquire);
+            const size_t done = progress.done.load(std::memory_order_acquire);
+            f.seen.push_back(done);
+            if (done == zrc::kUnpackFailed) return;
+            if (done > want.size() || !std::equal(out, out + done, want.begin())) f.final_bytes = false;
+            if (done == want.size()) return;
+            last = done;
+        }
+    });
+    f.result = unpack(&progress);
+    follower.join();
+    return f;
+}
+
+void expectFollowed(const Followed& f, long result, const std::string& what) {
+    EXPECT_EQ(f.result, result) << what;
+    EXPECT_TRUE(f.final_bytes) << what;
+    ASSERT_FALSE(f.seen.empty()) << what;
+    EXPECT_TRUE(std::is_sorted(f.seen.begin(), f.seen.end())) << what;
+    EXPECT_EQ(f.seen.back(), result < 0 ? zrc::kUnpackFailed : static_cast<size_t>(result)) << what;
+}
+
+TEST(UnpackProgress, FollowerSeesFinalBytesBelowEveryCount) {
+    const Bytes in = makeData(Content::kCoefficients, 3 << 20, 9);
+    const Bytes lz = lzPacked(in);
+    Bytes rle(zrc::rleBound(in.size()));
+    rle.resize(zrc::rlePack(in.data(), in.size(), rle.data()));
+    const long whole = static_cast<long>(in.size());
+    for (bool reference : {false, true}) {
+        const bool before = zrc::referenceKernels();
+        zrc::useReferenceKernels(reference);
+        const std::string form = reference ? "reference" : "fast";
+        Bytes out(in.size());
+        for (size_t cut : {size_t{0}, lz.size() / 2}) {
+            const Followed f = follow(
+                [&](zrc::UnpackProgress* p) {
+                    return zrc::lzUnpack(lz.data(), lz.size() - cut, out.data(), out.size(), p);
+                },
+                out.data(), in);
+            expectFollowed(f, cut == 0 ? whole : -1, "lz " + form + " cut " + std::to_string(cut));
+        }
+        zrc::useReferenceKernels(before);
+    }
+    Bytes out(in.size());
+    const Followed f = follow(
+        [&](zrc::UnpackProgress* p) {
+            return zrc::rleUnpack(rle.data(), rle.size(), out.data(), out.size(), p);
+        },
+        out.data(), in);
+    expectFollowed(f, whole, "rle");
+    // An output too small for the last groups.
+    const Followed bad = follow(
+        [&](zrc::UnpackProgress* p) {
+            return zrc::rleUnpack(rle.data(), rle.size(), out.data(), out.size() - 5, p);
+        },
+        out.data(), in);
+    expectFollowed(bad, -1, "rle damaged");
 }
 
 uint32_t hash3(const char* s) {
