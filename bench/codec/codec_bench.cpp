@@ -20,7 +20,8 @@ constexpr uint32_t kQuality = 2;
 
 struct Frames {
     Bytes absolute;
-    Bytes relative;      // about 5% of the picture changed
+    Bytes relative;      // about 5% of the picture changed to noise, the worst case
+    Bytes retyped;       // about 5% of the picture redrawn as new text
     Bytes coefficients;  // the coefficient planes after the absolute frame
     uint32_t mapsize = 0;
     size_t padded_pixels = 0;
@@ -45,8 +46,13 @@ const Frames& frames() {
         encode(encoder, picture.pixels());
         zrc_reset_encoder(encoder);
         out.absolute = encode(encoder, picture.pixels());
-        picture.scribble(0.05, 1);
-        out.relative = encode(encoder, picture.pixels());
+        zrctest::ScreenPicture noisy = picture;
+        noisy.scribble(0.05, 1);
+        out.relative = encode(encoder, noisy.pixels());
+        zrc_reset_encoder(encoder);
+        encode(encoder, picture.pixels());
+        picture.retype(0.05, 1);
+        out.retyped = encode(encoder, picture.pixels());
         zrc_release(encoder);
 
         ZrcHandle* decoder = zrc_create();
@@ -87,13 +93,14 @@ BENCHMARK(BM_DecodeAbsolute1080p)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-void BM_DecodeRelative5Percent1080p(benchmark::State& state) {
+// Relative frames following the absolute one, their ids rewritten to follow on.
+void decodeRelative(benchmark::State& state, const Bytes& relative) {
     const Frames& f = frames();
     ZrcHandle* h = decoderHandle(state.range(0) != 0);
     Bytes image(static_cast<size_t>(kWidth) * kHeight * 4);
     if (zrc_decompress(h, f.absolute.data(), image.data(), nullptr) <= 0)
         state.SkipWithError("decode failed");
-    Bytes frame = f.relative;
+    Bytes frame = relative;
     ZrcFrameHeader header = zrc::restoreHeader(frame.data());
     uint32_t id = zrc::restoreHeader(f.absolute.data()).id;
     for (auto _ : state) {
@@ -104,7 +111,21 @@ void BM_DecodeRelative5Percent1080p(benchmark::State& state) {
     state.counters["changed_blocks"] = static_cast<double>(header.predictions) / f.mapsize;
     zrc_release(h);
 }
+
+void BM_DecodeRelative5Percent1080p(benchmark::State& state) {
+    decodeRelative(state, frames().relative);
+}
 BENCHMARK(BM_DecodeRelative5Percent1080p)
+    ->ArgName("multicore")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
+void BM_DecodeRelativeText5Percent1080p(benchmark::State& state) {
+    decodeRelative(state, frames().retyped);
+}
+BENCHMARK(BM_DecodeRelativeText5Percent1080p)
     ->ArgName("multicore")
     ->Arg(0)
     ->Arg(1)

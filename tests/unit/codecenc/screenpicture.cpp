@@ -33,6 +33,18 @@ void ScreenPicture::fill(int x, int y, int w, int h, uint32_t rgb) {
             put(i, j, rgb);
 }
 
+// Lines of glyph-like text filling the area.
+void ScreenPicture::text(int x, int y, int w, int h, uint32_t& state) {
+    for (int line = y; line + 7 < y + h; line += 10) {
+        for (int gx = x; gx + 5 < x + w; gx += 6) {
+            const uint32_t glyph = nextRandom(state);
+            if ((glyph & 7) == 0) continue;  // a space
+            for (int bit = 0; bit < 20; ++bit)
+                if (glyph >> bit & 1) put(gx + bit % 4, line + bit / 4, 0x1D2330);
+        }
+    }
+}
+
 void ScreenPicture::draw(int step) {
     uint32_t state = seed_;
     fill(0, 0, width_, height_, 0x2E3440);
@@ -55,14 +67,7 @@ void ScreenPicture::draw(int step) {
         fill(x, y, w, h, 0x4C566A);
         fill(x + 1, y + 1, w - 2, h - 2, k % 2 ? 0xECEFF4 : 0xFFFFFF);
         fill(x + 1, y + 1, w - 2, 8, 0x5E81AC);
-        for (int line = y + 14; line + 7 < y + h - 2; line += 10) {
-            for (int gx = x + 4; gx + 5 < x + w - 4; gx += 6) {
-                const uint32_t glyph = nextRandom(state);
-                if ((glyph & 7) == 0) continue;  // a space
-                for (int bit = 0; bit < 20; ++bit)
-                    if (glyph >> bit & 1) put(gx + bit % 4, line + bit / 4, 0x1D2330);
-            }
-        }
+        text(x + 4, y + 14, w - 8, h - 16, state);
     }
     // A photo-like patch: smooth colours with fine noise.
     const int pw = width_ / 5, ph = height_ / 5;
@@ -95,6 +100,15 @@ void ScreenPicture::scribble(double fraction, int step) {
     for (int y = y0; y < y0 + side; ++y)
         for (int x = x0; x < x0 + side; ++x)
             put(x, y, nextRandom(state) & 0xFFFFFF);
+}
+
+void ScreenPicture::retype(double fraction, int step) {
+    const int side = static_cast<int>(std::sqrt(fraction * width_ * height_));
+    const int x0 = (step * 131) % std::max(1, width_ - side);
+    const int y0 = (step * 71) % std::max(1, height_ - side);
+    uint32_t state = seed_ + static_cast<uint32_t>(step);
+    fill(x0, y0, side, side, 0xFFFFFF);
+    text(x0 + 4, y0 + 4, side - 8, side - 8, state);
 }
 
 double psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {

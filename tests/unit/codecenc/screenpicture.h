@@ -17,6 +17,8 @@ public:
     void draw(int step);
     // Changes about `fraction` of the picture's area (a patch of noise-like content at a place set by step).
     void scribble(double fraction, int step);
+    // Redraws about `fraction` of the picture's area as a window of new text, as when a page scrolls.
+    void retype(double fraction, int step);
 
     const std::vector<uint8_t>& pixels() const { return pixels_; }
     int width() const { return width_; }
@@ -25,6 +27,7 @@ public:
 private:
     void fill(int x, int y, int w, int h, uint32_t rgb);
     void put(int x, int y, uint32_t rgb);
+    void text(int x, int y, int w, int h, uint32_t& state);
 
     int width_;
     int height_;
