@@ -11,6 +11,8 @@
 #include "codec/frameheader.h"
 #include "codec/handle.h"
 #include "codec/lz.h"
+#include "codec/overlappeddecode.h"
+#include "codec/picturelayout.h"
 #include "codec/smoothing.h"
 #include "codec/tick.h"
 #include "codec/transform.h"
@@ -22,15 +24,22 @@ bool isChroma420(uint32_t frame_format) {
     return frame_format >= ZRC_FRAME_YUV420A && frame_format <= ZRC_FRAME_YUV420B;
 }
 
-long unpack(const ZrcFrameHeader& h, const uint8_t* payload, uint8_t* target, size_t expected) {
+long unpack(const ZrcFrameHeader& h, const uint8_t* payload, uint8_t* target, size_t expected,
+            zrc::UnpackProgress* progress) {
     switch (h.pack_format) {
         case ZRC_PACK_RLE:
-            return zrc::rleUnpack(payload, h.pack_length, target, expected);
+            return zrc::rleUnpack(payload, h.pack_length, target, expected, progress);
         case ZRC_PACK_LZ:
-            return zrc::lzUnpack(payload, h.pack_length, target, expected);
+            return zrc::lzUnpack(payload, h.pack_length, target, expected, progress);
         default:
             return 0;
     }
+}
+
+int refuseUnpacked(const ZrcFrameHeader& h, size_t expected, long produced) {
+    zrc_log(ZRC_LOG_ERROR, "%s: [%u] Uncompression failed, format %u, expect %d, got %d", "ZRC", h.id,
+            h.pack_format, static_cast<int>(expected), static_cast<int>(produced));
+    return -6;
 }
 
 int refuseSections(uint32_t id, const char* what, uint64_t have, uint64_t room) {
@@ -61,6 +70,8 @@ int checkSections(const ZrcHandle& handle, const ZrcFrameHeader& h, bool chroma4
     return 0;
 }
 
+int finishFrame(ZrcHandle* handle, const ZrcFrameHeader& h, size_t result);
+
 // Steps after the header and sequence checks, with the handle locked and configured for the frame.
 int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payload, uint8_t* image) {
     if (h.quality != handle->quality) {
@@ -76,27 +87,59 @@ int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payl
     const size_t expected = map_bytes + h.diff_length;
     if (expected > handle->workSize())
         return refuseSections(h.id, "unpacked size", expected, handle->workSize());
-    const long produced = unpack(h, payload, target, expected);
-    if (produced != static_cast<long>(expected)) {
-        zrc_log(ZRC_LOG_ERROR, "%s: [%u] Uncompression failed, format %u, expect %d, got %d", "ZRC", h.id,
-                h.pack_format, static_cast<int>(expected), static_cast<int>(produced));
-        return -6;
-    }
-    zrc::expandBlockMap(target, handle->mapsize, handle->time_map);
 
+    const bool chroma420 = isChroma420(h.frame_format);
+    const bool known_format =
+        h.frame_format == ZRC_FRAME_RGB || h.frame_format == ZRC_FRAME_YUV444 || chroma420;
     const bool direct = handle->image_format == h.frame_format;
     const bool smooth = (handle->flags & ZRC_FLAG_SMOOTH) != 0;
     const bool multicore = (handle->flags & ZRC_FLAG_MULTICORE) != 0;
-    uint8_t* transform_target = direct && !smooth ? image : handle->work[2];
-    uint8_t* smooth_target = direct ? image : handle->work[1];
+    const int matrix = static_cast<int>(handle->matrix);
+    const zrc::PictureLayout layout =
+        zrc::PictureLayout::of(matrix, handle->paddedWidth(), handle->paddedHeight(), chroma420);
+    const zrc::FrameStages stages{layout,
+                                  handle->mapsize,
+                                  handle->quality,
+                                  handle->time_map,
+                                  handle->space_map,
+                                  handle->work[4],
+                                  matrix == 32 ? handle->work[3] : nullptr,
+                                  direct && !smooth ? image : handle->work[2],
+                                  smooth ? (direct ? image : handle->work[1]) : nullptr,
+                                  (handle->flags & ZRC_FLAG_MARK_EDGES) != 0,
+                                  direct ? nullptr : image,
+                                  h.frame_format,
+                                  handle->image_format,
+                                  matrix,
+                                  handle->width,
+                                  handle->height};
 
-    if (h.frame_format != ZRC_FRAME_RGB && h.frame_format != ZRC_FRAME_YUV444 &&
-        !isChroma420(h.frame_format)) {
+    // An absolute frame of full planes, on several cores, is decoded while it is unpacked, when nothing
+    // after the unpacking can refuse it and the caller's image is written only after it.
+    if (multicore && !direct && h.diff_type == ZRC_DIFF_ABSOLUTE && h.trans_length == layout.bytes &&
+        known_format && (h.pack_format == ZRC_PACK_LZ || h.pack_format == ZRC_PACK_RLE) &&
+        zrc::overlapPays(handle->mapsize) && checkSections(*handle, h, chroma420) == 0 &&
+        zrc::convertBlocks(h.frame_format, handle->work[2], image, handle->time_map, 0, 0, matrix,
+                           handle->width, handle->height, handle->image_format) != 0) {
+        const long produced = zrc::decodeOverlapped(
+            stages, target, expected,
+            [&](zrc::UnpackProgress* progress) { return unpack(h, payload, target, expected, progress); });
+        if (produced != static_cast<long>(expected)) return refuseUnpacked(h, expected, produced);
+        return finishFrame(handle, h,
+                           static_cast<size_t>(handle->width) * static_cast<size_t>(handle->height) *
+                               static_cast<size_t>(zrc::convertedPixelBytes(handle->image_format)));
+    }
+
+    const long produced = unpack(h, payload, target, expected, nullptr);
+    if (produced != static_cast<long>(expected)) return refuseUnpacked(h, expected, produced);
+    zrc::expandBlockMap(target, handle->mapsize, handle->time_map);
+
+    uint8_t* transform_target = stages.transform_target;
+    uint8_t* smooth_target = direct ? image : handle->work[1];
+    if (!known_format) {
         zrc_log(ZRC_LOG_ERROR, "%s: [%u] Invalid frame format %u", "ZRC", h.id, h.frame_format);
         return -7;
     }
-    const bool chroma420 = isChroma420(h.frame_format);
-    const int matrix = static_cast<int>(handle->matrix);
     const size_t pp = handle->paddedPixels();
     if (int refused = checkSections(*handle, h, chroma420); refused != 0) return refused;
     const uint8_t* section = target + map_bytes;
@@ -114,7 +157,7 @@ int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payl
                                      pp, chroma420, handle->quality, multicore);
         zrc::rearrangeBlocks(handle->work[3], transform_target, handle->time_map, handle->mapsize, matrix, pp,
                              chroma420, multicore);
-        result = chroma420 ? pp * 3 / 2 : pp * 3;
+        result = layout.bytes;
     } else {
         result =
             zrc::inverseTransformPicture(coefficients, transform_target, handle->time_map, handle->mapsize,
@@ -125,7 +168,7 @@ int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payl
     if (smooth) {
         result = zrc::smoothPicture(transform_target, smooth_target, handle->time_map, handle->space_map,
                                     handle->mapsize, matrix, handle->paddedWidth(), handle->paddedHeight(),
-                                    chroma420, (handle->flags & ZRC_FLAG_MARK_EDGES) != 0, multicore);
+                                    chroma420, stages.mark_edges, multicore);
         planes = smooth_target;
         map = handle->space_map;
     }
@@ -138,7 +181,11 @@ int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payl
             return -8;
         }
     }
+    return finishFrame(handle, h, result);
+}
 
+// Pacing and frame counting after a decoded frame; returns the result.
+int finishFrame(ZrcHandle* handle, const ZrcFrameHeader& h, size_t result) {
     const uint32_t now = zrc::tickMs();
     const int32_t delay =
         static_cast<int32_t>((h.timestamp - handle->last_timestamp) - (now - handle->last_tick));

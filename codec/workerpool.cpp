@@ -46,6 +46,30 @@ void WorkerPool::run(uint32_t count, bool multicore, const Range& body) {
     body_ = nullptr;
 }
 
+void WorkerPool::post(const std::function<void()>& job) {
+    run_mutex_.lock();
+    posted_ = job;
+    posted_range_ = [this](uint32_t, uint32_t) { posted_(); };
+    std::lock_guard<std::mutex> lock(mutex_);
+    body_ = &posted_range_;
+    count_ = 1;
+    chunk_ = 1;
+    next_ = 0;
+    busy_ = 0;
+    ++generation_;
+    wake_.notify_one();
+}
+
+void WorkerPool::finishPosted() {
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return next_ >= count_ && busy_ == 0; });
+        body_ = nullptr;
+    }
+    posted_ = nullptr;
+    run_mutex_.unlock();
+}
+
 void WorkerPool::drain(std::unique_lock<std::mutex>& lock) {
     while (body_ != nullptr && next_ < count_) {
         const uint32_t begin = next_;

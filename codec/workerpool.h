@@ -22,6 +22,15 @@ public:
     // or a small count, body runs once over the whole range on the calling thread.
     void run(uint32_t count, bool multicore, const Range& body);
 
+    // Whether run() and post() have threads besides the caller's.
+    bool hasThreads() const { return !threads_.empty(); }
+
+    // Starts job on a pool thread and returns at once, so that the caller can work alongside it;
+    // finishPosted() waits until it has returned. Only with hasThreads(). Until finishPosted() the pool takes
+    // no other job (run() from other threads waits), and the caller must not call run() itself.
+    void post(const std::function<void()>& job);
+    void finishPosted();
+
     ~WorkerPool();
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
@@ -32,7 +41,9 @@ private:
     // Takes and runs chunks of the current job until none is left; called with mutex_ held.
     void drain(std::unique_lock<std::mutex>& lock);
 
-    std::mutex run_mutex_;  // one job at a time
+    std::mutex run_mutex_;          // one job at a time; held from post() to finishPosted()
+    std::function<void()> posted_;  // guarded by run_mutex_
+    Range posted_range_;            // guarded by run_mutex_: posted_ as a one-item job
     std::mutex mutex_;
     std::condition_variable wake_;  // a job was posted or the pool stops
     std::condition_variable done_;  // the last chunk of the job finished

@@ -384,20 +384,33 @@ TEST(Decompress, RefusesFramesThatDoNotFit) {
 }
 
 TEST(Decompress, DamagedPayloadLeavesTheImage) {
-    const Geometry g{64, 64, 8, true};
-    for (uint32_t pack : {ZRC_PACK_LZ, ZRC_PACK_RLE}) {
-        Handle h = plainHandle();
-        Bytes image(64 * 64 * 4, 0x22);
-        FrameSpec desc = flatAbsolute(g, 1, 7);
-        desc.pack_format = pack;
-        Bytes frame = zrctest::buildFrame(desc);
-        // Cut the payload short and fix the header to the shorter length.
-        ZrcFrameHeader header = zrc::restoreHeader(frame.data());
-        header.pack_length -= 5;
-        frame.resize(frame.size() - 5);
-        zrc::writeHeader(header, frame.data());
-        EXPECT_EQ(decode(h.get(), frame, image), -6);
-        EXPECT_EQ(image, Bytes(64 * 64 * 4, 0x22));
+    // 64x64 is decoded stage by stage; 1024x512 while it is unpacked when there are several cores. The
+    // payload is cut at its end or in its middle.
+    for (const Geometry g : {Geometry{64, 64, 8, true}, Geometry{1024, 512, 8, true}}) {
+        for (uint32_t pack : {ZRC_PACK_LZ, ZRC_PACK_RLE}) {
+            for (bool middle : {false, true}) {
+                SCOPED_TRACE(testing::Message() << g.width << " pack " << pack << " middle " << middle);
+                Handle h = plainHandle();
+                const size_t image_bytes = static_cast<size_t>(g.width) * g.height * 4;
+                Bytes image(image_bytes);
+                ASSERT_GT(decode(h.get(), zrctest::buildFrame(flatAbsolute(g, 1, 3)), image), 0);
+                const Bytes before = image;
+                const Bytes coefficients(h->work[4], h->work[4] + g.planeBytes());
+                FrameSpec desc = flatAbsolute(g, 2, 7);
+                desc.pack_format = pack;
+                Bytes frame = zrctest::buildFrame(desc);
+                ZrcFrameHeader header = zrc::restoreHeader(frame.data());
+                const uint32_t cut = middle ? header.pack_length / 2 : 5;
+                header.pack_length -= cut;
+                frame.resize(frame.size() - cut);
+                zrc::writeHeader(header, frame.data());
+                EXPECT_EQ(decode(h.get(), frame, image), -6);
+                EXPECT_EQ(image, before);
+                EXPECT_EQ(Bytes(h->work[4], h->work[4] + g.planeBytes()), coefficients);
+                // The handle goes on with the next good frame.
+                EXPECT_GT(decode(h.get(), zrctest::buildFrame(flatAbsolute(g, 3, 7)), image), 0);
+            }
+        }
     }
 }
 
@@ -447,6 +460,11 @@ TEST(Decompress, MultiCoreAndReferenceKernelsGiveIdenticalOutput) {
         {{200, 128, 8, false}, ZRC_FRAME_RGB, 51},
         {{300, 256, 32, false}, ZRC_FRAME_RGB, 14},
         {{200, 128, 8, true}, ZRC_FRAME_YUV420, ZRC_FRAME_YUV420},
+        // Large enough that absolute frames are decoded while they are unpacked on several cores.
+        {{1000, 264, 8, true}, ZRC_FRAME_YUV420, 44},
+        {{1000, 530, 16, false}, ZRC_FRAME_YUV444, 9},
+        {{1290, 1060, 32, true}, ZRC_FRAME_YUV420A, 39},
+        {{1000, 264, 8, false}, ZRC_FRAME_RGB, 56},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message()
@@ -459,10 +477,15 @@ TEST(Decompress, MultiCoreAndReferenceKernelsGiveIdenticalOutput) {
         for (uint8_t& m : map)
             m = static_cast<uint8_t>(rng() % 4);
         FrameSpec absolute = zrctest::absoluteSpec(c.g, c.frame_format, planes);
+        absolute.map = map;  // unchanged blocks in an absolute frame keep what configuration left
         absolute.quality = 4;
         FrameSpec relative = zrctest::relativeSpec(c.g, c.frame_format, ZRC_DIFF_XOR, map, planes, 2);
         relative.quality = 4;
-        const Bytes frames[2] = {zrctest::buildFrame(absolute), zrctest::buildFrame(relative)};
+        FrameSpec second = absolute;  // word run-length packing
+        second.id = 3;
+        second.pack_format = ZRC_PACK_RLE;
+        const Bytes frames[3] = {zrctest::buildFrame(absolute), zrctest::buildFrame(relative),
+                                 zrctest::buildFrame(second)};
         const size_t image_bytes = c.g.planeBytes() * 2 + static_cast<size_t>(c.g.width * c.g.height * 4);
 
         struct Mode {
