@@ -12,6 +12,14 @@
 #define ZRC_CLONES
 #endif
 
+// Hand-written AVX2 kernels: compiled for AVX2 whatever the baseline, run only after a run-time check.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define ZRC_HAVE_AVX2_KERNELS 1
+#define ZRC_AVX2 __attribute__((target("avx2")))
+#define ZRC_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
+#define ZRC_AVX2_LAMBDA __attribute__((target("avx2"), always_inline))
+#endif
+
 // Kernels inlined into the cloned loops, so that each clone gets its own instruction selection.
 #define ZRC_INLINE __attribute__((always_inline)) inline
 

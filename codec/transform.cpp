@@ -12,6 +12,10 @@
 #include "codec/vectors.h"
 #include "codec/workerpool.h"
 
+#if ZRC_HAVE_AVX2_KERNELS
+#include <immintrin.h>
+#endif
+
 namespace zrc {
 namespace {
 
@@ -35,22 +39,29 @@ ZRC_INLINE uint32_t dequantise(uint8_t byte, int shift) {
     return static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(byte))) << shift;
 }
 
+// Non-zero coefficients of a block.
 template <int N>
-ZRC_INLINE void fastBlock(const TransformTables& t, const uint8_t* coefficients, int quality,
-                          uint8_t* samples) {
-    using U = typename Lanes<N>::U;
-    using I = typename Lanes<N>::I;
-    const uint32_t* scan = t.scan[quality];
-    U rows[N];
-    uint32_t used = 0;  // bit u: row u of the first pass is not zero
-    bool only_dc = true;
-    int count = 0;  // non-zero coefficients
+ZRC_INLINE int nonZeroCoefficients(const uint8_t* coefficients) {
+    int count = 0;
     for (int z = 0; z < N * N; z += 8) {
         uint64_t eight;
         std::memcpy(&eight, coefficients + z, 8);
         constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
         count += __builtin_popcountll((((eight & kLow7) + kLow7) | eight) & ~kLow7);
     }
+    return count;
+}
+
+// One block with `count` non-zero coefficients.
+template <int N>
+ZRC_INLINE void fastBlockCounted(const TransformTables& t, const uint8_t* coefficients, int quality,
+                                 uint8_t* samples, int count) {
+    using U = typename Lanes<N>::U;
+    using I = typename Lanes<N>::I;
+    const uint32_t* scan = t.scan[quality];
+    U rows[N];
+    uint32_t used = 0;  // bit u: row u of the first pass is not zero
+    bool only_dc = true;
     if (count > N * N / 4) {
         // Dense block: every coefficient in natural order, then each first-pass row as whole vectors.
         // Eight at a time: the bytes gathered through the inverse zigzag, widened with their sign, shifted
@@ -134,6 +145,12 @@ ZRC_INLINE void fastBlock(const TransformTables& t, const uint8_t* coefficients,
     }
 }
 
+template <int N>
+ZRC_INLINE void fastBlock(const TransformTables& t, const uint8_t* coefficients, int quality,
+                          uint8_t* samples) {
+    fastBlockCounted<N>(t, coefficients, quality, samples, nonZeroCoefficients<N>(coefficients));
+}
+
 uint32_t blockQuality(uint8_t entry, uint32_t quality) {
     return entry == 1 ? 0 : quality;
 }
@@ -142,6 +159,238 @@ size_t planeBlockBytes(int edge) {
     return static_cast<size_t>(edge) * static_cast<size_t>(edge);
 }
 
+#if ZRC_HAVE_AVX2_KERNELS
+// AVX2 kernels of the dense blocks of edges 8 and 4. The first pass multiplies coefficient pairs by weight
+// pairs with pmaddwd (a dequantised coefficient fits in 16 bits and a weight in 8, so the 32-bit sums are
+// exact); the second pass multiplies 32-bit lanes, which wraps exactly as the reference does. Both passes
+// use the even-odd symmetry of the weights: output N - 1 - i takes the even terms of output i and the odd
+// terms negated. The clamp to 0..255 is a signed then an unsigned saturating pack.
+struct Avx2Tables {
+    // Edge 8. The coefficients sit in two 32-byte vectors, two rows per 16 bytes, each row as columns
+    // 0, 2, 4, 6, 1, 3, 5, 7 so that every 32-bit pair feeds one half of the even-odd split.
+    // gather8[o][s]: byte shuffle that takes output vector o's bytes from zigzag bytes 16s..16s+15.
+    alignas(32) uint8_t gather8[2][4][32];
+    alignas(32) int16_t scale8[6][64];  // 1 << shift by quality, in that order
+    // First-pass weight pairs for outputs 0..3, in both halves: columns (0, 2), (4, 6), (1, 3), (5, 7).
+    alignas(32) int16_t pairs8[4][16];
+    int32_t weights8[64];
+    // Edge 4: the coefficients in natural order, one vector.
+    alignas(16) uint8_t gather4[16];
+    alignas(32) int16_t scale4[6][16];
+    alignas(32) int16_t pairs4[2][16];   // columns (0, 1) and (2, 3) for outputs 0..3, in both halves
+    alignas(32) int32_t weights4[4][8];  // row u's weight in outputs 0 (low half) and 1 (high half)
+
+    Avx2Tables() {
+        const TransformTables& t8 = transformTables(8);
+        constexpr int kColumns8[8] = {0, 2, 4, 6, 1, 3, 5, 7};
+        std::memset(gather8, 0x80, sizeof gather8);
+        for (int s = 0; s < 64; ++s) {
+            const int p = (s / 8) * 8 + kColumns8[s % 8];
+            const int z = t8.zigzag[p];
+            gather8[s / 32][z / 16][s % 32] = static_cast<uint8_t>(z % 16);
+            for (int q = 0; q < 6; ++q)
+                scale8[q][s] = static_cast<int16_t>(1 << t8.shift[q][p]);
+        }
+        for (int half = 0; half < 4; ++half) {
+            for (int d = 0; d < 8; ++d) {
+                const int j = d % 4;
+                for (int k = 0; k < 2; ++k)
+                    pairs8[half][2 * d + k] = static_cast<int16_t>(t8.basis[j * 8 + kColumns8[2 * half + k]]);
+            }
+        }
+        std::memcpy(weights8, t8.basis, sizeof weights8);
+
+        const TransformTables& t4 = transformTables(4);
+        for (int p = 0; p < 16; ++p) {
+            gather4[p] = static_cast<uint8_t>(t4.zigzag[p]);
+            for (int q = 0; q < 6; ++q)
+                scale4[q][p] = static_cast<int16_t>(1 << t4.shift[q][p]);
+        }
+        for (int half = 0; half < 2; ++half) {
+            for (int d = 0; d < 8; ++d) {
+                for (int k = 0; k < 2; ++k)
+                    pairs4[half][2 * d + k] = static_cast<int16_t>(t4.basis[(d % 4) * 4 + 2 * half + k]);
+            }
+        }
+        for (int u = 0; u < 4; ++u) {
+            for (int lane = 0; lane < 8; ++lane)
+                weights4[u][lane] = t4.basis[(lane / 4) * 4 + u];
+        }
+    }
+};
+
+const Avx2Tables& avx2Tables() {
+    static const Avx2Tables tables;
+    return tables;
+}
+
+ZRC_AVX2_INLINE __m256i load256(const void* p) {
+    return _mm256_loadu_si256(static_cast<const __m256i*>(p));
+}
+
+// Eight 32-bit rows (lanes: columns 0, 1, 2, 3, 7, 6, 5, 4), clamped, stored as 8x8 bytes in natural order.
+ZRC_AVX2_INLINE void storeRows8(const __m256i* s, uint8_t* samples) {
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    const __m256i reverse = _mm256_setr_epi8(0, 1, 2, 3, 7, 6, 5, 4, 8, 9, 10, 11, 15, 14, 13, 12, 0, 1, 2, 3,
+                                             7, 6, 5, 4, 8, 9, 10, 11, 15, 14, 13, 12);
+    for (int h = 0; h < 2; ++h) {
+        const __m256i* r = s + 4 * h;
+        const __m256i low = _mm256_packs_epi32(_mm256_srai_epi32(r[0], 16), _mm256_srai_epi32(r[1], 16));
+        const __m256i high = _mm256_packs_epi32(_mm256_srai_epi32(r[2], 16), _mm256_srai_epi32(r[3], 16));
+        const __m256i bytes = _mm256_packus_epi16(low, high);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(samples + 32 * h),
+                            _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(bytes, order), reverse));
+    }
+}
+
+ZRC_AVX2_INLINE void denseBlock8(const Avx2Tables& a, const uint8_t* coefficients, int quality,
+                                 uint8_t* samples) {
+    __m256i gathered[2];
+    for (int o = 0; o < 2; ++o) {
+        __m256i bytes = _mm256_setzero_si256();
+        for (int s = 0; s < 4; ++s) {
+            const __m256i source = _mm256_broadcastsi128_si256(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients) + s));
+            bytes = _mm256_or_si256(bytes, _mm256_shuffle_epi8(source, load256(a.gather8[o][s])));
+        }
+        gathered[o] = bytes;
+    }
+    const __m128i quarters[4] = {
+        _mm256_castsi256_si128(gathered[0]), _mm256_extracti128_si256(gathered[0], 1),
+        _mm256_castsi256_si128(gathered[1]), _mm256_extracti128_si256(gathered[1], 1)};
+    const __m256i even0 = load256(a.pairs8[0]), even1 = load256(a.pairs8[1]);
+    const __m256i odd0 = load256(a.pairs8[2]), odd1 = load256(a.pairs8[3]);
+    __m256i rows[8];
+    for (int m = 0; m < 4; ++m) {
+        const __m256i c =
+            _mm256_mullo_epi16(_mm256_cvtepi8_epi16(quarters[m]), load256(a.scale8[quality] + 16 * m));
+        const __m256i even = _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi32(c, 0x00), even0),
+                                              _mm256_madd_epi16(_mm256_shuffle_epi32(c, 0x55), even1));
+        const __m256i odd = _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi32(c, 0xAA), odd0),
+                                             _mm256_madd_epi16(_mm256_shuffle_epi32(c, 0xFF), odd1));
+        const __m256i sum = _mm256_add_epi32(even, odd);   // rows 2m, 2m + 1: columns 0..3
+        const __m256i diff = _mm256_sub_epi32(even, odd);  // the same rows: columns 7..4
+        rows[2 * m] = _mm256_permute2x128_si256(sum, diff, 0x20);
+        rows[2 * m + 1] = _mm256_permute2x128_si256(sum, diff, 0x31);
+    }
+    const int32_t* w = a.weights8;
+    const auto term = [&](int i, int u) ZRC_AVX2_LAMBDA {
+        return _mm256_mullo_epi32(rows[u], _mm256_set1_epi32(w[i * 8 + u]));
+    };
+    // The even rows once more split: outputs 3 and 2 take rows 0 and 4 as outputs 0 and 1 do, rows 2 and 6
+    // negated.
+    const __m256i level = _mm256_set1_epi32(static_cast<int32_t>(kLevelShift));
+    const __m256i a0 = _mm256_add_epi32(level, _mm256_add_epi32(term(0, 0), term(0, 4)));
+    const __m256i a1 = _mm256_add_epi32(level, _mm256_add_epi32(term(1, 0), term(1, 4)));
+    const __m256i c0 = _mm256_add_epi32(term(0, 2), term(0, 6));
+    const __m256i c1 = _mm256_add_epi32(term(1, 2), term(1, 6));
+    const __m256i even[4] = {_mm256_add_epi32(a0, c0), _mm256_add_epi32(a1, c1), _mm256_sub_epi32(a1, c1),
+                             _mm256_sub_epi32(a0, c0)};
+    __m256i out[8];
+    for (int i = 0; i < 4; ++i) {
+        const __m256i odd = _mm256_add_epi32(_mm256_add_epi32(term(i, 1), term(i, 3)),
+                                             _mm256_add_epi32(term(i, 5), term(i, 7)));
+        out[i] = _mm256_add_epi32(even[i], odd);
+        out[7 - i] = _mm256_sub_epi32(even[i], odd);
+    }
+    storeRows8(out, samples);
+}
+
+ZRC_AVX2_INLINE void denseBlock4(const Avx2Tables& a, const uint8_t* coefficients, int quality,
+                                 uint8_t* samples) {
+    const __m128i natural = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients)),
+                                             _mm_load_si128(reinterpret_cast<const __m128i*>(a.gather4)));
+    // Rows 0 and 1 in the low half, 2 and 3 in the high half.
+    const __m256i c = _mm256_mullo_epi16(_mm256_cvtepi8_epi16(natural), load256(a.scale4[quality]));
+    const __m256i k01 = load256(a.pairs4[0]), k23 = load256(a.pairs4[1]);
+    const __m256i rows02 = _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi32(c, 0x00), k01),
+                                            _mm256_madd_epi16(_mm256_shuffle_epi32(c, 0x55), k23));
+    const __m256i rows13 = _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi32(c, 0xAA), k01),
+                                            _mm256_madd_epi16(_mm256_shuffle_epi32(c, 0xFF), k23));
+    const auto term = [&](__m256i rows, int half, int u) ZRC_AVX2_LAMBDA {
+        return _mm256_mullo_epi32(_mm256_permute2x128_si256(rows, rows, half == 0 ? 0x00 : 0x11),
+                                  load256(a.weights4[u]));
+    };
+    // Outputs 0 (low half) and 1 (high half); outputs 3 and 2 take the same terms with the odd rows negated.
+    const __m256i even = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(kLevelShift)),
+                                          _mm256_add_epi32(term(rows02, 0, 0), term(rows02, 1, 2)));
+    const __m256i odd = _mm256_add_epi32(term(rows13, 0, 1), term(rows13, 1, 3));
+    const __m256i outputs01 = _mm256_srai_epi32(_mm256_add_epi32(even, odd), 16);
+    const __m256i outputs32 = _mm256_srai_epi32(_mm256_sub_epi32(even, odd), 16);
+    const __m256i words = _mm256_packs_epi32(outputs01, outputs32);  // 0, 3 | 1, 2
+    const __m256i bytes = _mm256_packus_epi16(words, words);
+    const __m256i ordered = _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 5, 1, 0, 4, 5, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(samples), _mm256_castsi256_si128(ordered));
+}
+
+// Every block but a flat one (no coefficient other than the first) takes the vector kernel: cheaper than
+// the walk over the non-zero coefficients from two on.
+template <int N>
+ZRC_AVX2_INLINE void avx2Block(const TransformTables& t, const Avx2Tables& a, const uint8_t* coefficients,
+                               int quality, uint8_t* samples) {
+    bool flat;
+    if constexpr (N == 8) {
+        const __m256i high = load256(coefficients + 32);
+        flat =
+            _mm256_testz_si256(load256(coefficients), _mm256_setr_epi32(~0xFF, -1, -1, -1, -1, -1, -1, -1)) &&
+            _mm256_testz_si256(high, high);
+    } else {
+        flat = _mm_testz_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients)),
+                               _mm_setr_epi32(~0xFF, -1, -1, -1));
+    }
+    if (!flat) {
+        if constexpr (N == 8) {
+            denseBlock8(a, coefficients, quality, samples);
+        } else {
+            denseBlock4(a, coefficients, quality, samples);
+        }
+        return;
+    }
+    const uint32_t w = static_cast<uint32_t>(t.basis[0]);
+    const uint32_t dc = dequantise(coefficients[0], static_cast<int>(t.scan[quality][0] >> 16));
+    std::memset(samples, clampSample(w * w * dc + kLevelShift), N * N);
+}
+
+template <int N>
+ZRC_AVX2_INLINE void avx2Range(const uint8_t* coefficients, uint8_t* samples, const uint8_t* map,
+                               uint32_t begin, uint32_t end, uint32_t quality) {
+    constexpr size_t bytes = N * N;
+    const TransformTables& t = transformTables(N);
+    const Avx2Tables& a = avx2Tables();
+    for (uint32_t b = begin; b < end; ++b) {
+        if (map[b] != 0)
+            avx2Block<N>(t, a, coefficients + b * bytes, static_cast<int>(blockQuality(map[b], quality)),
+                         samples + b * bytes);
+    }
+}
+
+ZRC_AVX2 void avx2Range4(const uint8_t* c, uint8_t* s, const uint8_t* map, uint32_t begin, uint32_t end,
+                         uint32_t q) {
+    avx2Range<4>(c, s, map, begin, end, q);
+}
+ZRC_AVX2 void avx2Range8(const uint8_t* c, uint8_t* s, const uint8_t* map, uint32_t begin, uint32_t end,
+                         uint32_t q) {
+    avx2Range<8>(c, s, map, begin, end, q);
+}
+ZRC_AVX2 void avx2Block4(const uint8_t* c, int q, uint8_t* s) {
+    avx2Block<4>(transformTables(4), avx2Tables(), c, q, s);
+}
+ZRC_AVX2 void avx2Block8(const uint8_t* c, int q, uint8_t* s) {
+    avx2Block<8>(transformTables(8), avx2Tables(), c, q, s);
+}
+
+bool processorHasAvx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+#else
+bool processorHasAvx2() {
+    return false;
+}
+#endif
+
+std::atomic<bool> avx2_kernels{processorHasAvx2()};
+
 }  // namespace
 
 void useReferenceKernels(bool on) {
@@ -149,6 +398,13 @@ void useReferenceKernels(bool on) {
 }
 bool referenceKernels() {
     return reference_kernels.load();
+}
+
+void useAvx2Kernels(bool on) {
+    avx2_kernels.store(on && processorHasAvx2());
+}
+bool avx2Kernels() {
+    return avx2_kernels.load();
 }
 
 void inverseTransformBlockReference(int edge, const uint8_t* coefficients, int quality, uint8_t* samples) {
@@ -179,6 +435,11 @@ void inverseTransformBlockReference(int edge, const uint8_t* coefficients, int q
 }
 
 void inverseTransformBlock(int edge, const uint8_t* coefficients, int quality, uint8_t* samples) {
+#if ZRC_HAVE_AVX2_KERNELS
+    if (avx2Kernels() && (edge == 4 || edge == 8))
+        return edge == 4 ? avx2Block4(coefficients, quality, samples)
+                         : avx2Block8(coefficients, quality, samples);
+#endif
     switch (edge) {
         case 4:
             return fastBlock<4>(transformTables(4), coefficients, quality, samples);
@@ -236,6 +497,12 @@ void transformRange(int edge, const uint8_t* coefficients, uint8_t* samples, con
         }
         return;
     }
+#if ZRC_HAVE_AVX2_KERNELS
+    if (avx2Kernels() && (edge == 4 || edge == 8)) {
+        return edge == 4 ? avx2Range4(coefficients, samples, map, begin, end, quality)
+                         : avx2Range8(coefficients, samples, map, begin, end, quality);
+    }
+#endif
     switch (edge) {
         case 4:
             return fastRange4(coefficients, samples, map, begin, end, quality);

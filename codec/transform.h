@@ -22,6 +22,11 @@ void inverseTransformBlock(int edge, const uint8_t* coefficients, int quality, u
 void useReferenceKernels(bool on);
 bool referenceKernels();
 
+// The hand-written AVX2 kernels run where the processor has AVX2 (and the reference is not forced); turned
+// off, the portable fast forms run in their place, so that tests can compare both with the reference.
+void useAvx2Kernels(bool on);
+bool avx2Kernels();
+
 // The three planes of a picture in block order: every block whose map entry is not 0 is transformed, with
 // quality row 0 for entry 1 and `quality` otherwise; 4:4:4 uses edge matrix on each plane, 4:2:0 matrix on
 // luma and matrix / 2 on the quarter planes. Returns the plane bytes, or 0 for a matrix it does not know.

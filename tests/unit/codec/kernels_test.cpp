@@ -82,39 +82,64 @@ TEST(Transform, WorkedBlocks) {
     }
 }
 
+// Kinds of coefficient blocks that take different paths through the fast transforms.
+enum BlockKind { kSparse, kDense, kExtreme, kOneAc, kDcOnly, kDenseTail, kBlockKinds };
+
 Bytes randomBlock(std::mt19937& rng, int edge, int kind) {
     Bytes block(static_cast<size_t>(edge * edge), 0);
+    auto any = [&] { return static_cast<uint8_t>(rng()); };
     for (size_t i = 0; i < block.size(); ++i) {
         switch (kind) {
-            case 0:  // sparse, low frequencies
+            case kSparse:  // low frequencies
                 if (i < 10 && rng() % 2) block[i] = static_cast<uint8_t>(static_cast<int>(rng() % 41) - 20);
                 break;
-            case 1:  // dense random
-                block[i] = static_cast<uint8_t>(rng());
+            case kDense:
+                block[i] = any();
                 break;
-            default:  // extreme values that overflow 32 bits
+            case kExtreme:  // -128 and 127, which overflow 32 bits at the largest shifts
                 block[i] = (rng() % 2) ? 0x7F : 0x80;
+                break;
+            case kDenseTail:  // the last zigzag half only, extreme
+                if (i >= block.size() / 2) block[i] = (rng() % 2) ? 0x7F : 0x80;
+                break;
+            default:
                 break;
         }
     }
+    if (kind == kOneAc) block[1 + rng() % (block.size() - 1)] = any();
+    if (kind == kDcOnly) block[0] = any();
     return block;
 }
 
+// Runs body with the AVX2 kernels on (where the processor has them) and off, restoring the setting.
+template <typename Body>
+void onBothFastForms(Body body) {
+    const bool before = zrc::avx2Kernels();
+    for (bool avx2 : {true, false}) {
+        zrc::useAvx2Kernels(avx2);
+        body(avx2);
+    }
+    zrc::useAvx2Kernels(before);
+}
+
 TEST(Transform, FastFormMatchesReferenceOnRandomAndExtremeBlocks) {
-    std::mt19937 rng(5);
-    for (int edge : {4, 8, 16, 32}) {
-        for (int q = 0; q < 6; ++q) {
-            for (int kind = 0; kind < 3; ++kind) {
-                for (int round = 0; round < 20; ++round) {
-                    const Bytes block = randomBlock(rng, edge, kind);
-                    Bytes expected(block.size()), actual(block.size());
-                    zrc::inverseTransformBlockReference(edge, block.data(), q, expected.data());
-                    zrc::inverseTransformBlock(edge, block.data(), q, actual.data());
-                    ASSERT_EQ(actual, expected) << "edge " << edge << " q" << q << " kind " << kind;
+    onBothFastForms([](bool avx2) {
+        std::mt19937 rng(5);
+        for (int edge : {4, 8, 16, 32}) {
+            for (int q = 0; q < 6; ++q) {
+                for (int kind = 0; kind < kBlockKinds; ++kind) {
+                    for (int round = 0; round < 20; ++round) {
+                        const Bytes block = randomBlock(rng, edge, kind);
+                        Bytes expected(block.size()), actual(block.size());
+                        zrc::inverseTransformBlockReference(edge, block.data(), q, expected.data());
+                        zrc::inverseTransformBlock(edge, block.data(), q, actual.data());
+                        ASSERT_EQ(actual, expected)
+                            << "edge " << edge << " q" << q << " kind " << kind << " avx2 " << avx2;
+                    }
                 }
             }
         }
-    }
+    });
 }
 
 TEST(Transform, PictureUsesQualityRowZeroForEntryOne) {

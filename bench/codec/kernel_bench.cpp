@@ -1,0 +1,130 @@
+// Speed of the ZRC decoding kernels one by one on a whole 1080p picture (4:2:0, matrix 8, every block
+// changed): inverse transform per plane on the coefficients of the library's own encoder, smoothing and
+// conversion on random planes (their vector paths take no data-dependent branch).
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <vector>
+
+#include "codec/conversion.h"
+#include "codec/handle.h"
+#include "codec/include/zrc.h"
+#include "codec/picturelayout.h"
+#include "codec/smoothing.h"
+#include "codec/transform.h"
+#include "tests/unit/codecenc/screenpicture.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+constexpr int kWidth = 1920, kHeight = 1080, kMatrix = 8;
+constexpr uint32_t kQuality = 2;
+
+struct Picture {
+    zrc::PictureLayout layout;
+    Bytes coefficients;  // the coefficient planes of an encoded absolute frame
+    Bytes planes;        // random samples
+    Bytes map;           // every block changed
+};
+
+const Picture& picture() {
+    static const Picture p = [] {
+        Picture out;
+        ZrcHandle* encoder = zrc_create();
+        zrc_configure(encoder, kMatrix, kWidth, kHeight, 44);
+        zrctest::ScreenPicture screen(kWidth, kHeight);
+        screen.draw(0);
+        Bytes frame(static_cast<size_t>(zrc_frame_capacity(encoder)));
+        zrc_encode(encoder, screen.pixels().data(), frame.data(), kQuality, ZRC_FRAME_YUV420);
+        zrc_reset_encoder(encoder);
+        zrc_encode(encoder, screen.pixels().data(), frame.data(), kQuality, ZRC_FRAME_YUV420);
+        zrc_release(encoder);
+
+        ZrcHandle* decoder = zrc_create();
+        Bytes image(static_cast<size_t>(kWidth) * kHeight * 4);
+        zrc_decompress(decoder, frame.data(), image.data(), nullptr);
+        out.layout = zrc::PictureLayout::of(kMatrix, decoder->paddedWidth(), decoder->paddedHeight(), true);
+        out.coefficients.assign(decoder->work[4], decoder->work[4] + out.layout.bytes);
+        zrc_release(decoder);
+
+        std::mt19937 rng(3);
+        out.planes.resize(out.layout.bytes);
+        for (uint8_t& b : out.planes)
+            b = static_cast<uint8_t>(rng());
+        out.map.assign(out.layout.blocks(), 2);
+        return out;
+    }();
+    return p;
+}
+
+// Sets the kernel form for one benchmark (0: fast with AVX2 where the processor has it, 1: portable fast,
+// 2: plain reference) and puts back what the process had.
+class KernelForm {
+public:
+    explicit KernelForm(int64_t form) : reference_(zrc::referenceKernels()), avx2_(zrc::avx2Kernels()) {
+        zrc::useReferenceKernels(form == 2);
+        zrc::useAvx2Kernels(form == 0);
+    }
+    ~KernelForm() {
+        zrc::useReferenceKernels(reference_);
+        zrc::useAvx2Kernels(avx2_);
+    }
+
+private:
+    bool reference_;
+    bool avx2_;
+};
+
+// Inverse transform of one plane: 0 is luma (edge 8), 1 a colour plane (edge 4).
+void BM_TransformPlane(benchmark::State& state) {
+    const Picture& p = picture();
+    const KernelForm form(state.range(1));
+    const int plane = static_cast<int>(state.range(0));
+    Bytes samples(p.layout.bytes);
+    for (auto _ : state) {
+        zrc::inverseTransformBlocks(p.layout, plane, p.coefficients.data(), samples.data(), p.map.data(), 0,
+                                    p.layout.blocks(), kQuality);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_TransformPlane)
+    ->ArgNames({"plane", "form"})
+    ->ArgsProduct({{0, 1}, {0, 1, 2}})
+    ->Unit(benchmark::kMicrosecond);
+
+// Smoothing of the three planes.
+void BM_SmoothPicture(benchmark::State& state) {
+    const Picture& p = picture();
+    const KernelForm form(state.range(0));
+    Bytes out(p.layout.bytes);
+    for (auto _ : state) {
+        for (int plane = 0; plane < 3; ++plane)
+            zrc::smoothBlocks(p.layout, plane, p.planes.data(), out.data(), p.map.data(), 0,
+                              p.layout.blocks(), false);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_SmoothPicture)->ArgName("form")->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+
+// Conversion of 4:2:0 planes to an image format: 44 (bytes R, G, B, 0xFF), 39 and the 16-bit 9 and 15.
+void BM_Convert420(benchmark::State& state) {
+    const Picture& p = picture();
+    const KernelForm form(state.range(1));
+    const auto format = static_cast<uint32_t>(state.range(0));
+    Bytes image(static_cast<size_t>(kWidth) * kHeight * 4);
+    for (auto _ : state) {
+        if (zrc::convertBlocks(ZRC_FRAME_YUV420, p.planes.data(), image.data(), p.map.data(), 0,
+                               p.layout.blocks(), kMatrix, kWidth, kHeight, format) == 0)
+            state.SkipWithError("conversion refused");
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_Convert420)
+    ->ArgNames({"format", "form"})
+    ->ArgsProduct({{44, 39, 9, 15}, {0, 1}})
+    ->Args({44, 2})
+    ->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
