@@ -4,6 +4,7 @@
 #include "codec/lz.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "codec/littleendian.h"
@@ -68,11 +69,164 @@ void copyMatch(uint8_t* out, size_t from, size_t to, size_t length, size_t limit
 
 constexpr uint8_t kLiteralStep[16] = {4, 0, 1, 0, 2, 0, 1, 0, 3, 0, 1, 0, 2, 0, 1, 0};
 
+// The fast unpacker loads words in host order where the stream's bytes are little-endian.
+static_assert(std::endian::native == std::endian::little);
+
+// Far from both ends a whole control word decodes without per-item bound checks: it holds at most 31 items
+// of at most 3 input bytes, and a literal run loads up to 40 input bytes; each item makes at most 255 output
+// bytes and writes at most 32 bytes from its start, and every literal stays before the last stretch.
+constexpr size_t kWordItems = 31;
+constexpr size_t kFastInput = 4 + kWordItems * 3 + 40;
+constexpr size_t kFastOutput = kWordItems * kMaxMatch + 32 + kLiteralEnd;
+
+uint32_t load16(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+
+// Bytes in load order mixed so that the hash of the 3 bytes from byte k (up to 5) is
+// hashIn(mixed, k): ((v >> 12) ^ v) & 0xFFF only looks at 24 bits of v.
+uint64_t mix(uint64_t bytes) {
+    return bytes ^ (bytes >> 12);
+}
+
+uint32_t hashIn(uint64_t mixed, unsigned k) {
+    return static_cast<uint32_t>(mixed >> (8 * k)) & (kTableSize - 1);
+}
+
+constexpr uint32_t kSpareEntry = kTableSize;
+
+// `hash` when `enter`, else the spare entry; without a branch, as `enter` follows the data.
+uint32_t pick(bool enter, uint32_t hash) {
+    const uint32_t keep = 0u - static_cast<uint32_t>(enter);
+    return (hash & keep) | (kSpareEntry & ~keep);
+}
+
+uint64_t load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+uint32_t load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+template <size_t N>
+void copyBytes(uint8_t* to, const uint8_t* from) {
+    uint8_t chunk[N];
+    std::memcpy(chunk, from, N);
+    std::memcpy(to, chunk, N);
+}
+
+// Smallest multiple of each distance below 16 that is at least 16: a whole number of periods back, far
+// enough for 16-byte chunks.
+// 0 from 16 on, where the distance itself serves.
+constexpr uint8_t kPeriodChunk[17] = {16, 16, 16, 18, 16, 20, 18, 21, 16, 18, 20, 22, 24, 26, 28, 30, 0};
+
+// Copies a back-reference from `from` < `to`, writing up to 32 bytes from `to` and up to 15 beyond the
+// copy. Table entries lie at least 3 bytes before the output position, so the distance is at least 3.
+void copyMatchFast(uint8_t* to, const uint8_t* from, size_t length) {
+    const size_t distance = static_cast<size_t>(to - from);
+    if (distance >= 8) [[likely]] {
+        // The first 16 bytes in 8-byte chunks, each reading only bytes already written; then 16-byte chunks
+        // from a whole number of periods back, at least 16 bytes.
+        const size_t period = std::max<size_t>(distance, kPeriodChunk[std::min<size_t>(distance, 16)]);
+        copyBytes<8>(to, from);
+        copyBytes<8>(to + 8, from + 8);
+        copyBytes<16>(to + 16, to + 16 - period);
+        for (size_t n = 32; n < length; n += 16)
+            copyBytes<16>(to + n, to + n - period);
+        return;
+    }
+    if (distance >= 4) {
+        for (size_t n = 0; n < 16; n += 4)
+            copyBytes<4>(to + n, from + n);
+    } else {
+        for (size_t n = 0; n < 16; ++n)
+            to[n] = from[n];
+    }
+    const size_t period = kPeriodChunk[distance];
+    for (size_t n = 16; n < length; n += 16)
+        copyBytes<16>(to + n, to + n - period);
+}
+
 long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected, UnpackReporter& report) {
-    uint32_t table[kTableSize] = {};  // position + 1; 0 when no earlier position wrote the entry
+    // Position + 1; 0 when no earlier position wrote the entry. One spare entry past the end takes the
+    // stores that branch-free code must not make.
+    uint32_t table[kTableSize + 1] = {};
     size_t ip = 0;
     size_t o = 0;
     size_t next_hash = 0;  // first output position not yet entered into the table
+
+    while (size - ip >= kFastInput && expected - o >= kFastOutput) {
+        report.at(o);
+        uint32_t control = load32(in + ip);
+        if (control == 0) break;  // literals without end: the checked loop below takes them
+        ip += 4;
+        while (control != 1) {
+            if (control & 1) {
+                control >>= 1;
+                // The 2-byte form, or a 0 length code and the length in a third byte; lengths of the
+                // 2-byte form are at least 3, so one check covers both.
+                const uint32_t word = load32(in + ip);
+                const uint32_t entry = table[(word >> 4) & 0xFFF];
+                const bool long_form = (word & 0xF) == 0;
+                const size_t length = long_form ? (word >> 16) & 0xFF : (word & 0xF) + 2;
+                ip += 2 + static_cast<size_t>(long_form);
+                if (entry == 0 || length < 3) return report.fail();
+                const uint8_t* from = out + entry - 1;
+                // Positions from next_hash to the reference's start (at most 3, as the literal runs enter
+                // all but their last two) hash from the two bytes before it and the reference's first
+                // three, which repeat `from` (at least 3 bytes back). Positions already entered go to the
+                // spare entry instead; o >= 3 here, as some earlier position wrote `entry`.
+                const uint64_t mixed = mix(load16(out + o - 2) | static_cast<uint64_t>(load32(from)) << 16);
+                table[pick(next_hash + 2 <= o, hashIn(mixed, 0))] = static_cast<uint32_t>(o - 1);
+                table[pick(next_hash + 1 <= o, hashIn(mixed, 1))] = static_cast<uint32_t>(o);
+                table[hashIn(mixed, 2)] = static_cast<uint32_t>(o + 1);
+                copyMatchFast(out + o, from, length);
+                o += length;
+                next_hash = o;
+            } else {
+                // The literals up to the next reference or the word's end, as the 4-literal steps would take
+                // them one after another.
+                const size_t run = static_cast<size_t>(__builtin_ctz(control));  // at least 1
+                const size_t pending = o - next_hash;                            // at most 2
+                const uint64_t before = o >= 2 ? load16(out + o - 2) : 0;
+                copyBytes<32>(out + o, in + ip);
+                // Positions below o + run - 2 have their three bytes; they hash from the input, which
+                // holds the run's bytes, in groups of six from one load, the first group starting with the
+                // pending positions' two output bytes. Positions outside go to the spare entry.
+                const uint64_t first = mix(before | load64(in + ip) << 16);
+                const uint32_t at = static_cast<uint32_t>(o);
+                table[pick(pending >= 2, hashIn(first, 0))] = at - 1;
+                table[pick(pending >= 1 && run > 1, hashIn(first, 1))] = at;
+                table[pick(run > 2, hashIn(first, 2))] = at + 1;
+                table[pick(run > 3, hashIn(first, 3))] = at + 2;
+                table[pick(run > 4, hashIn(first, 4))] = at + 3;
+                table[pick(run > 5, hashIn(first, 5))] = at + 4;
+                for (size_t k = 4; k + 2 < run; k += 6) {
+                    const uint64_t mixed = mix(load64(in + ip + k));
+                    const uint32_t p = at + static_cast<uint32_t>(k);
+                    table[hashIn(mixed, 0)] = p + 1;
+                    table[pick(k + 3 < run, hashIn(mixed, 1))] = p + 2;
+                    table[pick(k + 4 < run, hashIn(mixed, 2))] = p + 3;
+                    table[pick(k + 5 < run, hashIn(mixed, 3))] = p + 4;
+                    table[pick(k + 6 < run, hashIn(mixed, 4))] = p + 5;
+                    table[pick(k + 7 < run, hashIn(mixed, 5))] = p + 6;
+                }
+                if (run + pending > 2) next_hash = o + run - 2;
+                control >>= run;
+                ip += run;
+                o += run;
+            }
+        }
+    }
+
+    // Near the ends, every item checked.
     uint32_t control = 1;
     while (o < expected) {
         if (control == 1) {
@@ -84,7 +238,7 @@ long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected, U
         if (control & 1) {
             control >>= 1;
             if (size - ip < 2) return report.fail();
-            const uint32_t code = static_cast<uint32_t>(in[ip]) | static_cast<uint32_t>(in[ip + 1]) << 8;
+            const uint32_t code = load16(in + ip);
             size_t length;
             if (code & 0xF) {
                 length = (code & 0xF) + 2;
@@ -94,7 +248,7 @@ long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected, U
                 length = in[ip + 2];
                 ip += 3;
             }
-            const uint32_t entry = table[(code >> 4) & 0xFFF];
+            const uint32_t entry = table[code >> 4];
             if (entry == 0 || length < 3 || length > expected - o) return report.fail();
             copyMatch(out, entry - 1, o, length, expected);
             for (; next_hash <= o; ++next_hash) {
@@ -105,25 +259,7 @@ long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected, U
             o += length;
             next_hash = o;
         } else if (o + kLiteralEnd < expected) {
-            // A run of more than four literals, with room for whole 16-byte copies on both sides: the same
-            // steps as below, taken at once.
-            const size_t run = control == 0 ? 0 : static_cast<size_t>(__builtin_ctz(control));
-            if (run > 4 && o + run + kLiteralEnd < expected && size - ip >= 32 && expected - o >= 32) {
-                std::memcpy(out + o, in + ip, 16);
-                std::memcpy(out + o + 16, in + ip + 16, 16);
-                for (; next_hash < o; ++next_hash) {
-                    table[hashWordAt(out + next_hash)] = static_cast<uint32_t>(next_hash + 1);
-                }
-                // The new positions hash from the input, which holds the same bytes.
-                for (; next_hash + 3 <= o + run; ++next_hash) {
-                    table[hashWordAt(in + ip + (next_hash - o))] = static_cast<uint32_t>(next_hash + 1);
-                }
-                control >>= run;
-                ip += run;
-                o += run;
-                continue;
-            }
-            report.at(o);
+            report.at(o);  // a control word of 0 makes literals without end
             const size_t n = kLiteralStep[control & 0xF];
             if (size - ip < n) return report.fail();
             if (size - ip >= 4) {
@@ -139,6 +275,7 @@ long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected, U
                 table[hashWordAt(out + next_hash)] = static_cast<uint32_t>(next_hash + 1);
             }
         } else {
+            // The last stretch: literals only, 4 bytes skipped where a control word would be.
             while (o < expected) {
                 if (control == 1) {
                     if (size - ip < 4) return report.fail();
