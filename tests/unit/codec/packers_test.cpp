@@ -15,7 +15,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-enum class Content { kRandom, kRepetitive, kZero, kCoefficients };
+enum class Content { kRandom, kRepetitive, kZero, kCoefficients, kFewValues };
+constexpr Content kAllContents[] = {Content::kRandom, Content::kRepetitive, Content::kZero,
+                                    Content::kCoefficients, Content::kFewValues};
 
 Bytes makeData(Content content, size_t size, uint32_t seed) {
     std::mt19937 rng(seed);
@@ -40,6 +42,12 @@ Bytes makeData(Content content, size_t size, uint32_t seed) {
                 if (rng() % 100 < (low ? 60u : 4u))
                     data[i] = static_cast<uint8_t>(static_cast<int>(rng() % 31) - 15);
             }
+            break;
+        case Content::kFewValues:
+            // 16 byte values: 3-byte strings recur a few thousand bytes apart, so references of every
+            // length follow literal runs of every length and reach back to any table entry.
+            for (uint8_t& b : data)
+                b = static_cast<uint8_t>(rng() % 16 * 17);
             break;
     }
     return data;
@@ -96,7 +104,7 @@ TEST(WordRle, UnpacksControlBytes) {
 }
 
 TEST(Packers, RoundTripEveryContentAndSize) {
-    for (Content content : {Content::kRandom, Content::kRepetitive, Content::kZero, Content::kCoefficients}) {
+    for (Content content : kAllContents) {
         for (size_t size : sizes()) {
             const Bytes in = makeData(content, size, static_cast<uint32_t>(size));
             Bytes lz(zrc::lzBound(size));
@@ -163,7 +171,7 @@ void expectSameUnpack(const Bytes& stream, size_t expected, const std::string& w
 }
 
 TEST(Lz, FastFormMatchesReferenceOnPackedStreams) {
-    for (Content content : {Content::kRandom, Content::kRepetitive, Content::kZero, Content::kCoefficients}) {
+    for (Content content : kAllContents) {
         for (size_t size : sizes()) {
             const Bytes in = makeData(content, size, static_cast<uint32_t>(size) + 7);
             const Bytes lz = lzPacked(in);
@@ -183,7 +191,7 @@ TEST(Lz, FastFormMatchesReferenceOnPackedStreams) {
 
 TEST(Lz, FastFormMatchesReferenceOnDamagedStreams) {
     std::mt19937 rng(23);
-    for (Content content : {Content::kRandom, Content::kRepetitive, Content::kZero, Content::kCoefficients}) {
+    for (Content content : kAllContents) {
         for (size_t size : {40u, 97u, 300u, 5000u, 20000u, 70000u}) {
             const Bytes in = makeData(content, size, static_cast<uint32_t>(size));
             const Bytes lz = lzPacked(in);
