@@ -2,6 +2,7 @@
 #include "codec/conversion.h"
 
 #include <cstring>
+#include <utility>
 
 #include "codec/include/zrc.h"
 #include "codec/picturelayout.h"
@@ -9,6 +10,10 @@
 #include "codec/transform.h"
 #include "codec/vectors.h"
 #include "codec/workerpool.h"
+
+#if ZRC_HAVE_AVX2_KERNELS
+#include <immintrin.h>
+#endif
 
 namespace zrc {
 namespace {
@@ -230,6 +235,147 @@ ZRC_CLONES void convertYuv420(uint32_t format, const Geometry& g, uint8_t* image
     convertEdges<Source::kYuv420>(format, g, image, map, begin, end, reference);
 }
 
+#if ZRC_HAVE_AVX2_KERNELS
+// AVX2 conversion of 4:2:0 blocks of edge 8 in 16-bit lanes: (t * 87381) >> 16 is t plus the high half of
+// t * 21845 for every t below 65536, every sum stays within 16 bits, and the clamp to 0..255 is an unsigned
+// saturating pack (or a min and max for the 16-bit formats). A vector holds two luma rows that share colour
+// rows, i and i + 2; the colour rows are loaded in the order 0, 2, 1, 3 so that widening each colour term to
+// both of its columns in place puts it under them.
+struct Terms420 {
+    __m256i red[2], green[2], blue[2];  // [0]: colour rows 0 | 1, [1]: 2 | 3, each sample twice
+};
+
+ZRC_AVX2_INLINE __m256i fourThirds(__m256i t) {
+    return _mm256_add_epi16(t, _mm256_mulhi_epu16(t, _mm256_set1_epi16(21845)));
+}
+
+ZRC_AVX2_INLINE Terms420 colourTerms420(const uint8_t* p1, const uint8_t* p2) {
+    const __m256i u =
+        _mm256_cvtepu8_epi16(_mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p1)), 0xD8));
+    const __m256i v =
+        _mm256_cvtepu8_epi16(_mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p2)), 0xD8));
+    const __m256i red = _mm256_sub_epi16(fourThirds(v), _mm256_set1_epi16(168));
+    const __m256i green = _mm256_sub_epi16(_mm256_set1_epi16(339), fourThirds(_mm256_add_epi16(u, v)));
+    const __m256i blue = _mm256_sub_epi16(fourThirds(u), _mm256_set1_epi16(168));
+    return Terms420{{_mm256_unpacklo_epi16(red, red), _mm256_unpackhi_epi16(red, red)},
+                    {_mm256_unpacklo_epi16(green, green), _mm256_unpackhi_epi16(green, green)},
+                    {_mm256_unpacklo_epi16(blue, blue), _mm256_unpackhi_epi16(blue, blue)}};
+}
+
+// 16-bit pixels of two rows (lanes of rows i | i + 2), clamped with min and max.
+template <uint32_t Format>
+ZRC_AVX2_INLINE __m256i packWords(__m256i r, __m256i g, __m256i b) {
+    const __m256i zero = _mm256_setzero_si256(), top = _mm256_set1_epi16(255);
+    r = _mm256_min_epi16(_mm256_max_epi16(r, zero), top);
+    g = _mm256_min_epi16(_mm256_max_epi16(g, zero), top);
+    b = _mm256_min_epi16(_mm256_max_epi16(b, zero), top);
+    if constexpr (Format == 14 || Format == 20) std::swap(r, b);
+    constexpr int kGreenBits = Format == 9 || Format == 14 ? 6 : 5;
+    const __m256i high = _mm256_slli_epi16(_mm256_and_si256(r, _mm256_set1_epi16(0xF8)), kGreenBits + 2);
+    const __m256i middle = _mm256_slli_epi16(
+        _mm256_and_si256(g, _mm256_set1_epi16(0xFF & (0xFF << (8 - kGreenBits)))), kGreenBits - 3);
+    return _mm256_or_si256(_mm256_or_si256(high, middle), _mm256_srli_epi16(b, 3));
+}
+
+template <uint32_t Format>
+ZRC_AVX2_INLINE void convertWholeBlock420(const Geometry& g, uint8_t* image, uint32_t b, int x0, int y0) {
+    constexpr int kPixelBytes = Format < 33 ? 2 : 4;
+    const uint8_t* p0 = g.planes[0] + static_cast<size_t>(b) * 64;
+    const Terms420 terms =
+        colourTerms420(g.planes[1] + static_cast<size_t>(b) * 16, g.planes[2] + static_cast<size_t>(b) * 16);
+    uint8_t* out = image + static_cast<size_t>(y0) * g.stride + static_cast<size_t>(x0) * kPixelBytes;
+    const __m256i zero = _mm256_setzero_si256();
+    for (int h = 0; h < 2; ++h) {
+        // Luma rows 4h .. 4h + 3 as lanes of rows (4h | 4h + 2) and (4h + 1 | 4h + 3).
+        const __m256i luma = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p0 + 32 * h));
+        const __m256i y[2] = {_mm256_unpacklo_epi8(luma, zero), _mm256_unpackhi_epi8(luma, zero)};
+        __m256i r[2], gr[2], bl[2];
+        for (int k = 0; k < 2; ++k) {
+            r[k] = _mm256_add_epi16(y[k], terms.red[h]);
+            gr[k] = _mm256_add_epi16(y[k], terms.green[h]);
+            bl[k] = _mm256_add_epi16(y[k], terms.blue[h]);
+        }
+        uint8_t* rows = out + static_cast<size_t>(4 * h) * g.stride;
+        if constexpr (kPixelBytes == 2) {
+            for (int k = 0; k < 2; ++k) {
+                const __m256i words = packWords<Format>(r[k], gr[k], bl[k]);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(rows + k * g.stride),
+                                 _mm256_castsi256_si128(words));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(rows + (k + 2) * g.stride),
+                                 _mm256_extracti128_si256(words, 1));
+            }
+        } else {
+            // Bytes of rows (4h | 4h + 2) then (4h + 1 | 4h + 3) per half.
+            __m256i first = _mm256_packus_epi16(r[0], r[1]);
+            const __m256i second = _mm256_packus_epi16(gr[0], gr[1]);
+            __m256i third = _mm256_packus_epi16(bl[0], bl[1]);
+            if constexpr (Format == 39 || Format == 51) std::swap(first, third);
+            const __m256i alpha = Format == 39 || Format == 44 ? _mm256_set1_epi8(-1) : zero;
+            const __m256i pairs[2] = {_mm256_unpacklo_epi8(first, second),
+                                      _mm256_unpackhi_epi8(first, second)};
+            const __m256i tails[2] = {_mm256_unpacklo_epi8(third, alpha), _mm256_unpackhi_epi8(third, alpha)};
+            for (int k = 0; k < 2; ++k) {  // k: row 4h + k and 4h + k + 2
+                const __m256i left = _mm256_unpacklo_epi16(pairs[k], tails[k]);
+                const __m256i right = _mm256_unpackhi_epi16(pairs[k], tails[k]);
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(rows + k * g.stride),
+                                    _mm256_permute2x128_si256(left, right, 0x20));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(rows + (k + 2) * g.stride),
+                                    _mm256_permute2x128_si256(left, right, 0x31));
+            }
+        }
+    }
+}
+
+template <uint32_t Format>
+ZRC_AVX2_INLINE void convertRange420(const Geometry& g, uint8_t* image, const uint8_t* map, uint32_t begin,
+                                     uint32_t end) {
+    constexpr int E = 8;
+    const uint32_t columns = static_cast<uint32_t>(g.columns);
+    const int last_w = g.width - (g.columns - 1) * E;
+    uint32_t bx = begin % columns;
+    int y0 = static_cast<int>(begin / columns) * E;
+    for (uint32_t b = begin; b < end; ++b) {
+        if (map[b] != 0) {
+            const int w = bx == columns - 1 ? last_w : E;
+            const int h = g.height - y0 < E ? g.height - y0 : E;
+            if (w == E && h == E) {
+                convertWholeBlock420<Format>(g, image, b, static_cast<int>(bx) * E, y0);
+            } else {
+                convertBlock<Format, Source::kYuv420, E>(g, image, b, w, h);
+            }
+        }
+        if (++bx == columns) {
+            bx = 0;
+            y0 += E;
+        }
+    }
+}
+
+ZRC_AVX2 void convertYuv420Avx2(uint32_t format, const Geometry& g, uint8_t* image, const uint8_t* map,
+                                uint32_t begin, uint32_t end) {
+    switch (format) {
+        case 9:
+            return convertRange420<9>(g, image, map, begin, end);
+        case 14:
+            return convertRange420<14>(g, image, map, begin, end);
+        case 15:
+            return convertRange420<15>(g, image, map, begin, end);
+        case 20:
+            return convertRange420<20>(g, image, map, begin, end);
+        case 39:
+            return convertRange420<39>(g, image, map, begin, end);
+        case 44:
+            return convertRange420<44>(g, image, map, begin, end);
+        case 51:
+            return convertRange420<51>(g, image, map, begin, end);
+        case 56:
+            return convertRange420<56>(g, image, map, begin, end);
+        default:
+            return;
+    }
+}
+#endif
+
 }  // namespace
 
 int convertedPixelBytes(uint32_t image_format) {
@@ -268,6 +414,13 @@ size_t convertBlocks(uint32_t frame_format, const uint8_t* planes, uint8_t* imag
     } else if (frame_format == ZRC_FRAME_YUV444) {
         convertYuv444(image_format, g, image, map, begin, end, reference);
     } else if (chroma420) {
+#if ZRC_HAVE_AVX2_KERNELS
+        if (matrix == 8 && !reference && avx2Kernels()) {
+            convertYuv420Avx2(image_format, g, image, map, begin, end);
+            return static_cast<size_t>(width) * static_cast<size_t>(height) *
+                   static_cast<size_t>(pixel_bytes);
+        }
+#endif
         convertYuv420(image_format, g, image, map, begin, end, reference);
     } else {
         return 0;

@@ -357,56 +357,60 @@ uint32_t packExpected(uint32_t format, zrc::Rgb c) {
 }
 
 TEST(Conversion, EveryFormatSourceAndEdgeMatchesThePixelFormula) {
-    std::mt19937 rng(9);
-    for (uint32_t frame_format : {0x84u, 0x8Cu, 0x8Eu}) {
-        for (int matrix : {8, 16, 32}) {
-            if (frame_format == 0x84 && matrix == 16) continue;
-            const bool c420 = frame_format == 0x8E;
-            // Cropped last column and row, then a picture of whole blocks only.
-            for (const auto& [width, height] :
-                 {std::pair{3 * matrix - 3, 2 * matrix + 5}, std::pair{3 * matrix, 3 * matrix}}) {
-                const int columns = 3, rows = 3;
-                const size_t pp = static_cast<size_t>(columns * matrix) * static_cast<size_t>(rows * matrix);
-                Bytes planes(c420 ? pp * 3 / 2 : pp * 3);
-                for (uint8_t& b : planes)
-                    b = static_cast<uint8_t>(rng());
-                Bytes map(9, 1);
-                map[4] = 0;
-                const int ce = c420 ? matrix / 2 : matrix;
-                const size_t offsets[3] = {0, pp, c420 ? pp * 5 / 4 : 2 * pp};
-                for (uint32_t format : {9u, 14u, 15u, 20u, 39u, 44u, 51u, 56u}) {
-                    const int bytes = format < 33 ? 2 : 4;
-                    Bytes image(static_cast<size_t>(width * height * bytes), 0xEE);
-                    ASSERT_EQ(zrc::convertPicture(frame_format, planes.data(), image.data(), map.data(), 9,
-                                                  matrix, width, height, format, true),
-                              image.size());
-                    for (int y = 0; y < height; ++y) {
-                        for (int x = 0; x < width; ++x) {
-                            const int b = (y / matrix) * columns + x / matrix;
-                            const int i = y % matrix, j = x % matrix;
-                            const int ci = c420 ? i / 2 : i, cj = c420 ? j / 2 : j;
-                            const uint8_t s0 =
-                                planes[static_cast<size_t>(b * matrix * matrix + i * matrix + j)];
-                            const uint8_t s1 =
-                                planes[offsets[1] + static_cast<size_t>(b * ce * ce + ci * ce + cj)];
-                            const uint8_t s2 =
-                                planes[offsets[2] + static_cast<size_t>(b * ce * ce + ci * ce + cj)];
-                            const zrc::Rgb c =
-                                frame_format == 0x84 ? zrc::Rgb{s0, s1, s2} : zrc::yuvToRgb(s0, s1, s2);
-                            uint32_t actual = 0;
-                            std::memcpy(&actual, image.data() + static_cast<size_t>((y * width + x) * bytes),
-                                        static_cast<size_t>(bytes));
-                            const uint32_t expected =
-                                b == 4 ? (bytes == 2 ? 0xEEEEu : 0xEEEEEEEEu) : packExpected(format, c);
-                            ASSERT_EQ(actual, expected)
-                                << "frame " << frame_format << " m" << matrix << " format " << format << " ("
-                                << x << "," << y << ")";
+    onBothFastForms([](bool avx2) {
+        std::mt19937 rng(9);
+        for (uint32_t frame_format : {0x84u, 0x8Cu, 0x8Eu}) {
+            for (int matrix : {8, 16, 32}) {
+                if (frame_format == 0x84 && matrix == 16) continue;
+                const bool c420 = frame_format == 0x8E;
+                // Cropped last column and row, then a picture of whole blocks only.
+                for (const auto& [width, height] :
+                     {std::pair{3 * matrix - 3, 2 * matrix + 5}, std::pair{3 * matrix, 3 * matrix}}) {
+                    const int columns = 3, rows = 3;
+                    const size_t pp =
+                        static_cast<size_t>(columns * matrix) * static_cast<size_t>(rows * matrix);
+                    Bytes planes(c420 ? pp * 3 / 2 : pp * 3);
+                    for (uint8_t& b : planes)
+                        b = static_cast<uint8_t>(rng());
+                    Bytes map(9, 1);
+                    map[4] = 0;
+                    const int ce = c420 ? matrix / 2 : matrix;
+                    const size_t offsets[3] = {0, pp, c420 ? pp * 5 / 4 : 2 * pp};
+                    for (uint32_t format : {9u, 14u, 15u, 20u, 39u, 44u, 51u, 56u}) {
+                        const int bytes = format < 33 ? 2 : 4;
+                        Bytes image(static_cast<size_t>(width * height * bytes), 0xEE);
+                        ASSERT_EQ(zrc::convertPicture(frame_format, planes.data(), image.data(), map.data(),
+                                                      9, matrix, width, height, format, true),
+                                  image.size());
+                        for (int y = 0; y < height; ++y) {
+                            for (int x = 0; x < width; ++x) {
+                                const int b = (y / matrix) * columns + x / matrix;
+                                const int i = y % matrix, j = x % matrix;
+                                const int ci = c420 ? i / 2 : i, cj = c420 ? j / 2 : j;
+                                const uint8_t s0 =
+                                    planes[static_cast<size_t>(b * matrix * matrix + i * matrix + j)];
+                                const uint8_t s1 =
+                                    planes[offsets[1] + static_cast<size_t>(b * ce * ce + ci * ce + cj)];
+                                const uint8_t s2 =
+                                    planes[offsets[2] + static_cast<size_t>(b * ce * ce + ci * ce + cj)];
+                                const zrc::Rgb c =
+                                    frame_format == 0x84 ? zrc::Rgb{s0, s1, s2} : zrc::yuvToRgb(s0, s1, s2);
+                                uint32_t actual = 0;
+                                std::memcpy(&actual,
+                                            image.data() + static_cast<size_t>((y * width + x) * bytes),
+                                            static_cast<size_t>(bytes));
+                                const uint32_t expected =
+                                    b == 4 ? (bytes == 2 ? 0xEEEEu : 0xEEEEEEEEu) : packExpected(format, c);
+                                ASSERT_EQ(actual, expected)
+                                    << "frame " << frame_format << " m" << matrix << " format " << format
+                                    << " (" << x << "," << y << ") avx2 " << avx2;
+                            }
                         }
                     }
                 }
             }
         }
-    }
+    });
 }
 
 }  // namespace
