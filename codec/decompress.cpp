@@ -6,16 +6,14 @@
 #include <thread>
 
 #include "codec/blockmap.h"
+#include "codec/changedruns.h"
 #include "codec/coefficients.h"
-#include "codec/conversion.h"
 #include "codec/frameheader.h"
 #include "codec/handle.h"
 #include "codec/lz.h"
 #include "codec/overlappeddecode.h"
 #include "codec/picturelayout.h"
-#include "codec/smoothing.h"
 #include "codec/tick.h"
-#include "codec/transform.h"
 #include "codec/wordrle.h"
 
 namespace {
@@ -48,23 +46,18 @@ int refuseSections(uint32_t id, const char* what, uint64_t have, uint64_t room) 
     return -6;
 }
 
-// Checks that the differential section holds what the header and the map say it holds, so that no
-// coefficient copy reads past it or writes past the planes.
-int checkSections(const ZrcHandle& handle, const ZrcFrameHeader& h, bool chroma420) {
-    const size_t pp = handle.paddedPixels();
-    const uint64_t plane_bytes = chroma420 ? pp * 3 / 2 : pp * 3;
+// Checks that the differential section holds what the header and the map (`coded` blocks) say it holds, so
+// that no coefficient copy reads past it or writes past the planes.
+int checkSections(const ZrcFrameHeader& h, const zrc::PictureLayout& layout, uint32_t coded) {
     if (h.diff_type == ZRC_DIFF_ABSOLUTE) {
         if (h.trans_length > h.diff_length)
             return refuseSections(h.id, "transform length", h.trans_length, h.diff_length);
-        if (h.trans_length > plane_bytes)
-            return refuseSections(h.id, "transform length", h.trans_length, plane_bytes);
+        if (h.trans_length > layout.bytes)
+            return refuseSections(h.id, "transform length", h.trans_length, layout.bytes);
     } else if (h.diff_type == ZRC_DIFF_REPLACE || h.diff_type == ZRC_DIFF_XOR) {
-        uint32_t coded = 0;
-        for (uint32_t b = 0; b < handle.mapsize; ++b)
-            coded += handle.time_map[b] != 0;
         if (coded > h.predictions) return refuseSections(h.id, "coded blocks", coded, h.predictions);
         const uint64_t needed = static_cast<uint64_t>(h.predictions) *
-                                zrc::pictureBlockBytes(static_cast<int>(handle.matrix), chroma420);
+                                (layout.blockBytes(0) + layout.blockBytes(1) + layout.blockBytes(2));
         if (needed > h.diff_length) return refuseSections(h.id, "coded block bytes", needed, h.diff_length);
     }
     return 0;
@@ -118,69 +111,52 @@ int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payl
     // after the unpacking can refuse it and the caller's image is written only after it.
     if (multicore && !direct && h.diff_type == ZRC_DIFF_ABSOLUTE && h.trans_length == layout.bytes &&
         known_format && (h.pack_format == ZRC_PACK_LZ || h.pack_format == ZRC_PACK_RLE) &&
-        zrc::overlapPays(handle->mapsize) && checkSections(*handle, h, chroma420) == 0 &&
-        zrc::convertBlocks(h.frame_format, handle->work[2], image, handle->time_map, 0, 0, matrix,
-                           handle->width, handle->height, handle->image_format) != 0) {
+        zrc::overlapPays(handle->mapsize) && checkSections(h, layout, 0) == 0 && stages.convert(0, 0) != 0) {
         const long produced = zrc::decodeOverlapped(
             stages, target, expected,
             [&](zrc::UnpackProgress* progress) { return unpack(h, payload, target, expected, progress); });
         if (produced != static_cast<long>(expected)) return refuseUnpacked(h, expected, produced);
-        return finishFrame(handle, h,
-                           static_cast<size_t>(handle->width) * static_cast<size_t>(handle->height) *
-                               static_cast<size_t>(zrc::convertedPixelBytes(handle->image_format)));
+        return finishFrame(handle, h, stages.convert(0, 0));
     }
 
     const long produced = unpack(h, payload, target, expected, nullptr);
     if (produced != static_cast<long>(expected)) return refuseUnpacked(h, expected, produced);
     zrc::expandBlockMap(target, handle->mapsize, handle->time_map);
-
-    uint8_t* transform_target = stages.transform_target;
-    uint8_t* smooth_target = direct ? image : handle->work[1];
     if (!known_format) {
         zrc_log(ZRC_LOG_ERROR, "%s: [%u] Invalid frame format %u", "ZRC", h.id, h.frame_format);
         return -7;
     }
-    const size_t pp = handle->paddedPixels();
-    if (int refused = checkSections(*handle, h, chroma420); refused != 0) return refused;
+    zrc::ChangedRuns& runs = handle->changed_runs;
+    runs.find(handle->time_map, handle->mapsize);
+    if (int refused = checkSections(h, layout, runs.changedBlocks()); refused != 0) return refused;
     const uint8_t* section = target + map_bytes;
     uint8_t* coefficients = handle->work[4];
     if (h.diff_type == ZRC_DIFF_ABSOLUTE) {
         std::memcpy(coefficients, section, h.trans_length);
     } else if (h.diff_type == ZRC_DIFF_REPLACE || h.diff_type == ZRC_DIFF_XOR) {
         zrc::applyCodedBlocks(section, coefficients, handle->time_map, handle->mapsize, h.predictions, matrix,
-                              pp, chroma420, h.diff_type == ZRC_DIFF_XOR);
+                              handle->paddedPixels(), chroma420, h.diff_type == ZRC_DIFF_XOR);
     }
 
-    size_t result;
-    if (matrix == 32) {
-        zrc::inverseTransformPicture(coefficients, handle->work[3], handle->time_map, handle->mapsize, matrix,
-                                     pp, chroma420, handle->quality, multicore);
-        zrc::rearrangeBlocks(handle->work[3], transform_target, handle->time_map, handle->mapsize, matrix, pp,
-                             chroma420, multicore);
-        result = layout.bytes;
-    } else {
-        result =
-            zrc::inverseTransformPicture(coefficients, transform_target, handle->time_map, handle->mapsize,
-                                         matrix, pp, chroma420, handle->quality, multicore);
-    }
-    const uint8_t* planes = transform_target;
-    const uint8_t* map = handle->time_map;
+    runs.forEach(multicore, [&](uint32_t begin, uint32_t end) {
+        for (int plane = 0; plane < 3; ++plane)
+            stages.transform(plane, coefficients, begin, end);
+    });
     if (smooth) {
-        result = zrc::smoothPicture(transform_target, smooth_target, handle->time_map, handle->space_map,
-                                    handle->mapsize, matrix, handle->paddedWidth(), handle->paddedHeight(),
-                                    chroma420, stages.mark_edges, multicore);
-        planes = smooth_target;
-        map = handle->space_map;
+        std::memcpy(handle->space_map, handle->time_map, handle->mapsize);
+        runs.forEach(multicore, [&](uint32_t begin, uint32_t end) {
+            for (int plane = 0; plane < 3; ++plane)
+                stages.smooth(plane, begin, end);
+        });
     }
-    if (!direct) {
-        result = zrc::convertPicture(h.frame_format, planes, image, map, handle->mapsize, matrix,
-                                     handle->width, handle->height, handle->image_format, multicore);
-        if (result == 0) {
-            zrc_log(ZRC_LOG_ERROR, "%s: [%u] Cannot convert frame format %#08X to image format %#08X", "ZRC",
-                    h.id, h.frame_format, handle->image_format);
-            return -8;
-        }
+    if (direct) return finishFrame(handle, h, layout.bytes);
+    const size_t result = stages.convert(0, 0);
+    if (result == 0) {
+        zrc_log(ZRC_LOG_ERROR, "%s: [%u] Cannot convert frame format %#08X to image format %#08X", "ZRC",
+                h.id, h.frame_format, handle->image_format);
+        return -8;
     }
+    runs.forEach(multicore, [&](uint32_t begin, uint32_t end) { stages.convert(begin, end); });
     return finishFrame(handle, h, result);
 }
 

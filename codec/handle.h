@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "codec/changedruns.h"
 #include "codec/include/zrc.h"
 #include "codec/zrcring.h"
 
@@ -44,6 +45,7 @@ struct ZrcHandle {
     uint8_t* time_map = nullptr;   // mapsize + 32 bytes
     uint8_t* space_map = nullptr;  // mapsize * 4 + 128 bytes
     uint8_t* work[8] = {};
+    zrc::ChangedRuns changed_runs;  // of the time map of the frame being decoded
     std::mutex lock;
     uint32_t flags = 0x8013;
     uint32_t encode_quality = 2;

@@ -1,11 +1,9 @@
 #include "codec/overlappeddecode.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "codec/blockmap.h"
-#include "codec/conversion.h"
-#include "codec/smoothing.h"
-#include "codec/transform.h"
 #include "codec/workerpool.h"
 
 namespace zrc {
@@ -19,24 +17,6 @@ bool awaitBytes(UnpackProgress& progress, size_t need) {
         seen = progress.done.load(std::memory_order_acquire);
     }
     return seen != kUnpackFailed;
-}
-
-// Transforms the changed blocks [begin, end) of one plane from `source` into the decoded planes.
-void transformBlocks(const FrameStages& s, int plane, const uint8_t* source, uint32_t begin, uint32_t end) {
-    if (s.scratch == nullptr) {
-        inverseTransformBlocks(s.layout, plane, source, s.transform_target, s.time_map, begin, end,
-                               s.quality);
-        return;
-    }
-    inverseTransformBlocks(s.layout, plane, source, s.scratch, s.time_map, begin, end, s.quality);
-    copyBlocks(s.layout, plane, s.scratch, s.transform_target, s.time_map, begin, end);
-}
-
-void smoothBlocksFrom(const FrameStages& s, int plane, uint32_t first, uint32_t begin, uint32_t end) {
-    begin = begin > first ? begin : first;
-    if (begin < end)
-        smoothBlocks(s.layout, plane, s.transform_target, s.smooth_target, s.time_map, begin, end,
-                     s.mark_edges);
 }
 
 // Luma block rows the pool thread finished while the caller unpacked.
@@ -62,15 +42,15 @@ void decodeLumaRows(const FrameStages& s, const uint8_t* payload, size_t expecte
     for (uint32_t row = 0; row < rows; ++row) {
         if (!awaitBytes(progress, map_bytes + (row + 1) * row_bytes)) return;
         if (row > 0 && progress.done.load(std::memory_order_acquire) == expected) return;
-        transformBlocks(s, 0, section, row * columns, (row + 1) * columns);
+        s.transform(0, section, row * columns, (row + 1) * columns);
         done.transformed = row + 1;
         if (s.smooth_target != nullptr && row > 0) {
-            smoothBlocksFrom(s, 0, 0, (row - 1) * columns, row * columns);
+            s.smooth(0, (row - 1) * columns, row * columns);
             done.smoothed = row;
         }
     }
     if (s.smooth_target != nullptr) {
-        smoothBlocksFrom(s, 0, 0, (rows - 1) * columns, rows * columns);
+        s.smooth(0, (rows - 1) * columns, rows * columns);
         done.smoothed = rows;
     }
 }
@@ -104,21 +84,18 @@ long decodeOverlapped(const FrameStages& s, uint8_t* payload, size_t expected,
             const size_t at = s.layout.offsets[plane] + begin * bytes;
             std::memcpy(s.coefficients + at, section + at, (end - begin) * bytes);
         }
-        if (end > luma_transformed)
-            transformBlocks(s, 0, section, begin > luma_transformed ? begin : luma_transformed, end);
+        if (end > luma_transformed) s.transform(0, section, std::max(begin, luma_transformed), end);
         for (int plane = 1; plane < 3; ++plane)
-            transformBlocks(s, plane, section, begin, end);
+            s.transform(plane, section, begin, end);
     });
     if (s.smooth_target != nullptr) std::memcpy(s.space_map, s.time_map, s.mapsize);
-    const uint8_t* planes = s.smooth_target != nullptr ? s.smooth_target : s.transform_target;
     pool.run(s.mapsize, true, [&](uint32_t begin, uint32_t end) {
         if (s.smooth_target != nullptr) {
-            smoothBlocksFrom(s, 0, luma_smoothed, begin, end);
+            if (end > luma_smoothed) s.smooth(0, std::max(begin, luma_smoothed), end);
             for (int plane = 1; plane < 3; ++plane)
-                smoothBlocksFrom(s, plane, 0, begin, end);
+                s.smooth(plane, begin, end);
         }
-        convertBlocks(s.frame_format, planes, s.image, s.time_map, begin, end, s.matrix, s.width, s.height,
-                      s.image_format);
+        s.convert(begin, end);
     });
     return produced;
 }

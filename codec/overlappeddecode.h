@@ -5,31 +5,10 @@
 #include <cstdint>
 #include <functional>
 
+#include "codec/framestages.h"
 #include "codec/lz.h"
-#include "codec/picturelayout.h"
 
 namespace zrc {
-
-// Where one frame's stages read and write, as the decoder chose them for the handle and the frame.
-struct FrameStages {
-    PictureLayout layout;
-    uint32_t mapsize;
-    uint32_t quality;
-    uint8_t* time_map;
-    uint8_t* space_map;
-    uint8_t* coefficients;      // the kept coefficient planes
-    uint8_t* scratch;           // matrix 32: the transform's output before its copy into transform_target
-    uint8_t* transform_target;  // decoded planes
-    uint8_t* smooth_target;     // smoothed planes; null without smoothing
-    bool mark_edges;
-    // Conversion into the caller's image; image is null when the planes themselves are the output.
-    uint8_t* image;
-    uint32_t frame_format;
-    uint32_t image_format;
-    int matrix;
-    int width;
-    int height;
-};
 
 // Decodes an absolute frame, whose section holds the complete coefficient planes, while its payload is being
 // unpacked, and converts it into the caller's image (stages.image is set): a pool thread expands the map and
