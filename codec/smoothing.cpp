@@ -9,6 +9,10 @@
 #include "codec/vectors.h"
 #include "codec/workerpool.h"
 
+#if ZRC_HAVE_AVX2_KERNELS
+#include <immintrin.h>
+#endif
+
 namespace zrc {
 namespace {
 
@@ -155,13 +159,138 @@ ZRC_CLONES void smoothRange(const Plane& p, const uint8_t* map, uint32_t begin, 
     }
 }
 
+#if ZRC_HAVE_AVX2_KERNELS
+// AVX2 smoothing of inner blocks of edges 8 and 4: the whole block is one or two vectors, and each edge
+// sample's neighbour across the edge is moved into its place (the neighbours' columns by shifting each row
+// as one 64- or 32-bit lane, the rows above and below by a broadcast), so that every edge sample is smoothed
+// at once and blended over the copy. A corner takes its column neighbour over the top row and the bottom
+// row over its column, as smoothBlock's order of writes leaves it.
+template <bool Mark>
+ZRC_AVX2_INLINE __m256i smoothedVector(__m256i a, __m256i b) {
+    const __m256i difference = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
+    const __m256i close =
+        _mm256_cmpeq_epi8(_mm256_subs_epu8(difference, _mm256_set1_epi8(31)), _mm256_setzero_si256());
+    if constexpr (Mark) {
+        const __m256i mark = _mm256_blendv_epi8(_mm256_set1_epi8(-1), _mm256_set1_epi8(127), close);
+        return _mm256_blendv_epi8(mark, a, _mm256_cmpeq_epi8(a, b));
+    } else {
+        // The rounded-up average less the carry of the odd sum: (a + b) >> 1.
+        const __m256i average = _mm256_sub_epi8(
+            _mm256_avg_epu8(a, b), _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_set1_epi8(1)));
+        return _mm256_blendv_epi8(a, average, close);
+    }
+}
+
+template <bool Mark>
+ZRC_AVX2_INLINE void smoothInner8(const Plane& p, const uint8_t* in, uint8_t* out) {
+    const size_t row_blocks = static_cast<size_t>(p.columns) * 64;
+    int64_t above, below;
+    std::memcpy(&above, in - row_blocks + 56, 8);
+    std::memcpy(&below, in + row_blocks, 8);
+    // Bytes 0 and 7 of every row, and the whole first (half 0) or last (half 1) row.
+    const __m256i columns = _mm256_set1_epi64x(static_cast<int64_t>(0xFF000000000000FFull));
+    const __m256i first_row = _mm256_setr_epi64x(-1, 0, 0, 0), last_row = _mm256_setr_epi64x(0, 0, 0, -1);
+    for (int h = 0; h < 2; ++h) {
+        const __m256i samples = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32 * h));
+        const __m256i left = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in - 64 + 32 * h));
+        const __m256i right = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 64 + 32 * h));
+        __m256i neighbours = _mm256_or_si256(_mm256_srli_epi64(left, 56), _mm256_slli_epi64(right, 56));
+        __m256i edges;
+        if (h == 0) {
+            // The top row's inner samples only: its corners keep their column neighbours.
+            const __m256i top = _mm256_andnot_si256(columns, first_row);
+            neighbours = _mm256_blendv_epi8(neighbours, _mm256_set1_epi64x(above), top);
+            edges = _mm256_or_si256(columns, first_row);
+        } else {
+            neighbours = _mm256_blendv_epi8(neighbours, _mm256_set1_epi64x(below), last_row);
+            edges = _mm256_or_si256(columns, last_row);
+        }
+        const __m256i result = _mm256_blendv_epi8(samples, smoothedVector<Mark>(samples, neighbours), edges);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32 * h), result);
+    }
+}
+
+template <bool Mark>
+ZRC_AVX2_INLINE void smoothInner4(const Plane& p, const uint8_t* in, uint8_t* out) {
+    const size_t row_blocks = static_cast<size_t>(p.columns) * 16;
+    int32_t above, below;
+    std::memcpy(&above, in - row_blocks + 12, 4);
+    std::memcpy(&below, in + row_blocks, 4);
+    const __m128i samples = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in - 16));
+    const __m128i right = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16));
+    const __m128i columns = _mm_set1_epi32(static_cast<int32_t>(0xFF0000FFu));
+    const __m128i first_row = _mm_setr_epi32(-1, 0, 0, 0), last_row = _mm_setr_epi32(0, 0, 0, -1);
+    __m128i neighbours = _mm_or_si128(_mm_srli_epi32(left, 24), _mm_slli_epi32(right, 24));
+    neighbours = _mm_blendv_epi8(neighbours, _mm_set1_epi32(above), _mm_andnot_si128(columns, first_row));
+    neighbours = _mm_blendv_epi8(neighbours, _mm_set1_epi32(below), last_row);
+    const __m128i edges = _mm_or_si128(columns, _mm_or_si128(first_row, last_row));
+    const __m256i smoothed =
+        smoothedVector<Mark>(_mm256_zextsi128_si256(samples), _mm256_zextsi128_si256(neighbours));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_blendv_epi8(samples, _mm256_castsi256_si128(smoothed), edges));
+}
+
+template <int E, bool Mark>
+ZRC_AVX2_INLINE void smoothChangedBlocksAvx2(const Plane& p, const uint8_t* map, uint32_t begin,
+                                             uint32_t end) {
+    constexpr size_t bytes = E * E;
+    const uint32_t columns = static_cast<uint32_t>(p.columns);
+    uint32_t bx = begin % columns;
+    uint32_t by = begin / columns;
+    for (uint32_t b = begin; b < end; ++b) {
+        if (map[b] != 0) {
+            const uint8_t* in = p.in + b * bytes;
+            uint8_t* out = p.out + b * bytes;
+            if (bx != 0 && by != 0 && bx != columns - 1 && by != static_cast<uint32_t>(p.rows - 1)) {
+                if constexpr (E == 8) {
+                    smoothInner8<Mark>(p, in, out);
+                } else {
+                    smoothInner4<Mark>(p, in, out);
+                }
+            } else {
+                std::memcpy(out, in, bytes);
+            }
+        }
+        if (++bx == columns) {
+            bx = 0;
+            ++by;
+        }
+    }
+}
+
+template <bool Mark>
+ZRC_AVX2_INLINE void smoothAvx2(const Plane& p, const uint8_t* map, uint32_t begin, uint32_t end) {
+    if (p.edge == 8) {
+        smoothChangedBlocksAvx2<8, Mark>(p, map, begin, end);
+    } else {
+        smoothChangedBlocksAvx2<4, Mark>(p, map, begin, end);
+    }
+}
+
+// Edges 8 and 4 only.
+ZRC_AVX2 void smoothRangeAvx2(const Plane& p, const uint8_t* map, uint32_t begin, uint32_t end,
+                              bool mark_edges) {
+    if (mark_edges) {
+        smoothAvx2<true>(p, map, begin, end);
+    } else {
+        smoothAvx2<false>(p, map, begin, end);
+    }
+}
+#endif
+
 }  // namespace
 
 void smoothBlocks(const PictureLayout& layout, int plane, const uint8_t* in, uint8_t* out,
                   const uint8_t* time_map, uint32_t begin, uint32_t end, bool mark_edges) {
     const Plane p{in + layout.offsets[plane], out + layout.offsets[plane], layout.edges[plane],
                   layout.columns, layout.rows};
-    smoothRange(p, time_map, begin, end, mark_edges, referenceKernels());
+    const bool reference = referenceKernels();
+#if ZRC_HAVE_AVX2_KERNELS
+    if (!reference && (p.edge == 8 || p.edge == 4) && avx2Kernels())
+        return smoothRangeAvx2(p, time_map, begin, end, mark_edges);
+#endif
+    smoothRange(p, time_map, begin, end, mark_edges, reference);
 }
 
 size_t smoothPicture(const uint8_t* in, uint8_t* out, const uint8_t* time_map, uint8_t* space_map,

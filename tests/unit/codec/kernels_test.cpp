@@ -287,15 +287,18 @@ TEST(Smoothing, AveragesCloseEdgesOfInnerChangedBlocks) {
     EXPECT_EQ(out[64 + 7 * 8], 104);
 }
 
-// Runs body once on the plain kernels and once on the fast ones, restoring the mode the process had.
+// Runs body on the plain kernels (form 0), the portable fast ones (1) and the AVX2 ones where the processor
+// has them (2), restoring the mode the process had.
 template <typename Body>
-void onBothForms(Body body) {
-    const bool before = zrc::referenceKernels();
-    zrc::useReferenceKernels(true);
-    body(true);
-    zrc::useReferenceKernels(false);
-    body(false);
-    zrc::useReferenceKernels(before);
+void onEveryForm(Body body) {
+    const bool reference = zrc::referenceKernels(), avx2 = zrc::avx2Kernels();
+    for (int form = 0; form < 3; ++form) {
+        zrc::useReferenceKernels(form == 0);
+        zrc::useAvx2Kernels(form == 2);
+        body(form);
+    }
+    zrc::useReferenceKernels(reference);
+    zrc::useAvx2Kernels(avx2);
 }
 
 TEST(Smoothing, FastFormMatchesReferenceOnRandomAndThresholdSamples) {
@@ -315,17 +318,19 @@ TEST(Smoothing, FastFormMatchesReferenceOnRandomAndThresholdSamples) {
             for (uint8_t& m : map)
                 m = static_cast<uint8_t>(rng() % 3);
             for (bool mark : {false, true}) {
-                Bytes out[2];
-                onBothForms([&](bool reference) {
+                Bytes out[3];
+                onEveryForm([&](int form) {
                     Bytes space(map.size());
-                    Bytes& o = out[reference ? 0 : 1];
+                    Bytes& o = out[form];
                     o.assign(in.size(), 0xEE);
                     ASSERT_EQ(zrc::smoothPicture(in.data(), o.data(), map.data(), space.data(),
                                                  static_cast<uint32_t>(map.size()), matrix, w, h, c420, mark,
-                                                 !reference),
+                                                 form != 0),
                               in.size());
                 });
-                EXPECT_EQ(out[1], out[0]) << "matrix " << matrix << " 4:2:0 " << c420 << " mark " << mark;
+                for (int form : {1, 2})
+                    EXPECT_EQ(out[form], out[0])
+                        << "matrix " << matrix << " 4:2:0 " << c420 << " mark " << mark << " form " << form;
             }
         }
     }
