@@ -1,7 +1,6 @@
 #include "codec/changedruns.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "codec/workerpool.h"
 
@@ -11,21 +10,9 @@ void ChangedRuns::find(const uint8_t* map, uint32_t mapsize) {
     runs_.clear();
     before_.clear();
     before_.push_back(0);
-    uint32_t b = 0;
-    while (b < mapsize) {
-        // Unchanged blocks eight at a time: most of a relative frame's map.
-        uint64_t eight;
-        while (b + 8 <= mapsize && (std::memcpy(&eight, map + b, 8), eight == 0))
-            b += 8;
-        while (b < mapsize && map[b] == 0)
-            ++b;
-        if (b == mapsize) break;
+    for (uint32_t b = nextChanged(map, 0, mapsize); b < mapsize; b = nextChanged(map, b, mapsize)) {
         const uint32_t begin = b;
-        while (b + 8 <= mapsize && (std::memcpy(&eight, map + b, 8),
-                                    ((eight - 0x0101010101010101ull) & ~eight & 0x8080808080808080ull) == 0))
-            b += 8;
-        while (b < mapsize && map[b] != 0)
-            ++b;
+        b = nextUnchanged(map, b, mapsize);
         runs_.push_back(Run{begin, b});
         before_.push_back(before_.back() + (b - begin));
     }

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "codec/changedruns.h"
+
 namespace zrc {
 
 size_t pictureBlockBytes(int matrix, bool chroma420) {
@@ -20,11 +22,13 @@ size_t applyCodedBlocks(const uint8_t* section, uint8_t* planes, const uint8_t* 
     const size_t offsets[3] = {0, padded_pixels, chroma420 ? padded_pixels * 5 / 4 : 2 * padded_pixels};
     const uint8_t* cursor[3] = {section, section + predictions * luma,
                                 section + predictions * (luma + colour)};
-    for (uint32_t b = 0; b < mapsize; ++b) {
-        if (map[b] == 0) continue;
+    // A run of consecutive coded blocks is one stretch of each plane and of each plane's part of the section.
+    for (uint32_t b = nextChanged(map, 0, mapsize); b < mapsize; b = nextChanged(map, b, mapsize)) {
+        const uint32_t begin = b;
+        b = nextUnchanged(map, b, mapsize);
         for (int plane = 0; plane < 3; ++plane) {
-            const size_t n = block_bytes[plane];
-            uint8_t* target = planes + offsets[plane] + b * n;
+            const size_t n = block_bytes[plane] * (b - begin);
+            uint8_t* target = planes + offsets[plane] + begin * block_bytes[plane];
             if (xor_mode) {
                 for (size_t k = 0; k < n; ++k)
                     target[k] ^= cursor[plane][k];
