@@ -179,14 +179,21 @@ long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected, U
                 ip += 2 + static_cast<size_t>(long_form);
                 if (entry == 0 || length < 3) return report.fail();
                 const uint8_t* from = out + entry - 1;
-                // Positions from next_hash to the reference's start (at most 3, as the literal runs enter
-                // all but their last two) hash from the two bytes before it and the reference's first
-                // three, which repeat `from` (at least 3 bytes back). Positions already entered go to the
-                // spare entry instead; o >= 3 here, as some earlier position wrote `entry`.
-                const uint64_t mixed = mix(load16(out + o - 2) | static_cast<uint64_t>(load32(from)) << 16);
-                table[pick(next_hash + 2 <= o, hashIn(mixed, 0))] = static_cast<uint32_t>(o - 1);
-                table[pick(next_hash + 1 <= o, hashIn(mixed, 1))] = static_cast<uint32_t>(o);
-                table[hashIn(mixed, 2)] = static_cast<uint32_t>(o + 1);
+                // The positions from next_hash to the reference's start go into the table. After a
+                // reference that is the start alone. After a literal run (the branch follows the previous
+                // item's kind, so it predicts well) also the run's last one or two, whose bytes run on into
+                // the reference: they hash from the two bytes before it and the reference's first three,
+                // which repeat `from` (at least 3 bytes back); o >= 3 there, as some earlier position wrote
+                // `entry`. An already entered position goes to the spare entry.
+                if (next_hash < o) {
+                    const uint64_t mixed =
+                        mix(load16(out + o - 2) | static_cast<uint64_t>(load32(from)) << 16);
+                    table[pick(next_hash + 2 <= o, hashIn(mixed, 0))] = static_cast<uint32_t>(o - 1);
+                    table[hashIn(mixed, 1)] = static_cast<uint32_t>(o);
+                    table[hashIn(mixed, 2)] = static_cast<uint32_t>(o + 1);
+                } else {
+                    table[hashIn(mix(load32(from)), 0)] = static_cast<uint32_t>(o + 1);
+                }
                 copyMatchFast(out + o, from, length);
                 o += length;
                 next_hash = o;
@@ -194,21 +201,17 @@ long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected, U
                 // The literals up to the next reference or the word's end, as the 4-literal steps would take
                 // them one after another.
                 const size_t run = static_cast<size_t>(__builtin_ctz(control));  // at least 1
-                const size_t pending = o - next_hash;                            // at most 2
-                const uint64_t before = o >= 2 ? load16(out + o - 2) : 0;
                 copyBytes<32>(out + o, in + ip);
-                // Positions below o + run - 2 have their three bytes; they hash from the input, which
-                // holds the run's bytes, in groups of six from one load, the first group starting with the
-                // pending positions' two output bytes. Positions outside go to the spare entry.
-                const uint64_t first = mix(before | load64(in + ip) << 16);
+                // A run follows a reference, which left nothing pending, except at the start of a word
+                // after a run that ended the last one: that run's last positions take their bytes from here.
+                if (next_hash < o) [[unlikely]] {
+                    for (; next_hash < o && next_hash + 3 <= o + run; ++next_hash)
+                        table[hashWordAt(out + next_hash)] = static_cast<uint32_t>(next_hash + 1);
+                }
+                // Positions below o + run - 2 have their three bytes: they hash from the input, which holds
+                // the run's bytes, six from one load. Lanes past them go to the spare entry.
                 const uint32_t at = static_cast<uint32_t>(o);
-                table[pick(pending >= 2, hashIn(first, 0))] = at - 1;
-                table[pick(pending >= 1 && run > 1, hashIn(first, 1))] = at;
-                table[pick(run > 2, hashIn(first, 2))] = at + 1;
-                table[pick(run > 3, hashIn(first, 3))] = at + 2;
-                table[pick(run > 4, hashIn(first, 4))] = at + 3;
-                table[pick(run > 5, hashIn(first, 5))] = at + 4;
-                for (size_t k = 4; k + 2 < run; k += 6) {
+                for (size_t k = 0; k + 2 < run; k += 6) {
                     const uint64_t mixed = mix(load64(in + ip + k));
                     const uint32_t p = at + static_cast<uint32_t>(k);
                     table[hashIn(mixed, 0)] = p + 1;
@@ -218,7 +221,7 @@ long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected, U
                     table[pick(k + 6 < run, hashIn(mixed, 4))] = p + 5;
                     table[pick(k + 7 < run, hashIn(mixed, 5))] = p + 6;
                 }
-                if (run + pending > 2) next_hash = o + run - 2;
+                if (run > 2) next_hash = o + run - 2;
                 control >>= run;
                 ip += run;
                 o += run;
