@@ -323,11 +323,121 @@ ZRC_AVX2_INLINE void denseBlock4(const Avx2Tables& a, const uint8_t* coefficient
     _mm_storeu_si128(reinterpret_cast<__m128i*>(samples), _mm256_castsi256_si128(ordered));
 }
 
+// Edges 16 and 32: the dense blocks dequantise through a table into 16-bit rows, even columns first, then
+// the same two passes as edge 8 on whole rows of vectors.
+template <int N>
+struct WideTables {
+    static constexpr int kVectors = N / 8;  // 32-bit vectors per row
+    // Weight pairs of columns (4p, 4p + 2) and (4p + 1, 4p + 3) for outputs 8v .. 8v + 7 of the first half.
+    alignas(32) int16_t even[N / 4][kVectors / 2][16];
+    alignas(32) int16_t odd[N / 4][kVectors / 2][16];
+    // place[z]: where zigzag position z goes: row * N, plus column / 2 for even columns, N / 2 + column / 2
+    // for odd ones.
+    uint16_t place[N * N];
+
+    WideTables() {
+        const TransformTables& t = transformTables(N);
+        for (int p = 0; p < N / 4; ++p) {
+            for (int v = 0; v < kVectors / 2; ++v) {
+                for (int d = 0; d < 8; ++d) {
+                    const int j = 8 * v + d;
+                    for (int k = 0; k < 2; ++k) {
+                        even[p][v][2 * d + k] = static_cast<int16_t>(t.basis[j * N + 4 * p + 2 * k]);
+                        odd[p][v][2 * d + k] = static_cast<int16_t>(t.basis[j * N + 4 * p + 2 * k + 1]);
+                    }
+                }
+            }
+        }
+        for (int z = 0; z < N * N; ++z) {
+            const int u = t.natural[z] / N, column = t.natural[z] % N;
+            place[z] = static_cast<uint16_t>(u * N + (column % 2 == 0 ? column / 2 : N / 2 + column / 2));
+        }
+    }
+};
+
+template <int N>
+const WideTables<N>& wideTables() {
+    static const WideTables<N> tables;
+    return tables;
+}
+
+template <int N>
+ZRC_AVX2_INLINE void denseBlockWide(const TransformTables& t, const WideTables<N>& w,
+                                    const uint8_t* coefficients, int quality, uint8_t* samples) {
+    constexpr int V = N / 8;
+    alignas(32) int16_t c[N * N];
+    const uint32_t* scan = t.scan[quality];
+    for (int z = 0; z < N * N; ++z)
+        c[w.place[z]] = static_cast<int16_t>(static_cast<int8_t>(coefficients[z]) * (1 << (scan[z] >> 16)));
+    const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+    __m256i rows[N][V];
+    for (int u = 0; u < N; ++u) {
+        const int16_t* row = c + u * N;
+        __m256i even[V / 2], odd[V / 2];
+        for (int v = 0; v < V / 2; ++v)
+            even[v] = odd[v] = _mm256_setzero_si256();
+        for (int p = 0; p < N / 4; ++p) {
+            int32_t even_pair, odd_pair;
+            std::memcpy(&even_pair, row + 2 * p, 4);
+            std::memcpy(&odd_pair, row + N / 2 + 2 * p, 4);
+            const __m256i e = _mm256_set1_epi32(even_pair), o = _mm256_set1_epi32(odd_pair);
+            for (int v = 0; v < V / 2; ++v) {
+                even[v] = _mm256_add_epi32(even[v], _mm256_madd_epi16(e, load256(w.even[p][v])));
+                odd[v] = _mm256_add_epi32(odd[v], _mm256_madd_epi16(o, load256(w.odd[p][v])));
+            }
+        }
+        for (int v = 0; v < V / 2; ++v) {
+            rows[u][v] = _mm256_add_epi32(even[v], odd[v]);
+            rows[u][V - 1 - v] = _mm256_permutevar8x32_epi32(_mm256_sub_epi32(even[v], odd[v]), reverse);
+        }
+    }
+    __m256i out[N][V];
+    for (int i = 0; i < N / 2; ++i) {
+        __m256i even[V], odd[V];
+        for (int v = 0; v < V; ++v) {
+            even[v] = _mm256_set1_epi32(static_cast<int32_t>(kLevelShift));
+            odd[v] = _mm256_setzero_si256();
+        }
+        for (int u = 0; u < N; u += 2) {
+            const __m256i we = _mm256_set1_epi32(t.basis[i * N + u]);
+            const __m256i wo = _mm256_set1_epi32(t.basis[i * N + u + 1]);
+            for (int v = 0; v < V; ++v) {
+                even[v] = _mm256_add_epi32(even[v], _mm256_mullo_epi32(rows[u][v], we));
+                odd[v] = _mm256_add_epi32(odd[v], _mm256_mullo_epi32(rows[u + 1][v], wo));
+            }
+        }
+        for (int v = 0; v < V; ++v) {
+            out[i][v] = _mm256_add_epi32(even[v], odd[v]);
+            out[N - 1 - i][v] = _mm256_sub_epi32(even[v], odd[v]);
+        }
+    }
+    // Four vectors of 32-bit samples make 32 bytes in order once the packs' lane interleaving is undone.
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    const __m256i* all = &out[0][0];
+    for (int k = 0; k < N * V; k += 4) {
+        const __m256i low =
+            _mm256_packs_epi32(_mm256_srai_epi32(all[k], 16), _mm256_srai_epi32(all[k + 1], 16));
+        const __m256i high =
+            _mm256_packs_epi32(_mm256_srai_epi32(all[k + 2], 16), _mm256_srai_epi32(all[k + 3], 16));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(samples + 8 * k),
+                            _mm256_permutevar8x32_epi32(_mm256_packus_epi16(low, high), order));
+    }
+}
+
 // Every block but a flat one (no coefficient other than the first) takes the vector kernel: cheaper than
-// the walk over the non-zero coefficients from two on.
+// the walk over the non-zero coefficients from two on. Edges 16 and 32 keep that walk for sparse blocks.
 template <int N>
 ZRC_AVX2_INLINE void avx2Block(const TransformTables& t, const Avx2Tables& a, const uint8_t* coefficients,
                                int quality, uint8_t* samples) {
+    if constexpr (N > 8) {
+        const int count = nonZeroCoefficients<N>(coefficients);
+        if (count > N * N / 4) {
+            denseBlockWide<N>(t, wideTables<N>(), coefficients, quality, samples);
+        } else {
+            fastBlockCounted<N>(t, coefficients, quality, samples, count);
+        }
+        return;
+    }
     bool flat;
     if constexpr (N == 8) {
         const __m256i high = load256(coefficients + 32);
@@ -372,11 +482,25 @@ ZRC_AVX2 void avx2Range8(const uint8_t* c, uint8_t* s, const uint8_t* map, uint3
                          uint32_t q) {
     avx2Range<8>(c, s, map, begin, end, q);
 }
-ZRC_AVX2 void avx2Block4(const uint8_t* c, int q, uint8_t* s) {
-    avx2Block<4>(transformTables(4), avx2Tables(), c, q, s);
+ZRC_AVX2 void avx2Range16(const uint8_t* c, uint8_t* s, const uint8_t* map, uint32_t begin, uint32_t end,
+                          uint32_t q) {
+    avx2Range<16>(c, s, map, begin, end, q);
 }
-ZRC_AVX2 void avx2Block8(const uint8_t* c, int q, uint8_t* s) {
-    avx2Block<8>(transformTables(8), avx2Tables(), c, q, s);
+ZRC_AVX2 void avx2Range32(const uint8_t* c, uint8_t* s, const uint8_t* map, uint32_t begin, uint32_t end,
+                          uint32_t q) {
+    avx2Range<32>(c, s, map, begin, end, q);
+}
+ZRC_AVX2 void avx2Block(int edge, const uint8_t* c, int q, uint8_t* s) {
+    switch (edge) {
+        case 4:
+            return avx2Block<4>(transformTables(4), avx2Tables(), c, q, s);
+        case 8:
+            return avx2Block<8>(transformTables(8), avx2Tables(), c, q, s);
+        case 16:
+            return avx2Block<16>(transformTables(16), avx2Tables(), c, q, s);
+        default:
+            return avx2Block<32>(transformTables(32), avx2Tables(), c, q, s);
+    }
 }
 
 bool processorHasAvx2() {
@@ -436,9 +560,7 @@ void inverseTransformBlockReference(int edge, const uint8_t* coefficients, int q
 
 void inverseTransformBlock(int edge, const uint8_t* coefficients, int quality, uint8_t* samples) {
 #if ZRC_HAVE_AVX2_KERNELS
-    if (avx2Kernels() && (edge == 4 || edge == 8))
-        return edge == 4 ? avx2Block4(coefficients, quality, samples)
-                         : avx2Block8(coefficients, quality, samples);
+    if (avx2Kernels()) return avx2Block(edge, coefficients, quality, samples);
 #endif
     switch (edge) {
         case 4:
@@ -498,9 +620,17 @@ void transformRange(int edge, const uint8_t* coefficients, uint8_t* samples, con
         return;
     }
 #if ZRC_HAVE_AVX2_KERNELS
-    if (avx2Kernels() && (edge == 4 || edge == 8)) {
-        return edge == 4 ? avx2Range4(coefficients, samples, map, begin, end, quality)
-                         : avx2Range8(coefficients, samples, map, begin, end, quality);
+    if (avx2Kernels()) {
+        switch (edge) {
+            case 4:
+                return avx2Range4(coefficients, samples, map, begin, end, quality);
+            case 8:
+                return avx2Range8(coefficients, samples, map, begin, end, quality);
+            case 16:
+                return avx2Range16(coefficients, samples, map, begin, end, quality);
+            default:
+                return avx2Range32(coefficients, samples, map, begin, end, quality);
+        }
     }
 #endif
     switch (edge) {

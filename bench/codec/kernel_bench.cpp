@@ -1,6 +1,6 @@
 // Speed of the ZRC decoding kernels one by one on a whole 1080p picture (4:2:0, matrix 8, every block
-// changed): inverse transform per plane on the coefficients of the library's own encoder, smoothing and
-// conversion on random planes (their vector paths take no data-dependent branch).
+// changed): inverse transform per plane (matrix 16 and 32 too) on the coefficients of the library's own
+// encoder, smoothing and conversion on random planes (their vector paths take no data-dependent branch).
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -27,34 +27,45 @@ struct Picture {
     Bytes map;           // every block changed
 };
 
-const Picture& picture() {
-    static const Picture p = [] {
-        Picture out;
-        ZrcHandle* encoder = zrc_create();
-        zrc_configure(encoder, kMatrix, kWidth, kHeight, 44);
-        zrctest::ScreenPicture screen(kWidth, kHeight);
-        screen.draw(0);
-        Bytes frame(static_cast<size_t>(zrc_frame_capacity(encoder)));
-        zrc_encode(encoder, screen.pixels().data(), frame.data(), kQuality, ZRC_FRAME_YUV420);
-        zrc_reset_encoder(encoder);
-        zrc_encode(encoder, screen.pixels().data(), frame.data(), kQuality, ZRC_FRAME_YUV420);
-        zrc_release(encoder);
+Picture makePicture(int matrix) {
+    Picture out;
+    ZrcHandle* encoder = zrc_create();
+    zrc_configure(encoder, matrix, kWidth, kHeight, 44);
+    zrctest::ScreenPicture screen(kWidth, kHeight);
+    screen.draw(0);
+    Bytes frame(static_cast<size_t>(zrc_frame_capacity(encoder)));
+    zrc_encode(encoder, screen.pixels().data(), frame.data(), kQuality, ZRC_FRAME_YUV420);
+    zrc_reset_encoder(encoder);
+    zrc_encode(encoder, screen.pixels().data(), frame.data(), kQuality, ZRC_FRAME_YUV420);
+    zrc_release(encoder);
 
-        ZrcHandle* decoder = zrc_create();
-        Bytes image(static_cast<size_t>(kWidth) * kHeight * 4);
-        zrc_decompress(decoder, frame.data(), image.data(), nullptr);
-        out.layout = zrc::PictureLayout::of(kMatrix, decoder->paddedWidth(), decoder->paddedHeight(), true);
-        out.coefficients.assign(decoder->work[4], decoder->work[4] + out.layout.bytes);
-        zrc_release(decoder);
+    ZrcHandle* decoder = zrc_create();
+    Bytes image(static_cast<size_t>(kWidth) * kHeight * 4);
+    zrc_decompress(decoder, frame.data(), image.data(), nullptr);
+    out.layout = zrc::PictureLayout::of(matrix, decoder->paddedWidth(), decoder->paddedHeight(), true);
+    out.coefficients.assign(decoder->work[4], decoder->work[4] + out.layout.bytes);
+    zrc_release(decoder);
 
-        std::mt19937 rng(3);
-        out.planes.resize(out.layout.bytes);
-        for (uint8_t& b : out.planes)
-            b = static_cast<uint8_t>(rng());
-        out.map.assign(out.layout.blocks(), 2);
-        return out;
-    }();
-    return p;
+    std::mt19937 rng(3);
+    out.planes.resize(out.layout.bytes);
+    for (uint8_t& b : out.planes)
+        b = static_cast<uint8_t>(rng());
+    out.map.assign(out.layout.blocks(), 2);
+    return out;
+}
+
+// Matrix 8 unless asked for 16 or 32.
+const Picture& picture(int matrix = kMatrix) {
+    if (matrix == 16) {
+        static const Picture p16 = makePicture(16);
+        return p16;
+    }
+    if (matrix == 32) {
+        static const Picture p32 = makePicture(32);
+        return p32;
+    }
+    static const Picture p8 = makePicture(8);
+    return p8;
 }
 
 // Sets the kernel form for one benchmark (0: fast with AVX2 where the processor has it, 1: portable fast,
@@ -75,9 +86,9 @@ private:
     bool avx2_;
 };
 
-// Inverse transform of one plane: 0 is luma (edge 8), 1 a colour plane (edge 4).
+// Inverse transform of one plane: 0 is luma (edge matrix), 1 a colour plane (edge matrix / 2).
 void BM_TransformPlane(benchmark::State& state) {
-    const Picture& p = picture();
+    const Picture& p = picture(static_cast<int>(state.range(2)));
     const KernelForm form(state.range(1));
     const int plane = static_cast<int>(state.range(0));
     Bytes samples(p.layout.bytes);
@@ -88,8 +99,9 @@ void BM_TransformPlane(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_TransformPlane)
-    ->ArgNames({"plane", "form"})
-    ->ArgsProduct({{0, 1}, {0, 1, 2}})
+    ->ArgNames({"plane", "form", "matrix"})
+    ->ArgsProduct({{0, 1}, {0, 1, 2}, {8}})
+    ->ArgsProduct({{0}, {0, 1}, {16, 32}})
     ->Unit(benchmark::kMicrosecond);
 
 // Smoothing of the three planes.
