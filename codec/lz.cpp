@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "codec/littleendian.h"
 #include "codec/transform.h"
@@ -73,10 +76,10 @@ constexpr uint8_t kLiteralStep[16] = {4, 0, 1, 0, 2, 0, 1, 0, 3, 0, 1, 0, 2, 0, 
 static_assert(std::endian::native == std::endian::little);
 
 // Far from both ends a whole control word decodes without per-item bound checks: it holds at most 31 items
-// of at most 3 input bytes, and a literal run loads up to 40 input bytes; each item makes at most 255 output
+// of at most 3 input bytes, and a literal run loads up to 48 input bytes; each item makes at most 255 output
 // bytes and writes at most 32 bytes from its start, and every literal stays before the last stretch.
 constexpr size_t kWordItems = 31;
-constexpr size_t kFastInput = 4 + kWordItems * 3 + 40;
+constexpr size_t kFastInput = 4 + kWordItems * 3 + 48;
 constexpr size_t kFastOutput = kWordItems * kMaxMatch + 32 + kLiteralEnd;
 
 uint32_t load16(const uint8_t* p) {
@@ -103,7 +106,7 @@ uint32_t pick(bool enter, uint32_t hash) {
     return (hash & keep) | (kSpareEntry & ~keep);
 }
 
-uint64_t load64(const uint8_t* p) {
+[[maybe_unused]] uint64_t load64(const uint8_t* p) {
     uint64_t v;
     std::memcpy(&v, p, 8);
     return v;
@@ -120,6 +123,28 @@ void copyBytes(uint8_t* to, const uint8_t* from) {
     uint8_t chunk[N];
     std::memcpy(chunk, from, N);
     std::memcpy(to, chunk, N);
+}
+
+// The hashes of the 8 positions from p (reading 16 bytes), the spare entry for lanes from `count` on.
+void hashEight(const uint8_t* p, int count, uint16_t* hashes) {
+#if defined(__SSE2__)
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i next = _mm_srli_si128(bytes, 1);
+    // 16-bit lanes of the byte pairs from each position and from the one after it.
+    const __m128i low = _mm_unpacklo_epi8(bytes, next);
+    const __m128i high = _mm_unpacklo_epi8(next, _mm_srli_si128(bytes, 2));
+    const __m128i hash = _mm_xor_si128(
+        _mm_and_si128(low, _mm_set1_epi16(static_cast<int16_t>(kTableSize - 1))), _mm_srli_epi16(high, 4));
+    const __m128i keep =
+        _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<int16_t>(count)), _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7));
+    const __m128i picked = _mm_or_si128(
+        _mm_and_si128(keep, hash), _mm_andnot_si128(keep, _mm_set1_epi16(static_cast<int16_t>(kSpareEntry))));
+    _mm_store_si128(reinterpret_cast<__m128i*>(hashes), picked);
+#else
+    const uint64_t low = mix(load64(p)), high = mix(load64(p + 6));
+    for (int k = 0; k < 8; ++k)
+        hashes[k] = static_cast<uint16_t>(pick(k < count, k < 6 ? hashIn(low, k) : hashIn(high, k - 6)));
+#endif
 }
 
 // Smallest multiple of each distance below 16 that is at least 16: a whole number of periods back, far
@@ -209,17 +234,19 @@ long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected, U
                         table[hashWordAt(out + next_hash)] = static_cast<uint32_t>(next_hash + 1);
                 }
                 // Positions below o + run - 2 have their three bytes: they hash from the input, which holds
-                // the run's bytes, six from one load. Lanes past them go to the spare entry.
-                const uint32_t at = static_cast<uint32_t>(o);
-                for (size_t k = 0; k + 2 < run; k += 6) {
-                    const uint64_t mixed = mix(load64(in + ip + k));
-                    const uint32_t p = at + static_cast<uint32_t>(k);
-                    table[hashIn(mixed, 0)] = p + 1;
-                    table[pick(k + 3 < run, hashIn(mixed, 1))] = p + 2;
-                    table[pick(k + 4 < run, hashIn(mixed, 2))] = p + 3;
-                    table[pick(k + 5 < run, hashIn(mixed, 3))] = p + 4;
-                    table[pick(k + 6 < run, hashIn(mixed, 4))] = p + 5;
-                    table[pick(k + 7 < run, hashIn(mixed, 5))] = p + 6;
+                // the run's bytes, eight at a time. Lanes past them go to the spare entry.
+                for (size_t k = 0; k + 2 < run; k += 8) {
+                    alignas(16) uint16_t hashes[8];
+                    hashEight(in + ip + k, static_cast<int>(run - 2 - k), hashes);
+                    const uint32_t p = static_cast<uint32_t>(o + k);
+                    table[hashes[0]] = p + 1;
+                    table[hashes[1]] = p + 2;
+                    table[hashes[2]] = p + 3;
+                    table[hashes[3]] = p + 4;
+                    table[hashes[4]] = p + 5;
+                    table[hashes[5]] = p + 6;
+                    table[hashes[6]] = p + 7;
+                    table[hashes[7]] = p + 8;
                 }
                 if (run > 2) next_hash = o + run - 2;
                 control >>= run;
