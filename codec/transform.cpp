@@ -88,7 +88,7 @@ ZRC_INLINE void fastBlockCounted(const TransformTables& t, const uint8_t* coeffi
             }
             rows[u] = row;
         }
-        used = N == 32 ? 0xFFFFFFFFu : (1u << N) - 1;
+        used = static_cast<uint32_t>((uint64_t{1} << N) - 1);
         only_dc = false;
     } else {
         for (int z = 0; z < N * N; z += 8) {
@@ -307,14 +307,16 @@ ZRC_AVX2_INLINE void denseBlock4(const Avx2Tables& a, const uint8_t* coefficient
                                             _mm256_madd_epi16(_mm256_shuffle_epi32(c, 0x55), k23));
     const __m256i rows13 = _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi32(c, 0xAA), k01),
                                             _mm256_madd_epi16(_mm256_shuffle_epi32(c, 0xFF), k23));
-    const auto term = [&](__m256i rows, int half, int u) ZRC_AVX2_LAMBDA {
-        return _mm256_mullo_epi32(_mm256_permute2x128_si256(rows, rows, half == 0 ? 0x00 : 0x11),
-                                  load256(a.weights4[u]));
-    };
+    // Each first-pass row in both halves.
+    const __m256i rows[4] = {
+        _mm256_permute2x128_si256(rows02, rows02, 0x00), _mm256_permute2x128_si256(rows13, rows13, 0x00),
+        _mm256_permute2x128_si256(rows02, rows02, 0x11), _mm256_permute2x128_si256(rows13, rows13, 0x11)};
+    const auto term = [&](int u)
+                          ZRC_AVX2_LAMBDA { return _mm256_mullo_epi32(rows[u], load256(a.weights4[u])); };
     // Outputs 0 (low half) and 1 (high half); outputs 3 and 2 take the same terms with the odd rows negated.
     const __m256i even = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(kLevelShift)),
-                                          _mm256_add_epi32(term(rows02, 0, 0), term(rows02, 1, 2)));
-    const __m256i odd = _mm256_add_epi32(term(rows13, 0, 1), term(rows13, 1, 3));
+                                          _mm256_add_epi32(term(0), term(2)));
+    const __m256i odd = _mm256_add_epi32(term(1), term(3));
     const __m256i outputs01 = _mm256_srai_epi32(_mm256_add_epi32(even, odd), 16);
     const __m256i outputs32 = _mm256_srai_epi32(_mm256_sub_epi32(even, odd), 16);
     const __m256i words = _mm256_packs_epi32(outputs01, outputs32);  // 0, 3 | 1, 2
