@@ -236,11 +236,11 @@ ZRC_CLONES void convertYuv420(uint32_t format, const Geometry& g, uint8_t* image
 }
 
 #if ZRC_HAVE_AVX2_KERNELS
-// AVX2 conversion of 4:2:0 blocks of edge 8 in 16-bit lanes: (t * 87381) >> 16 is t plus the high half of
+// AVX2 conversion of 4:2:0 blocks in 16-bit lanes: (t * 87381) >> 16 is t plus the high half of
 // t * 21845 for every t below 65536, every sum stays within 16 bits, and the clamp to 0..255 is an unsigned
-// saturating pack (or a min and max for the 16-bit formats). A vector holds two luma rows that share colour
-// rows, i and i + 2; the colour rows are loaded in the order 0, 2, 1, 3 so that widening each colour term to
-// both of its columns in place puts it under them.
+// saturating pack (or a min and max for the 16-bit formats). At edge 8 a vector holds two luma rows with
+// different colour rows, i and i + 2; the colour rows are loaded in the order 0, 2, 1, 3 so that widening
+// each colour term to both of its columns in place puts it under them.
 struct Terms420 {
     __m256i red[2], green[2], blue[2];  // [0]: colour rows 0 | 1, [1]: 2 | 3, each sample twice
 };
@@ -277,6 +277,38 @@ ZRC_AVX2_INLINE __m256i packWords(__m256i r, __m256i g, __m256i b) {
     return _mm256_or_si256(_mm256_or_si256(high, middle), _mm256_srli_epi16(b, 3));
 }
 
+// Stores two vectors of pixels: k = 0, 1 each hold 16 pixels of red, green and blue in 16-bit lanes, whose
+// low half goes to to[k][0] and high half to to[k][1] (eight pixels each).
+template <uint32_t Format>
+ZRC_AVX2_INLINE void storeSixteen(const __m256i* r, const __m256i* gr, const __m256i* bl,
+                                  uint8_t* const (*to)[2]) {
+    if constexpr (Format < 33) {
+        for (int k = 0; k < 2; ++k) {
+            const __m256i words = packWords<Format>(r[k], gr[k], bl[k]);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to[k][0]), _mm256_castsi256_si128(words));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to[k][1]), _mm256_extracti128_si256(words, 1));
+        }
+    } else {
+        // Bytes of halves (0 of k = 0, 0 of k = 1 | 1 of k = 0, 1 of k = 1).
+        __m256i first = _mm256_packus_epi16(r[0], r[1]);
+        const __m256i second = _mm256_packus_epi16(gr[0], gr[1]);
+        __m256i third = _mm256_packus_epi16(bl[0], bl[1]);
+        if constexpr (Format == 39 || Format == 51) std::swap(first, third);
+        const __m256i alpha = Format == 39 || Format == 44 ? _mm256_set1_epi8(-1) : _mm256_setzero_si256();
+        const __m256i pairs[2] = {_mm256_unpacklo_epi8(first, second), _mm256_unpackhi_epi8(first, second)};
+        const __m256i tails[2] = {_mm256_unpacklo_epi8(third, alpha), _mm256_unpackhi_epi8(third, alpha)};
+        for (int k = 0; k < 2; ++k) {
+            const __m256i left = _mm256_unpacklo_epi16(pairs[k], tails[k]);
+            const __m256i right = _mm256_unpackhi_epi16(pairs[k], tails[k]);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to[k][0]),
+                                _mm256_permute2x128_si256(left, right, 0x20));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to[k][1]),
+                                _mm256_permute2x128_si256(left, right, 0x31));
+        }
+    }
+}
+
+// A whole block of edge 8: a vector holds luma rows i | i + 2.
 template <uint32_t Format>
 ZRC_AVX2_INLINE void convertWholeBlock420(const Geometry& g, uint8_t* image, uint32_t b, int x0, int y0) {
     constexpr int kPixelBytes = Format < 33 ? 2 : 4;
@@ -296,40 +328,52 @@ ZRC_AVX2_INLINE void convertWholeBlock420(const Geometry& g, uint8_t* image, uin
             bl[k] = _mm256_add_epi16(y[k], terms.blue[h]);
         }
         uint8_t* rows = out + static_cast<size_t>(4 * h) * g.stride;
-        if constexpr (kPixelBytes == 2) {
+        uint8_t* const to[2][2] = {{rows, rows + 2 * g.stride}, {rows + g.stride, rows + 3 * g.stride}};
+        storeSixteen<Format>(r, gr, bl, to);
+    }
+}
+
+// A whole block of edge 16 or 32 in strips of 16 pixels: a vector holds 16 pixels of one luma row, and the
+// two rows over one colour row share its terms.
+template <uint32_t Format, int E>
+ZRC_AVX2_INLINE void convertWideBlock420(const Geometry& g, uint8_t* image, uint32_t b, int x0, int y0) {
+    constexpr int CE = E / 2;
+    constexpr int kPixelBytes = Format < 33 ? 2 : 4;
+    const uint8_t* p0 = g.planes[0] + static_cast<size_t>(b) * (E * E);
+    const uint8_t* p1 = g.planes[1] + static_cast<size_t>(b) * (CE * CE);
+    const uint8_t* p2 = g.planes[2] + static_cast<size_t>(b) * (CE * CE);
+    uint8_t* out = image + static_cast<size_t>(y0) * g.stride + static_cast<size_t>(x0) * kPixelBytes;
+    for (int i = 0; i < CE; ++i) {
+        uint8_t* rows = out + static_cast<size_t>(2 * i) * g.stride;
+        for (int j = 0; j < E; j += 16) {
+            auto doubled = [&](const uint8_t* p) ZRC_AVX2_LAMBDA {
+                const __m128i eight = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + i * CE + j / 2));
+                return _mm256_cvtepu8_epi16(_mm_unpacklo_epi8(eight, eight));
+            };
+            const __m256i u = doubled(p1), v = doubled(p2);
+            const __m256i red = _mm256_sub_epi16(fourThirds(v), _mm256_set1_epi16(168));
+            const __m256i green =
+                _mm256_sub_epi16(_mm256_set1_epi16(339), fourThirds(_mm256_add_epi16(u, v)));
+            const __m256i blue = _mm256_sub_epi16(fourThirds(u), _mm256_set1_epi16(168));
+            __m256i r[2], gr[2], bl[2];
             for (int k = 0; k < 2; ++k) {
-                const __m256i words = packWords<Format>(r[k], gr[k], bl[k]);
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(rows + k * g.stride),
-                                 _mm256_castsi256_si128(words));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(rows + (k + 2) * g.stride),
-                                 _mm256_extracti128_si256(words, 1));
+                const __m256i y = _mm256_cvtepu8_epi16(
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(p0 + (2 * i + k) * E + j)));
+                r[k] = _mm256_add_epi16(y, red);
+                gr[k] = _mm256_add_epi16(y, green);
+                bl[k] = _mm256_add_epi16(y, blue);
             }
-        } else {
-            // Bytes of rows (4h | 4h + 2) then (4h + 1 | 4h + 3) per half.
-            __m256i first = _mm256_packus_epi16(r[0], r[1]);
-            const __m256i second = _mm256_packus_epi16(gr[0], gr[1]);
-            __m256i third = _mm256_packus_epi16(bl[0], bl[1]);
-            if constexpr (Format == 39 || Format == 51) std::swap(first, third);
-            const __m256i alpha = Format == 39 || Format == 44 ? _mm256_set1_epi8(-1) : zero;
-            const __m256i pairs[2] = {_mm256_unpacklo_epi8(first, second),
-                                      _mm256_unpackhi_epi8(first, second)};
-            const __m256i tails[2] = {_mm256_unpacklo_epi8(third, alpha), _mm256_unpackhi_epi8(third, alpha)};
-            for (int k = 0; k < 2; ++k) {  // k: row 4h + k and 4h + k + 2
-                const __m256i left = _mm256_unpacklo_epi16(pairs[k], tails[k]);
-                const __m256i right = _mm256_unpackhi_epi16(pairs[k], tails[k]);
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(rows + k * g.stride),
-                                    _mm256_permute2x128_si256(left, right, 0x20));
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(rows + (k + 2) * g.stride),
-                                    _mm256_permute2x128_si256(left, right, 0x31));
-            }
+            uint8_t* left = rows + j * kPixelBytes;
+            uint8_t* const to[2][2] = {{left, left + 8 * kPixelBytes},
+                                       {left + g.stride, left + g.stride + 8 * kPixelBytes}};
+            storeSixteen<Format>(r, gr, bl, to);
         }
     }
 }
 
-template <uint32_t Format>
+template <uint32_t Format, int E>
 ZRC_AVX2_INLINE void convertRange420(const Geometry& g, uint8_t* image, const uint8_t* map, uint32_t begin,
                                      uint32_t end) {
-    constexpr int E = 8;
     const uint32_t columns = static_cast<uint32_t>(g.columns);
     const int last_w = g.width - (g.columns - 1) * E;
     uint32_t bx = begin % columns;
@@ -339,7 +383,11 @@ ZRC_AVX2_INLINE void convertRange420(const Geometry& g, uint8_t* image, const ui
             const int w = bx == columns - 1 ? last_w : E;
             const int h = g.height - y0 < E ? g.height - y0 : E;
             if (w == E && h == E) {
-                convertWholeBlock420<Format>(g, image, b, static_cast<int>(bx) * E, y0);
+                if constexpr (E == 8) {
+                    convertWholeBlock420<Format>(g, image, b, static_cast<int>(bx) * E, y0);
+                } else {
+                    convertWideBlock420<Format, E>(g, image, b, static_cast<int>(bx) * E, y0);
+                }
             } else {
                 convertBlock<Format, Source::kYuv420, E>(g, image, b, w, h);
             }
@@ -351,27 +399,40 @@ ZRC_AVX2_INLINE void convertRange420(const Geometry& g, uint8_t* image, const ui
     }
 }
 
-ZRC_AVX2 void convertYuv420Avx2(uint32_t format, const Geometry& g, uint8_t* image, const uint8_t* map,
-                                uint32_t begin, uint32_t end) {
+template <int E>
+ZRC_AVX2_INLINE void convertFormats420(uint32_t format, const Geometry& g, uint8_t* image, const uint8_t* map,
+                                       uint32_t begin, uint32_t end) {
     switch (format) {
         case 9:
-            return convertRange420<9>(g, image, map, begin, end);
+            return convertRange420<9, E>(g, image, map, begin, end);
         case 14:
-            return convertRange420<14>(g, image, map, begin, end);
+            return convertRange420<14, E>(g, image, map, begin, end);
         case 15:
-            return convertRange420<15>(g, image, map, begin, end);
+            return convertRange420<15, E>(g, image, map, begin, end);
         case 20:
-            return convertRange420<20>(g, image, map, begin, end);
+            return convertRange420<20, E>(g, image, map, begin, end);
         case 39:
-            return convertRange420<39>(g, image, map, begin, end);
+            return convertRange420<39, E>(g, image, map, begin, end);
         case 44:
-            return convertRange420<44>(g, image, map, begin, end);
+            return convertRange420<44, E>(g, image, map, begin, end);
         case 51:
-            return convertRange420<51>(g, image, map, begin, end);
+            return convertRange420<51, E>(g, image, map, begin, end);
         case 56:
-            return convertRange420<56>(g, image, map, begin, end);
+            return convertRange420<56, E>(g, image, map, begin, end);
         default:
             return;
+    }
+}
+
+ZRC_AVX2 void convertYuv420Avx2(uint32_t format, const Geometry& g, uint8_t* image, const uint8_t* map,
+                                uint32_t begin, uint32_t end) {
+    switch (g.edge) {
+        case 8:
+            return convertFormats420<8>(format, g, image, map, begin, end);
+        case 16:
+            return convertFormats420<16>(format, g, image, map, begin, end);
+        default:
+            return convertFormats420<32>(format, g, image, map, begin, end);
     }
 }
 #endif
@@ -415,7 +476,7 @@ size_t convertBlocks(uint32_t frame_format, const uint8_t* planes, uint8_t* imag
         convertYuv444(image_format, g, image, map, begin, end, reference);
     } else if (chroma420) {
 #if ZRC_HAVE_AVX2_KERNELS
-        if (matrix == 8 && !reference && avx2Kernels()) {
+        if (!reference && avx2Kernels()) {
             convertYuv420Avx2(image_format, g, image, map, begin, end);
             return static_cast<size_t>(width) * static_cast<size_t>(height) *
                    static_cast<size_t>(pixel_bytes);

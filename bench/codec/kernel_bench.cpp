@@ -118,23 +118,26 @@ void BM_SmoothPicture(benchmark::State& state) {
 }
 BENCHMARK(BM_SmoothPicture)->ArgName("form")->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 
-// Conversion of 4:2:0 planes to an image format: 44 (bytes R, G, B, 0xFF), 39 and the 16-bit 9 and 15.
+// Conversion of 4:2:0 planes to an image format: 44 (bytes R, G, B, 0xFF), 39 and the 16-bit 9 and 15;
+// format 44 for matrix 16 and 32 too.
 void BM_Convert420(benchmark::State& state) {
-    const Picture& p = picture();
+    const int matrix = static_cast<int>(state.range(2));
+    const Picture& p = picture(matrix);
     const KernelForm form(state.range(1));
     const auto format = static_cast<uint32_t>(state.range(0));
     Bytes image(static_cast<size_t>(kWidth) * kHeight * 4);
     for (auto _ : state) {
         if (zrc::convertBlocks(ZRC_FRAME_YUV420, p.planes.data(), image.data(), p.map.data(), 0,
-                               p.layout.blocks(), kMatrix, kWidth, kHeight, format) == 0)
+                               p.layout.blocks(), matrix, kWidth, kHeight, format) == 0)
             state.SkipWithError("conversion refused");
         benchmark::ClobberMemory();
     }
 }
 BENCHMARK(BM_Convert420)
-    ->ArgNames({"format", "form"})
-    ->ArgsProduct({{44, 39, 9, 15}, {0, 1}})
-    ->Args({44, 2})
+    ->ArgNames({"format", "form", "matrix"})
+    ->ArgsProduct({{44, 39, 9, 15}, {0, 1}, {8}})
+    ->Args({44, 2, 8})
+    ->ArgsProduct({{44}, {0, 1}, {16, 32}})
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
