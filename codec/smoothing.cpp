@@ -160,7 +160,7 @@ ZRC_CLONES void smoothRange(const Plane& p, const uint8_t* map, uint32_t begin, 
 }
 
 #if ZRC_HAVE_AVX2_KERNELS
-// AVX2 smoothing of inner blocks of edges 8 and 4: the whole block is one or two vectors, and each edge
+// AVX2 smoothing of inner blocks: at edges 8 and 4 the whole block is one or two vectors, and each edge
 // sample's neighbour across the edge is moved into its place (the neighbours' columns by shifting each row
 // as one 64- or 32-bit lane, the rows above and below by a broadcast), so that every edge sample is smoothed
 // at once and blended over the copy. A corner takes its column neighbour over the top row and the bottom
@@ -231,6 +231,66 @@ ZRC_AVX2_INLINE void smoothInner4(const Plane& p, const uint8_t* in, uint8_t* ou
                      _mm_blendv_epi8(samples, _mm256_castsi256_si128(smoothed), edges));
 }
 
+// Edges 16 and 32: 32-byte vectors of one or two rows; each row's neighbour columns shifted in within its
+// 128-bit lane (edge 16) or across the vector (edge 32).
+template <int E>
+ZRC_AVX2_INLINE __m256i leftNeighbours(__m256i left) {
+    if constexpr (E == 16) return _mm256_srli_si256(left, 15);
+    return _mm256_srli_si256(_mm256_permute2x128_si256(left, left, 0x81), 15);
+}
+
+template <int E>
+ZRC_AVX2_INLINE __m256i rightNeighbours(__m256i right) {
+    if constexpr (E == 16) return _mm256_slli_si256(right, 15);
+    return _mm256_slli_si256(_mm256_permute2x128_si256(right, right, 0x08), 15);
+}
+
+// A row of the block above or below, in the lanes of its row in a vector.
+template <int E>
+ZRC_AVX2_INLINE __m256i neighbourRow(const uint8_t* row) {
+    if constexpr (E == 16)
+        return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row)));
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row));
+}
+
+template <int E, bool Mark>
+ZRC_AVX2_INLINE void smoothInnerWide(const Plane& p, const uint8_t* in, uint8_t* out) {
+    constexpr int kBytes = E * E;
+    constexpr int kVectors = kBytes / 32;
+    const size_t row_blocks = static_cast<size_t>(p.columns) * kBytes;
+    // Bytes of the first and last column of each row; of the first row (in the first vector) and of the last
+    // row (in the last vector).
+    __m256i columns, first_row, last_row;
+    if constexpr (E == 16) {
+        columns = _mm256_setr_epi64x(0xFF, static_cast<int64_t>(0xFF00000000000000ull), 0xFF,
+                                     static_cast<int64_t>(0xFF00000000000000ull));
+        first_row = _mm256_setr_epi64x(-1, -1, 0, 0);
+        last_row = _mm256_setr_epi64x(0, 0, -1, -1);
+    } else {
+        columns = _mm256_setr_epi64x(0xFF, 0, 0, static_cast<int64_t>(0xFF00000000000000ull));
+        first_row = last_row = _mm256_set1_epi8(-1);
+    }
+    for (int v = 0; v < kVectors; ++v) {
+        const __m256i samples = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32 * v));
+        const __m256i left = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in - kBytes + 32 * v));
+        const __m256i right = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + kBytes + 32 * v));
+        __m256i neighbours = _mm256_or_si256(leftNeighbours<E>(left), rightNeighbours<E>(right));
+        __m256i edges = columns;
+        if (v == 0) {
+            // The top row's inner samples only: its corners keep their column neighbours.
+            neighbours = _mm256_blendv_epi8(neighbours, neighbourRow<E>(in - row_blocks + (E - 1) * E),
+                                            _mm256_andnot_si256(columns, first_row));
+            edges = _mm256_or_si256(edges, first_row);
+        }
+        if (v == kVectors - 1) {
+            neighbours = _mm256_blendv_epi8(neighbours, neighbourRow<E>(in + row_blocks), last_row);
+            edges = _mm256_or_si256(edges, last_row);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32 * v),
+                            _mm256_blendv_epi8(samples, smoothedVector<Mark>(samples, neighbours), edges));
+    }
+}
+
 template <int E, bool Mark>
 ZRC_AVX2_INLINE void smoothChangedBlocksAvx2(const Plane& p, const uint8_t* map, uint32_t begin,
                                              uint32_t end) {
@@ -245,8 +305,10 @@ ZRC_AVX2_INLINE void smoothChangedBlocksAvx2(const Plane& p, const uint8_t* map,
             if (bx != 0 && by != 0 && bx != columns - 1 && by != static_cast<uint32_t>(p.rows - 1)) {
                 if constexpr (E == 8) {
                     smoothInner8<Mark>(p, in, out);
-                } else {
+                } else if constexpr (E == 4) {
                     smoothInner4<Mark>(p, in, out);
+                } else {
+                    smoothInnerWide<E, Mark>(p, in, out);
                 }
             } else {
                 std::memcpy(out, in, bytes);
@@ -261,14 +323,18 @@ ZRC_AVX2_INLINE void smoothChangedBlocksAvx2(const Plane& p, const uint8_t* map,
 
 template <bool Mark>
 ZRC_AVX2_INLINE void smoothAvx2(const Plane& p, const uint8_t* map, uint32_t begin, uint32_t end) {
-    if (p.edge == 8) {
-        smoothChangedBlocksAvx2<8, Mark>(p, map, begin, end);
-    } else {
-        smoothChangedBlocksAvx2<4, Mark>(p, map, begin, end);
+    switch (p.edge) {
+        case 4:
+            return smoothChangedBlocksAvx2<4, Mark>(p, map, begin, end);
+        case 8:
+            return smoothChangedBlocksAvx2<8, Mark>(p, map, begin, end);
+        case 16:
+            return smoothChangedBlocksAvx2<16, Mark>(p, map, begin, end);
+        default:
+            return smoothChangedBlocksAvx2<32, Mark>(p, map, begin, end);
     }
 }
 
-// Edges 8 and 4 only.
 ZRC_AVX2 void smoothRangeAvx2(const Plane& p, const uint8_t* map, uint32_t begin, uint32_t end,
                               bool mark_edges) {
     if (mark_edges) {
@@ -287,8 +353,7 @@ void smoothBlocks(const PictureLayout& layout, int plane, const uint8_t* in, uin
                   layout.columns, layout.rows};
     const bool reference = referenceKernels();
 #if ZRC_HAVE_AVX2_KERNELS
-    if (!reference && (p.edge == 8 || p.edge == 4) && avx2Kernels())
-        return smoothRangeAvx2(p, time_map, begin, end, mark_edges);
+    if (!reference && avx2Kernels()) return smoothRangeAvx2(p, time_map, begin, end, mark_edges);
 #endif
     smoothRange(p, time_map, begin, end, mark_edges, reference);
 }

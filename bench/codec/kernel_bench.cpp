@@ -104,9 +104,9 @@ BENCHMARK(BM_TransformPlane)
     ->ArgsProduct({{0}, {0, 1}, {16, 32}})
     ->Unit(benchmark::kMicrosecond);
 
-// Smoothing of the three planes.
+// Smoothing of the three planes (matrix 8, and 16 and 32 for the fast forms).
 void BM_SmoothPicture(benchmark::State& state) {
-    const Picture& p = picture();
+    const Picture& p = picture(static_cast<int>(state.range(1)));
     const KernelForm form(state.range(0));
     Bytes out(p.layout.bytes);
     for (auto _ : state) {
@@ -116,7 +116,11 @@ void BM_SmoothPicture(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(BM_SmoothPicture)->ArgName("form")->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SmoothPicture)
+    ->ArgNames({"form", "matrix"})
+    ->ArgsProduct({{0, 1, 2}, {8}})
+    ->ArgsProduct({{0, 1}, {16, 32}})
+    ->Unit(benchmark::kMicrosecond);
 
 // Conversion of 4:2:0 planes to an image format: 44 (bytes R, G, B, 0xFF), 39 and the 16-bit 9 and 15;
 // format 44 for matrix 16 and 32 too.
