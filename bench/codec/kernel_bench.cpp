@@ -25,6 +25,7 @@ struct Picture {
     Bytes coefficients;  // the coefficient planes of an encoded absolute frame
     Bytes planes;        // random samples
     Bytes map;           // every block changed
+    Bytes frame;         // the encoded absolute frame
 };
 
 Picture makePicture(int matrix) {
@@ -38,6 +39,7 @@ Picture makePicture(int matrix) {
     zrc_reset_encoder(encoder);
     zrc_encode(encoder, screen.pixels().data(), frame.data(), kQuality, ZRC_FRAME_YUV420);
     zrc_release(encoder);
+    out.frame = frame;
 
     ZrcHandle* decoder = zrc_create();
     Bytes image(static_cast<size_t>(kWidth) * kHeight * 4);
@@ -143,6 +145,21 @@ BENCHMARK(BM_Convert420)
     ->Args({44, 2, 8})
     ->ArgsProduct({{44}, {0, 1}, {16, 32}})
     ->Unit(benchmark::kMicrosecond);
+
+// A whole single-core decode of the absolute frame (matrix 8) to format 44, for the kernels' share of it.
+void BM_DecodeAbsolute(benchmark::State& state) {
+    const Picture& p = picture();
+    const KernelForm form(state.range(0));
+    ZrcHandle* h = zrc_create();
+    zrc_clear_flags(h, ZRC_FLAG_MULTICORE);
+    Bytes image(static_cast<size_t>(kWidth) * kHeight * 4);
+    for (auto _ : state) {
+        if (zrc_decompress(h, p.frame.data(), image.data(), nullptr) <= 0)
+            state.SkipWithError("decode failed");
+    }
+    zrc_release(h);
+}
+BENCHMARK(BM_DecodeAbsolute)->ArgName("form")->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
