@@ -138,26 +138,30 @@ int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payl
                               handle->paddedPixels(), chroma420, h.diff_type == ZRC_DIFF_XOR);
     }
 
+    // A block's conversion needs only that block's planes, so it runs in the same pass as the last stage
+    // before it; the smoothing of a block needs its neighbours decoded, hence a pass of its own.
+    const size_t converted = direct ? 0 : stages.convert(0, 0);
+    const bool convert = converted != 0;
     runs.forEach(multicore, [&](uint32_t begin, uint32_t end) {
         for (int plane = 0; plane < 3; ++plane)
             stages.transform(plane, coefficients, begin, end);
+        if (convert && !smooth) stages.convert(begin, end);
     });
     if (smooth) {
         std::memcpy(handle->space_map, handle->time_map, handle->mapsize);
         runs.forEach(multicore, [&](uint32_t begin, uint32_t end) {
             for (int plane = 0; plane < 3; ++plane)
                 stages.smooth(plane, begin, end);
+            if (convert) stages.convert(begin, end);
         });
     }
     if (direct) return finishFrame(handle, h, layout.bytes);
-    const size_t result = stages.convert(0, 0);
-    if (result == 0) {
+    if (!convert) {
         zrc_log(ZRC_LOG_ERROR, "%s: [%u] Cannot convert frame format %#08X to image format %#08X", "ZRC",
                 h.id, h.frame_format, handle->image_format);
         return -8;
     }
-    runs.forEach(multicore, [&](uint32_t begin, uint32_t end) { stages.convert(begin, end); });
-    return finishFrame(handle, h, result);
+    return finishFrame(handle, h, converted);
 }
 
 // Pacing and frame counting after a decoded frame; returns the result.
