@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "codec/blockmap.h"
 #include "codec/coefficients.h"
 #include "codec/conversion.h"
+#include "codec/picturelayout.h"
 #include "codec/smoothing.h"
 #include "codec/transform.h"
 #include "codec/transformtables.h"
@@ -332,6 +334,49 @@ TEST(Smoothing, FastFormMatchesReferenceOnRandomAndThresholdSamples) {
                     EXPECT_EQ(out[form], out[0])
                         << "matrix " << matrix << " 4:2:0 " << c420 << " mark " << mark << " form " << form;
             }
+        }
+    }
+}
+
+// Whole pictures through the per-plane range kernels: blocks of every kind, map entries 0 (skipped), 1
+// (quality row 0) and 2, every edge the layouts use.
+TEST(Transform, PictureFormsAgreeOnEveryMatrixAndMap) {
+    std::mt19937 rng(23);
+    struct Case {
+        int matrix;
+        bool chroma420;
+    };
+    for (const Case& c :
+         {Case{4, false}, Case{8, false}, Case{8, true}, Case{16, true}, Case{32, false}, Case{32, true}}) {
+        const int columns = 3, rows = 2;
+        const zrc::PictureLayout layout =
+            zrc::PictureLayout::of(c.matrix, columns * c.matrix, rows * c.matrix, c.chroma420);
+        const size_t padded = static_cast<size_t>(columns * c.matrix) * static_cast<size_t>(rows * c.matrix);
+        Bytes coefficients(layout.bytes);
+        for (int plane = 0; plane < 3; ++plane) {
+            const int edge = layout.edges[plane];
+            for (uint32_t b = 0; b < layout.blocks(); ++b) {
+                const Bytes block = randomBlock(rng, edge, static_cast<int>(rng() % kBlockKinds));
+                std::copy(block.begin(), block.end(),
+                          coefficients.begin() + static_cast<std::ptrdiff_t>(layout.offsets[plane] +
+                                                                             b * layout.blockBytes(plane)));
+            }
+        }
+        Bytes map(layout.blocks());
+        for (size_t b = 0; b < map.size(); ++b)
+            map[b] = static_cast<uint8_t>(b % 3);
+        for (uint32_t quality : {3u, 5u}) {
+            Bytes out[3];
+            onEveryForm([&](int form) {
+                out[form].assign(layout.bytes, 0xEE);
+                ASSERT_EQ(zrc::inverseTransformPicture(coefficients.data(), out[form].data(), map.data(),
+                                                       static_cast<uint32_t>(map.size()), c.matrix, padded,
+                                                       c.chroma420, quality, form == 1),
+                          layout.bytes);
+            });
+            for (int form : {1, 2})
+                EXPECT_EQ(out[form], out[0]) << "matrix " << c.matrix << " 4:2:0 " << c.chroma420 << " q"
+                                             << quality << " form " << form;
         }
     }
 }
