@@ -161,10 +161,11 @@ size_t planeBlockBytes(int edge) {
 
 #if ZRC_HAVE_AVX2_KERNELS
 // AVX2 kernels of the dense blocks of edges 8 and 4. The first pass multiplies coefficient pairs by weight
-// pairs with pmaddwd (a dequantised coefficient fits in 16 bits and a weight in 8, so the 32-bit sums are
-// exact); the second pass multiplies 32-bit lanes, which wraps exactly as the reference does. Both passes
-// use the even-odd symmetry of the weights: output N - 1 - i takes the even terms of output i and the odd
-// terms negated. The clamp to 0..255 is a signed then an unsigned saturating pack.
+// pairs with pmaddwd (a dequantised coefficient and a weight both fit in 16 bits, and a row's sum of their
+// products stays far inside 32 bits, so nothing wraps); the second pass multiplies 32-bit lanes, which wraps
+// exactly as the reference does. Both passes use the even-odd symmetry of the weights: output N - 1 - i takes
+// the even terms of output i and the odd terms negated. The clamp to 0..255 is a signed then an unsigned
+// saturating pack.
 struct Avx2Tables {
     // Edge 8. The coefficients sit in two 32-byte vectors, two rows per 16 bytes, each row as columns
     // 0, 2, 4, 6, 1, 3, 5, 7 so that every 32-bit pair feeds one half of the even-odd split.
@@ -191,11 +192,11 @@ struct Avx2Tables {
             for (int q = 0; q < 6; ++q)
                 scale8[q][s] = static_cast<int16_t>(1 << t8.shift[q][p]);
         }
-        for (int half = 0; half < 4; ++half) {
+        for (int pair = 0; pair < 4; ++pair) {
             for (int d = 0; d < 8; ++d) {
                 const int j = d % 4;
                 for (int k = 0; k < 2; ++k)
-                    pairs8[half][2 * d + k] = static_cast<int16_t>(t8.basis[j * 8 + kColumns8[2 * half + k]]);
+                    pairs8[pair][2 * d + k] = static_cast<int16_t>(t8.basis[j * 8 + kColumns8[2 * pair + k]]);
             }
         }
         std::memcpy(weights8, t8.basis, sizeof weights8);
@@ -206,10 +207,10 @@ struct Avx2Tables {
             for (int q = 0; q < 6; ++q)
                 scale4[q][p] = static_cast<int16_t>(1 << t4.shift[q][p]);
         }
-        for (int half = 0; half < 2; ++half) {
+        for (int pair = 0; pair < 2; ++pair) {
             for (int d = 0; d < 8; ++d) {
                 for (int k = 0; k < 2; ++k)
-                    pairs4[half][2 * d + k] = static_cast<int16_t>(t4.basis[(d % 4) * 4 + 2 * half + k]);
+                    pairs4[pair][2 * d + k] = static_cast<int16_t>(t4.basis[(d % 4) * 4 + 2 * pair + k]);
             }
         }
         for (int u = 0; u < 4; ++u) {
