@@ -231,6 +231,29 @@ ZRC_AVX2_INLINE void smoothInner4(const Plane& p, const uint8_t* in, uint8_t* ou
                      _mm_blendv_epi8(samples, _mm256_castsi256_si128(smoothed), edges));
 }
 
+// Two inner blocks of edge 4 side by side, one per 128-bit lane: the rows above and below come from one
+// load each, their last (first) row spread over the lane.
+template <bool Mark>
+ZRC_AVX2_INLINE void smoothInner4Pair(const Plane& p, const uint8_t* in, uint8_t* out) {
+    const size_t row_blocks = static_cast<size_t>(p.columns) * 16;
+    const __m256i samples = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+    const __m256i left = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in - 16));
+    const __m256i right = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 16));
+    const __m256i above =
+        _mm256_shuffle_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in - row_blocks)), 0xFF);
+    const __m256i below =
+        _mm256_shuffle_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + row_blocks)), 0x00);
+    const __m256i columns = _mm256_set1_epi32(static_cast<int32_t>(0xFF0000FFu));
+    const __m256i first_row = _mm256_setr_epi32(-1, 0, 0, 0, -1, 0, 0, 0);
+    const __m256i last_row = _mm256_setr_epi32(0, 0, 0, -1, 0, 0, 0, -1);
+    __m256i neighbours = _mm256_or_si256(_mm256_srli_epi32(left, 24), _mm256_slli_epi32(right, 24));
+    neighbours = _mm256_blendv_epi8(neighbours, above, _mm256_andnot_si256(columns, first_row));
+    neighbours = _mm256_blendv_epi8(neighbours, below, last_row);
+    const __m256i edges = _mm256_or_si256(columns, _mm256_or_si256(first_row, last_row));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                        _mm256_blendv_epi8(samples, smoothedVector<Mark>(samples, neighbours), edges));
+}
+
 // Edges 16 and 32: 32-byte vectors of one or two rows; each row's neighbour columns shifted in within its
 // 128-bit lane (edge 16) or across the vector (edge 32).
 template <int E>
@@ -306,7 +329,13 @@ ZRC_AVX2_INLINE void smoothChangedBlocksAvx2(const Plane& p, const uint8_t* map,
                 if constexpr (E == 8) {
                     smoothInner8<Mark>(p, in, out);
                 } else if constexpr (E == 4) {
-                    smoothInner4<Mark>(p, in, out);
+                    if (b + 1 < end && map[b + 1] != 0 && bx + 2 < columns) {
+                        smoothInner4Pair<Mark>(p, in, out);
+                        ++b;
+                        ++bx;
+                    } else {
+                        smoothInner4<Mark>(p, in, out);
+                    }
                 } else {
                     smoothInnerWide<E, Mark>(p, in, out);
                 }
