@@ -190,7 +190,9 @@ long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected, U
     while (size - ip >= kFastInput && expected - o >= kFastOutput) {
         report.at(o);
         uint32_t control = load32(in + ip);
-        if (control == 0) break;  // literals without end: the checked loop below takes them
+        // A word of 0 makes literals without end, and one of 1 a reference before its end is noticed: the
+        // checked loop below takes both.
+        if (control <= 1) break;
         ip += 4;
         while (control != 1) {
             if (control & 1) {

@@ -7,6 +7,9 @@
 #include <thread>
 #include <vector>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include "codec/lz.h"
 #include "codec/transform.h"
 #include "codec/wordrle.h"
@@ -134,6 +137,12 @@ TEST(Lz, FindsMatchesInRepetitiveData) {
     }
 }
 
+uint32_t hash3(const char* s) {
+    const uint32_t v =
+        static_cast<uint8_t>(s[0]) | static_cast<uint8_t>(s[1]) << 8 | static_cast<uint8_t>(s[2]) << 16;
+    return ((v >> 12) ^ v) & 0xFFF;
+}
+
 // Makes lzUnpack take its fast form for the scope, whatever ZRC_FORCE_REFERENCE says.
 class FastForm {
 public:
@@ -189,6 +198,35 @@ TEST(Lz, FastFormMatchesReferenceOnPackedStreams) {
     }
 }
 
+// Where the control words of an undamaged stream start, found from the item bits and codes alone.
+std::vector<size_t> controlWords(const Bytes& s, size_t expected) {
+    static constexpr size_t kStep[16] = {4, 0, 1, 0, 2, 0, 1, 0, 3, 0, 1, 0, 2, 0, 1, 0};
+    std::vector<size_t> words;
+    size_t ip = 0, o = 0;
+    uint32_t control = 1;
+    while (o < expected) {
+        if (control == 1) {
+            words.push_back(ip);
+            control = static_cast<uint32_t>(s[ip]) | static_cast<uint32_t>(s[ip + 1]) << 8 |
+                      static_cast<uint32_t>(s[ip + 2]) << 16 | static_cast<uint32_t>(s[ip + 3]) << 24;
+            ip += 4;
+        }
+        if (control & 1) {
+            o += (s[ip] & 0xF) != 0 ? (s[ip] & 0xF) + 2u : s[ip + 2];
+            ip += (s[ip] & 0xF) != 0 ? 2 : 3;
+            control >>= 1;
+        } else if (o + 11 < expected) {
+            const size_t n = kStep[control & 0xF];
+            ip += n;
+            o += n;
+            control >>= n;
+        } else {
+            break;  // the last stretch
+        }
+    }
+    return words;
+}
+
 TEST(Lz, FastFormMatchesReferenceOnDamagedStreams) {
     std::mt19937 rng(23);
     for (Content content : kAllContents) {
@@ -207,6 +245,17 @@ TEST(Lz, FastFormMatchesReferenceOnDamagedStreams) {
                 damaged.resize(damaged.size() - rng() % std::min<size_t>(damaged.size(), 8));
                 expectSameUnpack(damaged, size, what + " flipped, round " + std::to_string(round));
             }
+            // A control word replaced by 0 (literals without end) or 1 (a reference, then 0).
+            const std::vector<size_t> words = controlWords(lz, size);
+            for (int round = 0; round < 20; ++round) {
+                Bytes damaged = lz;
+                const size_t at = words[rng() % words.size()];
+                const uint32_t word = rng() % 2;
+                for (int k = 0; k < 4; ++k)
+                    damaged[at + static_cast<size_t>(k)] = static_cast<uint8_t>(k == 0 ? word : 0);
+                expectSameUnpack(damaged, size,
+                                 what + " word " + std::to_string(word) + " at " + std::to_string(at));
+            }
         }
     }
     // Arbitrary bytes, mostly refused somewhere along the way; zero control words make literals only.
@@ -215,6 +264,141 @@ TEST(Lz, FastFormMatchesReferenceOnDamagedStreams) {
         for (uint8_t& b : garbage)
             b = static_cast<uint8_t>(rng() % 3 == 0 ? 0 : rng());
         expectSameUnpack(garbage, rng() % 1200, "garbage, round " + std::to_string(round));
+    }
+}
+
+// `size` bytes that end where an inaccessible page begins, so that any access past them faults.
+class GuardedBytes {
+public:
+    explicit GuardedBytes(size_t size) {
+        const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        span_ = (size + page - 1) / page * page + page;
+        void* base = mmap(nullptr, span_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (base == MAP_FAILED) std::abort();
+        base_ = static_cast<uint8_t*>(base);
+        if (mprotect(base_ + span_ - page, page, PROT_NONE) != 0) std::abort();
+        data_ = base_ + span_ - page - size;
+    }
+    ~GuardedBytes() { munmap(base_, span_); }
+    GuardedBytes(const GuardedBytes&) = delete;
+    GuardedBytes& operator=(const GuardedBytes&) = delete;
+    uint8_t* data() { return data_; }
+
+private:
+    uint8_t* base_;
+    size_t span_;
+    uint8_t* data_;
+};
+
+struct Crafted {
+    Bytes stream;
+    size_t expected = 0;
+    std::vector<size_t> words;  // where the control words after the first start
+};
+
+// A valid stream of whole control words that load as much input and make as much output per word as the
+// format allows: references, mostly in the 3-byte form and often 255 long, all through the entry of "abc"
+// (which the first three literals enter and which always holds some earlier position), among a few
+// literals. Then a word of literals for the last stretch, and unread bytes.
+Crafted craftStream(std::mt19937& rng) {
+    Crafted c;
+    auto put32 = [&](uint32_t v) {
+        for (int k = 0; k < 4; ++k)
+            c.stream.push_back(static_cast<uint8_t>(v >> (8 * k)));
+    };
+    const uint32_t code = hash3("abc") << 4;
+    const size_t words = 1 + rng() % 12;
+    for (size_t w = 0; w < words; ++w) {
+        // Words of mixed items, words of 3-byte references ending in a literal (the most input one word
+        // loads), words of 255-byte references (the most output).
+        const uint32_t style = rng() % 3;
+        uint32_t control = 1u << 31;
+        Bytes items;
+        for (int bit = 0; bit < 31; ++bit) {
+            const bool literal = style == 0 ? rng() % 10 == 0 : style == 1 && bit == 30;
+            if ((w == 0 && bit < 3) || literal) {
+                items.push_back(static_cast<uint8_t>("abc"[bit % 3]));
+                c.expected += 1;
+                continue;
+            }
+            control |= 1u << bit;
+            const uint32_t kind = style == 0 ? rng() % 4 : 2;
+            if (kind == 0) {
+                const uint32_t length = 3 + rng() % 15;
+                items.push_back(static_cast<uint8_t>(code | (length - 2)));
+                items.push_back(static_cast<uint8_t>(code >> 8));
+                c.expected += length;
+            } else {
+                const uint32_t length = kind == 1 ? 3 + rng() % 253 : 255;
+                items.push_back(static_cast<uint8_t>(code));
+                items.push_back(static_cast<uint8_t>(code >> 8));
+                items.push_back(static_cast<uint8_t>(length));
+                c.expected += length;
+            }
+        }
+        if (w > 0) c.words.push_back(c.stream.size());
+        put32(control);
+        c.stream.insert(c.stream.end(), items.begin(), items.end());
+    }
+    // A short word of one or two 255-byte references, so that the last heavy word is still one that the
+    // output leaves room for.
+    const uint32_t references = 1 + rng() % 2;
+    c.words.push_back(c.stream.size());
+    put32((2u << references) - 1);
+    for (uint32_t k = 0; k < references; ++k) {
+        c.stream.insert(c.stream.end(), {static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8), 255});
+        c.expected += 255;
+    }
+    const size_t last = 12 + rng() % 20;
+    const size_t unread = rng() % 2 ? rng() % 8 : rng() % 200;
+    put32(1u << 31);
+    for (size_t k = 0; k < last + unread; ++k)
+        c.stream.push_back(static_cast<uint8_t>(rng()));
+    c.expected += last;
+    return c;
+}
+
+// Both forms read only the stream's bytes and write only the expected output, wherever the words with the
+// most input and output per word fall relative to the ends: both buffers end at an inaccessible page.
+// Unpacks with both forms, the stream and each output ending at an inaccessible page; returns the result
+// after checking that the two forms agree.
+long unpackGuarded(const Bytes& in, size_t expected, const std::string& what) {
+    GuardedBytes stream(in.size());
+    if (!in.empty()) std::memcpy(stream.data(), in.data(), in.size());
+    GuardedBytes fast(expected);
+    GuardedBytes plain(expected);
+    long fast_result;
+    {
+        const FastForm form;
+        fast_result = zrc::lzUnpack(stream.data(), in.size(), fast.data(), expected);
+    }
+    const long plain_result = zrc::lzUnpackReference(stream.data(), in.size(), plain.data(), expected);
+    EXPECT_EQ(fast_result, plain_result) << what;
+    if (fast_result > 0) {
+        EXPECT_EQ(std::memcmp(fast.data(), plain.data(), expected), 0) << what;
+    }
+    return plain_result;
+}
+
+// Both forms read only the stream's bytes and write only the expected output, wherever the words with the
+// most input and output per word fall relative to the ends.
+TEST(Lz, UnpacksWithinBothBuffersNearTheirEnds) {
+    std::mt19937 rng(31);
+    for (int round = 0; round < 1500; ++round) {
+        const Crafted c = craftStream(rng);
+        const std::string what = "round " + std::to_string(round);
+        ASSERT_EQ(unpackGuarded(c.stream, c.expected, what), static_cast<long>(c.expected)) << what;
+        // Less output room than the stream makes: the words far from the end no longer fit either.
+        const size_t less = 1 + rng() % std::min<size_t>(c.expected, 600);
+        unpackGuarded(c.stream, c.expected - less, what + " less " + std::to_string(less));
+        // A word of 0 (literals without end) or of 1 (a reference, then 0) in place of another.
+        Bytes odd = c.stream;
+        const size_t at = c.words[rng() % c.words.size()];
+        const uint8_t word = static_cast<uint8_t>(rng() % 2);
+        std::fill(odd.begin() + static_cast<long>(at), odd.begin() + static_cast<long>(at) + 4, 0);
+        odd[at] = word;
+        unpackGuarded(odd, c.expected, what + " word " + std::to_string(word));
+        if (HasFailure()) return;
     }
 }
 
@@ -290,12 +474,6 @@ TEST(UnpackProgress, FollowerSeesFinalBytesBelowEveryCount) {
         },
         out.data(), in);
     expectFollowed(bad, -1, "rle damaged");
-}
-
-uint32_t hash3(const char* s) {
-    const uint32_t v =
-        static_cast<uint8_t>(s[0]) | static_cast<uint8_t>(s[1]) << 8 | static_cast<uint8_t>(s[2]) << 16;
-    return ((v >> 12) ^ v) & 0xFFF;
 }
 
 // A stream written by hand from the format: three literals, a reference to position 0 through the table
