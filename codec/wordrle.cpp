@@ -1,6 +1,7 @@
 // Word run-length packing: cheap on the long runs of equal words that screen coefficients produce.
 #include "codec/wordrle.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace zrc {
@@ -62,7 +63,11 @@ long rleUnpack(const uint8_t* in, size_t size, uint8_t* out, size_t capacity, Un
         if (k == 0) {
             const size_t tail = size - i;
             if (tail > capacity - o) return report.fail();
-            if (tail > 0) std::memcpy(out + o, in + i, tail);
+            // In pieces, so that a follower sees a long tail arrive.
+            for (size_t done = 0; done < tail; done += kUnpackProgressStep / 2) {
+                report.at(o + done);
+                std::memcpy(out + o + done, in + i + done, std::min(tail - done, kUnpackProgressStep / 2));
+            }
             return report.finish(o + tail);
         }
         if (k < 128) {

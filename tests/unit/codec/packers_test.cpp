@@ -474,6 +474,16 @@ TEST(UnpackProgress, FollowerSeesFinalBytesBelowEveryCount) {
         },
         out.data(), in);
     expectFollowed(bad, -1, "rle damaged");
+    // A stream that is all tail: no groups, the bytes after the 0 copied as they are.
+    const Bytes head(in.begin(), in.begin() + 300000);
+    Bytes tail_only = {0};
+    tail_only.insert(tail_only.end(), head.begin(), head.end());
+    const Followed tail = follow(
+        [&](zrc::UnpackProgress* p) {
+            return zrc::rleUnpack(tail_only.data(), tail_only.size(), out.data(), out.size(), p);
+        },
+        out.data(), head);
+    expectFollowed(tail, static_cast<long>(head.size()), "rle tail");
 }
 
 // A stream written by hand from the format: three literals, a reference to position 0 through the table
