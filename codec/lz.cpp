@@ -195,36 +195,7 @@ long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected, U
         if (control <= 1) break;
         ip += 4;
         while (control != 1) {
-            if (control & 1) {
-                control >>= 1;
-                // The 2-byte form, or a 0 length code and the length in a third byte; lengths of the
-                // 2-byte form are at least 3, so one check covers both.
-                const uint32_t word = load32(in + ip);
-                const uint32_t entry = table[(word >> 4) & 0xFFF];
-                const bool long_form = (word & 0xF) == 0;
-                const size_t length = long_form ? (word >> 16) & 0xFF : (word & 0xF) + 2;
-                ip += 2 + static_cast<size_t>(long_form);
-                if (entry == 0 || length < 3) return report.fail();
-                const uint8_t* from = out + entry - 1;
-                // The positions from next_hash to the reference's start go into the table. After a
-                // reference that is the start alone. After a literal run (the branch follows the previous
-                // item's kind, so it predicts well) also the run's last one or two, whose bytes run on into
-                // the reference: they hash from the two bytes before it and the reference's first three,
-                // which repeat `from` (at least 3 bytes back); o >= 3 there, as some earlier position wrote
-                // `entry`. An already entered position goes to the spare entry.
-                if (next_hash < o) {
-                    const uint64_t mixed =
-                        mix(load16(out + o - 2) | static_cast<uint64_t>(load32(from)) << 16);
-                    table[pick(next_hash + 2 <= o, hashIn(mixed, 0))] = static_cast<uint32_t>(o - 1);
-                    table[hashIn(mixed, 1)] = static_cast<uint32_t>(o);
-                    table[hashIn(mixed, 2)] = static_cast<uint32_t>(o + 1);
-                } else {
-                    table[hashIn(mix(load32(from)), 0)] = static_cast<uint32_t>(o + 1);
-                }
-                copyMatchFast(out + o, from, length);
-                o += length;
-                next_hash = o;
-            } else {
+            if (!(control & 1)) {
                 // The literals up to the next reference or the word's end, as the 4-literal steps would take
                 // them one after another.
                 const size_t run = static_cast<size_t>(__builtin_ctz(control));  // at least 1
@@ -254,7 +225,36 @@ long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected, U
                 control >>= run;
                 ip += run;
                 o += run;
+                if (control == 1) break;
+                // Otherwise a reference follows, without a second look at the item bit.
             }
+            control >>= 1;
+            // The 2-byte form, or a 0 length code and the length in a third byte; lengths of the
+            // 2-byte form are at least 3, so one check covers both.
+            const uint32_t word = load32(in + ip);
+            const uint32_t entry = table[(word >> 4) & 0xFFF];
+            const bool long_form = (word & 0xF) == 0;
+            const size_t length = long_form ? (word >> 16) & 0xFF : (word & 0xF) + 2;
+            ip += 2 + static_cast<size_t>(long_form);
+            if (entry == 0 || length < 3) return report.fail();
+            const uint8_t* from = out + entry - 1;
+            // The positions from next_hash to the reference's start go into the table. After a
+            // reference that is the start alone. After a literal run (the branch follows the previous
+            // item's kind, so it predicts well) also the run's last one or two, whose bytes run on into
+            // the reference: they hash from the two bytes before it and the reference's first three,
+            // which repeat `from` (at least 3 bytes back); o >= 3 there, as some earlier position wrote
+            // `entry`. An already entered position goes to the spare entry.
+            if (next_hash < o) {
+                const uint64_t mixed = mix(load16(out + o - 2) | static_cast<uint64_t>(load32(from)) << 16);
+                table[pick(next_hash + 2 <= o, hashIn(mixed, 0))] = static_cast<uint32_t>(o - 1);
+                table[hashIn(mixed, 1)] = static_cast<uint32_t>(o);
+                table[hashIn(mixed, 2)] = static_cast<uint32_t>(o + 1);
+            } else {
+                table[hashIn(mix(load32(from)), 0)] = static_cast<uint32_t>(o + 1);
+            }
+            copyMatchFast(out + o, from, length);
+            o += length;
+            next_hash = o;
         }
     }
 
