@@ -1,6 +1,7 @@
-// LZ packer and unpacker. The unpacker checks every read and write against the buffer ends; the packer
-// only starts references where the unpacker still decodes items one by one (more than 10 bytes before the
-// end), so that both walk the same items and enter the same positions into their tables.
+// LZ packer and unpacker. The unpacker keeps every read and write inside the buffers: far from their ends
+// it checks once per control word, near them once per item. The packer only starts references where the
+// unpacker still decodes items one by one (more than 10 bytes before the end), so that both walk the same
+// items and enter the same positions into their tables. lzUnpackReference is the plain form of the rules.
 #include "codec/lz.h"
 
 #include <algorithm>
@@ -77,7 +78,8 @@ static_assert(std::endian::native == std::endian::little);
 
 // Far from both ends a whole control word decodes without per-item bound checks: it holds at most 31 items
 // of at most 3 input bytes, and a literal run loads up to 48 input bytes; each item makes at most 255 output
-// bytes and writes at most 32 bytes from its start, and every literal stays before the last stretch.
+// bytes and writes at most 32 bytes from its start or 15 past its end, and every literal stays before the
+// last stretch.
 constexpr size_t kWordItems = 31;
 constexpr size_t kFastInput = 4 + kWordItems * 3 + 48;
 constexpr size_t kFastOutput = kWordItems * kMaxMatch + 32 + kLiteralEnd;
@@ -148,8 +150,7 @@ void hashEight(const uint8_t* p, int count, uint16_t* hashes) {
 }
 
 // Smallest multiple of each distance below 16 that is at least 16: a whole number of periods back, far
-// enough for 16-byte chunks.
-// 0 from 16 on, where the distance itself serves.
+// enough for 16-byte chunks. 0 from 16 on, where the distance itself serves.
 constexpr uint8_t kPeriodChunk[17] = {16, 16, 16, 18, 16, 20, 18, 21, 16, 18, 20, 22, 24, 26, 28, 30, 0};
 
 // Copies a back-reference from `from` < `to`, writing up to 32 bytes from `to` and up to 15 beyond the
@@ -397,7 +398,7 @@ long lzUnpackReference(const uint8_t* in, size_t size, uint8_t* out, size_t expe
     size_t ip = 0;
     size_t o = 0;
     size_t next_hash = 0;  // first output position not yet entered into the table
-    uint32_t control = 1;  // item bits above a 1 that marks the word's end
+    uint32_t control = 1;  // item bits below the highest 1, which marks the word's end
     bool tail = false;     // the last stretch: literals only, no table
     while (o < expected) {
         if (control == 1) {
