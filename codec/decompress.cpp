@@ -65,6 +65,9 @@ int checkSections(const ZrcFrameHeader& h, const zrc::PictureLayout& layout, uin
 
 int finishFrame(ZrcHandle* handle, const ZrcFrameHeader& h, size_t result);
 
+// Changed pixels (luma) from which a frame's passes are spread over the cores: 1/8 of a 1080p picture.
+constexpr size_t kSpreadPixels = size_t{1} << 18;
+
 // Steps after the header and sequence checks, with the handle locked and configured for the frame.
 int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payload, uint8_t* image) {
     if (h.quality != handle->quality) {
@@ -141,15 +144,18 @@ int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payl
     // A block's conversion needs only that block's planes, so it runs in the same pass as the last stage
     // before it; the smoothing of a block needs its neighbours decoded, hence a pass of its own.
     const size_t converted = direct ? 0 : stages.convert(0, 0);
+    // Handing a pass to the other cores costs a thread wake-up, tens of microseconds on a virtual machine:
+    // more than a few percent of a 1080p picture must have changed to gain from it.
+    const bool spread = multicore && runs.changedBlocks() * layout.blockBytes(0) >= kSpreadPixels;
     const bool convert = converted != 0;
-    runs.forEach(multicore, [&](uint32_t begin, uint32_t end) {
+    runs.forEach(spread, [&](uint32_t begin, uint32_t end) {
         for (int plane = 0; plane < 3; ++plane)
             stages.transform(plane, coefficients, begin, end);
         if (convert && !smooth) stages.convert(begin, end);
     });
     if (smooth) {
         std::memcpy(handle->space_map, handle->time_map, handle->mapsize);
-        runs.forEach(multicore, [&](uint32_t begin, uint32_t end) {
+        runs.forEach(spread, [&](uint32_t begin, uint32_t end) {
             for (int plane = 0; plane < 3; ++plane)
                 stages.smooth(plane, begin, end);
             if (convert) stages.convert(begin, end);
