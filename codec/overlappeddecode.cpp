@@ -66,13 +66,20 @@ long decodeOverlapped(const FrameStages& s, uint8_t* payload, size_t expected,
     WorkerPool& pool = WorkerPool::instance();
     UnpackProgress progress;
     LumaRows luma;  // written by the pool thread until finishPosted()
-    pool.post([&] { decodeLumaRows(s, payload, expected, progress, luma); });
+    const auto luma_rows = [&] { decodeLumaRows(s, payload, expected, progress, luma); };
+    const bool posted = pool.tryPost(luma_rows);
     const long produced = unpack(&progress);
     // Whatever the unpacker published last, the luma rows must learn the outcome.
     progress.done.store(produced == static_cast<long>(expected) ? expected : kUnpackFailed,
                         std::memory_order_release);
     progress.done.notify_all();
-    pool.finishPosted();
+    if (posted) {
+        pool.finishPosted();
+    } else {
+        // The pool serves another stream's frame: the same steps one after the other (the luma rows stop
+        // after the map and the first row, as the payload is all there).
+        luma_rows();
+    }
     if (produced != static_cast<long>(expected)) return produced;
 
     const uint32_t columns = static_cast<uint32_t>(s.layout.columns);

@@ -31,7 +31,13 @@ void WorkerPool::run(uint32_t count, bool multicore, const Range& body) {
         if (count > 0) body(0, count);
         return;
     }
-    std::lock_guard<std::mutex> serial(run_mutex_);
+    // While another caller's job has the pool (another stream's frame), this one runs on the calling
+    // thread: that core would otherwise sit waiting, and the pool's threads are busy anyway.
+    std::unique_lock<std::mutex> serial(run_mutex_, std::try_to_lock);
+    if (!serial.owns_lock()) {
+        body(0, count);
+        return;
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     const uint32_t pieces = static_cast<uint32_t>(threads_.size() + 1) * 8;
     body_ = &body;
@@ -46,8 +52,8 @@ void WorkerPool::run(uint32_t count, bool multicore, const Range& body) {
     body_ = nullptr;
 }
 
-void WorkerPool::post(const std::function<void()>& job) {
-    run_mutex_.lock();
+bool WorkerPool::tryPost(const std::function<void()>& job) {
+    if (threads_.empty() || !run_mutex_.try_lock()) return false;
     posted_ = job;
     posted_range_ = [this](uint32_t, uint32_t) { posted_(); };
     std::lock_guard<std::mutex> lock(mutex_);
@@ -58,6 +64,7 @@ void WorkerPool::post(const std::function<void()>& job) {
     busy_ = 0;
     ++generation_;
     wake_.notify_one();
+    return true;
 }
 
 void WorkerPool::finishPosted() {

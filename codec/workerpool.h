@@ -18,17 +18,19 @@ public:
 
     static WorkerPool& instance();
 
-    // Calls body on disjoint ranges covering [0, count) and returns when all are done. With multicore false
-    // or a small count, body runs once over the whole range on the calling thread.
+    // Calls body on disjoint ranges covering [0, count) and returns when all are done. With multicore false,
+    // a small count or the pool busy with another caller's job, body runs once over the whole range on the
+    // calling thread.
     void run(uint32_t count, bool multicore, const Range& body);
 
-    // Whether run() and post() have threads besides the caller's.
+    // Whether run() and tryPost() have threads besides the caller's.
     bool hasThreads() const { return !threads_.empty(); }
 
-    // Starts job on a pool thread and returns at once, so that the caller can work alongside it;
-    // finishPosted() waits until it has returned. Only with hasThreads(). Until finishPosted() the pool takes
-    // no other job (run() from other threads waits), and the caller must not call run() itself.
-    void post(const std::function<void()>& job);
+    // Starts job on a pool thread and returns true at once, so that the caller can work alongside it;
+    // finishPosted() then waits until it has returned. Returns false, and does nothing, when the pool has no
+    // threads or another job has it. Until finishPosted() the pool takes no other job (run() from other
+    // threads runs its body on the calling thread), and the caller must not call run() itself.
+    bool tryPost(const std::function<void()>& job);
     void finishPosted();
 
     ~WorkerPool();
@@ -41,7 +43,7 @@ private:
     // Takes and runs chunks of the current job until none is left; called with mutex_ held.
     void drain(std::unique_lock<std::mutex>& lock);
 
-    std::mutex run_mutex_;          // one job at a time; held from post() to finishPosted()
+    std::mutex run_mutex_;          // one job at a time; held from tryPost() to finishPosted()
     std::function<void()> posted_;  // guarded by run_mutex_
     Range posted_range_;            // guarded by run_mutex_: posted_ as a one-item job
     std::mutex mutex_;

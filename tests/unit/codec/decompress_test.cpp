@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "codec/frameheader.h"
@@ -518,6 +520,50 @@ TEST(Decompress, MultiCoreAndReferenceKernelsGiveIdenticalOutput) {
         EXPECT_EQ(results[3], results[4]);
         EXPECT_EQ(results[5], results[6]);
     }
+}
+
+TEST(Decompress, StreamsDecodedAtOnceShareTheCores) {
+    // Two handles on two threads, each decoding large absolute and relative frames on several cores: when
+    // the other stream has the pool, a frame runs on its own thread, with the same output.
+    const Geometry g{1000, 520, 8, true};
+    std::mt19937 rng(3);
+    Bytes planes(g.planeBytes()), map(g.mapsize());
+    for (uint8_t& b : planes)
+        b = rng() % 3 == 0 ? static_cast<uint8_t>(rng()) : 0;
+    for (uint8_t& m : map)
+        m = static_cast<uint8_t>(rng() % 4);
+    const Bytes frames[2] = {
+        zrctest::buildFrame(zrctest::absoluteSpec(g, ZRC_FRAME_YUV420, planes, 2)),
+        zrctest::buildFrame(zrctest::relativeSpec(g, ZRC_FRAME_YUV420, ZRC_DIFF_XOR, map, planes, 2))};
+    const size_t image_bytes = static_cast<size_t>(g.width) * g.height * 4;
+    Bytes expected[2];
+    {
+        Handle h(zrc_create());
+        zrc_clear_flags(h.get(), ZRC_FLAG_MULTICORE);
+        Bytes image(image_bytes);
+        for (int f = 0; f < 2; ++f) {
+            ASSERT_GT(decode(h.get(), frames[f], image), 0);
+            expected[f] = image;
+        }
+    }
+    std::atomic<int> mismatches{0};
+    auto stream = [&] {
+        Handle h(zrc_create());
+        Bytes image(image_bytes);
+        for (int round = 0; round < 10; ++round) {
+            for (int f = 0; f < 2; ++f) {
+                Bytes frame = frames[f];
+                ZrcFrameHeader header = zrc::restoreHeader(frame.data());
+                header.id = static_cast<uint32_t>(2 * round + f + 1);
+                zrc::writeHeader(header, frame.data());
+                if (decode(h.get(), frame, image) <= 0 || image != expected[f]) ++mismatches;
+            }
+        }
+    };
+    std::thread first(stream), second(stream);
+    first.join();
+    second.join();
+    EXPECT_EQ(mismatches.load(), 0);
 }
 
 TEST(Decompress, PacingSpacesFramesByTheirTimestamps) {
