@@ -12,11 +12,35 @@ namespace zrc {
 // that packer and unpacker keep in step.
 
 // Output bytes an unpack has made final, for a thread that follows it. The unpacker raises `done` at
-// least every kUnpackProgressStep output bytes (release store, then notify_all) and at the end; when the
-// stream turns out damaged it stores kUnpackFailed. Bytes below the published count are never written
-// again by this unpack. `done` must be 0 when the unpack starts.
+// least every kUnpackProgressStep output bytes and at the end; when the stream turns out damaged it stores
+// kUnpackFailed. Bytes below the published count are never written again by this unpack. `done` must be 0
+// when the unpack starts.
+//
+// Waking a thread costs the unpacking thread a system call and, on a virtual machine, tens of microseconds,
+// so it notifies only when `done` reaches `wanted`: a follower stores the count it waits for there, then
+// reads `done` again before it waits (both sides sequentially consistent, so one of them sees the other).
 struct UnpackProgress {
     std::atomic<size_t> done{0};
+    std::atomic<size_t> wanted{0};
+
+    // Blocks until `need` bytes are final or the unpack failed; returns false when it failed.
+    bool await(size_t need) {
+        size_t seen = done.load(std::memory_order_acquire);
+        while (seen < need && seen != SIZE_MAX) {
+            wanted.store(need);
+            seen = done.load();
+            if (seen >= need) break;
+            done.wait(seen, std::memory_order_acquire);
+            seen = done.load(std::memory_order_acquire);
+        }
+        return seen != SIZE_MAX;
+    }
+
+    // Publishes `count` (or SIZE_MAX for a failure) and wakes a follower whose wait it ends.
+    void publish(size_t count) {
+        done.store(count);
+        if (count >= wanted.load()) done.notify_all();
+    }
 };
 constexpr size_t kUnpackProgressStep = 64 * 1024;
 constexpr size_t kUnpackFailed = SIZE_MAX;
@@ -48,8 +72,7 @@ private:
     static constexpr size_t kReportGap = kUnpackProgressStep - 8 * 1024;
 
     void publish(size_t done) {
-        progress_->done.store(done, std::memory_order_release);
-        progress_->done.notify_all();
+        progress_->publish(done);
         mark_ = done == kUnpackFailed ? SIZE_MAX : done + kReportGap;
     }
 

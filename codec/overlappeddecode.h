@@ -12,9 +12,9 @@ namespace zrc {
 
 // Decodes an absolute frame, whose section holds the complete coefficient planes, while its payload is being
 // unpacked, and converts it into the caller's image (stages.image is set): a pool thread expands the map and
-// transforms and smooths the luma block rows as the unpacker makes them final, while the calling thread
-// unpacks; then both share the copy of the coefficients, the colour planes and the conversion. The output is
-// the same as that of the stages run one after the other.
+// transforms and smooths the block rows of each plane as the unpacker makes them final, while the calling
+// thread unpacks; then both share the copy of the coefficients, the rows left and the conversion. The output
+// is the same as that of the stages run one after the other.
 //
 // `unpack` fills `payload` (map, then section) and reports through its progress; it returns the bytes
 // produced. Returns that count; when it is not `expected` the coefficient planes and the image are left as
