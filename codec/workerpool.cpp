@@ -94,7 +94,9 @@ void WorkerPool::drain(std::unique_lock<std::mutex>& lock) {
 
 void WorkerPool::workerLoop() {
     std::unique_lock<std::mutex> lock(mutex_);
-    uint64_t seen = generation_;
+    // From generation 0, not the current one: a job posted before this thread first ran is still taken (a
+    // posted job has no caller draining it).
+    uint64_t seen = 0;
     while (true) {
         wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
         if (stop_) return;
