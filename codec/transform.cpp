@@ -670,15 +670,6 @@ size_t inverseTransformPicture(const uint8_t* coefficients, uint8_t* samples, co
     return layout.bytes;
 }
 
-void rearrangeBlocks(const uint8_t* from, uint8_t* to, const uint8_t* map, uint32_t mapsize, int matrix,
-                     size_t padded_pixels, bool chroma420, bool multicore) {
-    const PictureLayout layout = PictureLayout::of(matrix, static_cast<int>(padded_pixels), 1, chroma420);
-    WorkerPool::instance().run(mapsize, multicore, [&](uint32_t begin, uint32_t end) {
-        for (int plane = 0; plane < 3; ++plane)
-            copyBlocks(layout, plane, from, to, map, begin, end);
-    });
-}
-
 void copyBlocks(const PictureLayout& layout, int plane, const uint8_t* from, uint8_t* to, const uint8_t* map,
                 uint32_t begin, uint32_t end) {
     const size_t bytes = layout.blockBytes(plane);

@@ -44,10 +44,6 @@ void inverseTransformBlocks(const PictureLayout& layout, int plane, const uint8_
 void copyBlocks(const PictureLayout& layout, int plane, const uint8_t* from, uint8_t* to, const uint8_t* map,
                 uint32_t begin, uint32_t end);
 
-// Copies the changed blocks of the three planes from `from` to `to`; both in block order.
-void rearrangeBlocks(const uint8_t* from, uint8_t* to, const uint8_t* map, uint32_t mapsize, int matrix,
-                     size_t padded_pixels, bool chroma420, bool multicore);
-
 }  // namespace zrc
 
 #endif
