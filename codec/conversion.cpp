@@ -147,30 +147,38 @@ ZRC_INLINE void convertWholeBlock(const Geometry& g, uint8_t* image, uint32_t b,
     }
 }
 
-// Converts the changed blocks [begin, end); blocks wholly inside the picture take the vector loop with
-// constant bounds unless the plain reference is asked for.
-template <uint32_t Format, Source From, int E>
-ZRC_INLINE void convertRange(const Geometry& g, uint8_t* image, const uint8_t* map, uint32_t begin,
-                             uint32_t end, bool reference) {
+// Calls block(b, x0, y0, w, h) for each changed block of [begin, end), with its place in the image and its
+// pixels inside the picture (E except in the last block column and row).
+template <int E, typename Block>
+ZRC_INLINE void forEachChangedBlock(const Geometry& g, const uint8_t* map, uint32_t begin, uint32_t end,
+                                    Block block) {
     const uint32_t columns = static_cast<uint32_t>(g.columns);
     const int last_w = g.width - (g.columns - 1) * E;
     uint32_t bx = begin % columns;
     int y0 = static_cast<int>(begin / columns) * E;
     for (uint32_t b = begin; b < end; ++b) {
-        if (map[b] != 0) {
-            const int w = bx == columns - 1 ? last_w : E;
-            const int h = g.height - y0 < E ? g.height - y0 : E;
-            if (!reference && w == E && h == E) {
-                convertWholeBlock<Format, From, E>(g, image, b, static_cast<int>(bx) * E, y0);
-            } else {
-                convertBlock<Format, From, E>(g, image, b, w, h);
-            }
-        }
+        if (map[b] != 0)
+            block(b, static_cast<int>(bx) * E, y0, bx == columns - 1 ? last_w : E,
+                  g.height - y0 < E ? g.height - y0 : E);
         if (++bx == columns) {
             bx = 0;
             y0 += E;
         }
     }
+}
+
+// Converts the changed blocks [begin, end); blocks wholly inside the picture take the vector loop with
+// constant bounds unless the plain reference is asked for.
+template <uint32_t Format, Source From, int E>
+ZRC_INLINE void convertRange(const Geometry& g, uint8_t* image, const uint8_t* map, uint32_t begin,
+                             uint32_t end, bool reference) {
+    forEachChangedBlock<E>(g, map, begin, end, [&](uint32_t b, int x0, int y0, int w, int h) ZRC_LAMBDA {
+        if (!reference && w == E && h == E) {
+            convertWholeBlock<Format, From, E>(g, image, b, x0, y0);
+        } else {
+            convertBlock<Format, From, E>(g, image, b, w, h);
+        }
+    });
 }
 
 template <Source From, int E>
@@ -374,29 +382,17 @@ ZRC_AVX2_INLINE void convertWideBlock420(const Geometry& g, uint8_t* image, uint
 template <uint32_t Format, int E>
 ZRC_AVX2_INLINE void convertRange420(const Geometry& g, uint8_t* image, const uint8_t* map, uint32_t begin,
                                      uint32_t end) {
-    const uint32_t columns = static_cast<uint32_t>(g.columns);
-    const int last_w = g.width - (g.columns - 1) * E;
-    uint32_t bx = begin % columns;
-    int y0 = static_cast<int>(begin / columns) * E;
-    for (uint32_t b = begin; b < end; ++b) {
-        if (map[b] != 0) {
-            const int w = bx == columns - 1 ? last_w : E;
-            const int h = g.height - y0 < E ? g.height - y0 : E;
-            if (w == E && h == E) {
-                if constexpr (E == 8) {
-                    convertWholeBlock420<Format>(g, image, b, static_cast<int>(bx) * E, y0);
-                } else {
-                    convertWideBlock420<Format, E>(g, image, b, static_cast<int>(bx) * E, y0);
-                }
+    forEachChangedBlock<E>(g, map, begin, end, [&](uint32_t b, int x0, int y0, int w, int h) ZRC_AVX2 {
+        if (w == E && h == E) {
+            if constexpr (E == 8) {
+                convertWholeBlock420<Format>(g, image, b, x0, y0);
             } else {
-                convertBlock<Format, Source::kYuv420, E>(g, image, b, w, h);
+                convertWideBlock420<Format, E>(g, image, b, x0, y0);
             }
+        } else {
+            convertBlock<Format, Source::kYuv420, E>(g, image, b, w, h);
         }
-        if (++bx == columns) {
-            bx = 0;
-            y0 += E;
-        }
-    }
+    });
 }
 
 template <int E>

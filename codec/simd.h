@@ -22,5 +22,7 @@
 
 // Kernels inlined into the cloned loops, so that each clone gets its own instruction selection.
 #define ZRC_INLINE __attribute__((always_inline)) inline
+// The same for a lambda handed to an inlined kernel walk.
+#define ZRC_LAMBDA __attribute__((always_inline))
 
 #endif
