@@ -94,7 +94,6 @@ int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payl
     const zrc::PictureLayout layout =
         zrc::PictureLayout::of(matrix, handle->paddedWidth(), handle->paddedHeight(), chroma420);
     const zrc::FrameStages stages{layout,
-                                  handle->mapsize,
                                   handle->quality,
                                   handle->time_map,
                                   handle->space_map,
@@ -106,7 +105,6 @@ int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payl
                                   direct ? nullptr : image,
                                   h.frame_format,
                                   handle->image_format,
-                                  matrix,
                                   handle->width,
                                   handle->height};
 

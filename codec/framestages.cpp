@@ -20,7 +20,7 @@ void FrameStages::smooth(int plane, uint32_t begin, uint32_t end) const {
 }
 
 size_t FrameStages::convert(uint32_t begin, uint32_t end) const {
-    return convertBlocks(frame_format, output(), image, time_map, begin, end, matrix, width, height,
+    return convertBlocks(frame_format, output(), image, time_map, begin, end, layout.edges[0], width, height,
                          image_format);
 }
 

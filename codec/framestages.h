@@ -12,7 +12,6 @@ namespace zrc {
 // stages themselves on a range of blocks of one plane, on the calling thread.
 struct FrameStages {
     PictureLayout layout;
-    uint32_t mapsize;
     uint32_t quality;
     uint8_t* time_map;
     uint8_t* space_map;
@@ -25,7 +24,6 @@ struct FrameStages {
     uint8_t* image;
     uint32_t frame_format;
     uint32_t image_format;
-    int matrix;
     int width;
     int height;
 
@@ -34,6 +32,7 @@ struct FrameStages {
     void transform(int plane, const uint8_t* source, uint32_t begin, uint32_t end) const;
     // Smoothing of the changed blocks [begin, end) of one plane; their neighbours must be decoded.
     void smooth(int plane, uint32_t begin, uint32_t end) const;
+    uint32_t mapsize() const { return layout.blocks(); }
     // The planes the conversion reads: the smoothed ones when there are.
     const uint8_t* output() const { return smooth_target != nullptr ? smooth_target : transform_target; }
     // Conversion of the changed blocks [begin, end) into the image; the image bytes of the whole picture, or

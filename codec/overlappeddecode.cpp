@@ -23,11 +23,11 @@ struct ArrivedRows {
 // threads share the rest.
 void decodeArrivedRows(const FrameStages& s, const uint8_t* payload, size_t expected,
                        UnpackProgress& progress, ArrivedRows& done) {
-    const size_t map_bytes = s.mapsize / 4;
+    const size_t map_bytes = s.mapsize() / 4;
     // expandBlockMap reads whole words, which may reach into the section.
-    const size_t map_words = (static_cast<size_t>(s.mapsize) + 15) / 16 * 4;
+    const size_t map_words = (static_cast<size_t>(s.mapsize()) + 15) / 16 * 4;
     if (!progress.await(map_words)) return;
-    expandBlockMap(payload, s.mapsize, s.time_map);
+    expandBlockMap(payload, s.mapsize(), s.time_map);
     const uint8_t* section = payload + map_bytes;
     const uint32_t columns = static_cast<uint32_t>(s.layout.columns);
     const uint32_t rows = static_cast<uint32_t>(s.layout.rows);
@@ -87,8 +87,8 @@ long decodeOverlapped(const FrameStages& s, uint8_t* payload, size_t expected,
     // What the pool thread left: the copy into the kept coefficient planes (only now that the frame is known
     // to be whole), the rows it did not reach, and the conversion.
     const uint32_t columns = static_cast<uint32_t>(s.layout.columns);
-    const uint8_t* section = payload + s.mapsize / 4;
-    pool.run(s.mapsize, true, [&](uint32_t begin, uint32_t end) {
+    const uint8_t* section = payload + s.mapsize() / 4;
+    pool.run(s.mapsize(), true, [&](uint32_t begin, uint32_t end) {
         for (int plane = 0; plane < 3; ++plane) {
             const size_t bytes = s.layout.blockBytes(plane);
             const size_t at = s.layout.offsets[plane] + begin * bytes;
@@ -97,8 +97,8 @@ long decodeOverlapped(const FrameStages& s, uint8_t* payload, size_t expected,
             if (from < end) s.transform(plane, section, from, end);
         }
     });
-    if (s.smooth_target != nullptr) std::memcpy(s.space_map, s.time_map, s.mapsize);
-    pool.run(s.mapsize, true, [&](uint32_t begin, uint32_t end) {
+    if (s.smooth_target != nullptr) std::memcpy(s.space_map, s.time_map, s.mapsize());
+    pool.run(s.mapsize(), true, [&](uint32_t begin, uint32_t end) {
         for (int plane = 0; plane < 3 && s.smooth_target != nullptr; ++plane) {
             const uint32_t from = std::max(begin, arrived.smoothed[plane] * columns);
             if (from < end) s.smooth(plane, from, end);
