@@ -13,8 +13,12 @@ uint32_t nextRandom(uint32_t& state) {
 
 }  // namespace
 
-ScreenPicture::ScreenPicture(int width, int height, uint32_t seed)
-    : width_(width), height_(height), seed_(seed), pixels_(static_cast<size_t>(width) * height * 4) {
+ScreenPicture::ScreenPicture(int width, int height, uint32_t seed, Layout layout)
+    : width_(width),
+      height_(height),
+      seed_(seed),
+      layout_(layout),
+      pixels_(static_cast<size_t>(width) * height * 4) {
     draw(0);
 }
 
@@ -45,6 +49,28 @@ void ScreenPicture::text(int x, int y, int w, int h, uint32_t& state) {
     }
 }
 
+// Paragraphs of words: lines end where a word no longer fits or the paragraph ends, and a blank line
+// follows each paragraph.
+void ScreenPicture::paragraphs(int x, int y, int w, int h, uint32_t& state) {
+    int left = 0;  // lines left in the paragraph
+    for (int line = y; line + 7 < y + h; line += 12) {
+        if (left == 0) {
+            left = 2 + static_cast<int>(nextRandom(state) % 6);
+            continue;
+        }
+        --left;
+        const int end =
+            left > 0 ? x + w
+                     : x + w / 4 + static_cast<int>(nextRandom(state) % static_cast<uint32_t>(w / 2 + 1));
+        for (int gx = x;;) {
+            const int letters = 2 + static_cast<int>(nextRandom(state) % 8);
+            if (gx + letters * 6 > end) break;
+            text(gx, line, letters * 6, 8, state);
+            gx += letters * 6 + 6;
+        }
+    }
+}
+
 void ScreenPicture::draw(int step) {
     uint32_t state = seed_;
     fill(0, 0, width_, height_, 0x2E3440);
@@ -54,7 +80,8 @@ void ScreenPicture::draw(int step) {
         fill(x, 0, 1, std::min(height_, 12), v << 16 | (v / 2) << 8 | 200);
     }
     // Windows with text.
-    const int windows = 2 + width_ * height_ / 40000;
+    const bool dense = layout_ == Layout::kDenseText;
+    const int windows = dense ? 2 + width_ * height_ / 40000 : 1;
     for (int k = 0; k < windows; ++k) {
         const int w =
             width_ / 3 + static_cast<int>(nextRandom(state) % static_cast<uint32_t>(width_ / 3 + 1));
@@ -67,7 +94,10 @@ void ScreenPicture::draw(int step) {
         fill(x, y, w, h, 0x4C566A);
         fill(x + 1, y + 1, w - 2, h - 2, k % 2 ? 0xECEFF4 : 0xFFFFFF);
         fill(x + 1, y + 1, w - 2, 8, 0x5E81AC);
-        text(x + 4, y + 14, w - 8, h - 16, state);
+        if (dense)
+            text(x + 4, y + 14, w - 8, h - 16, state);
+        else
+            paragraphs(x + 8, y + 16, w - 16, h - 20, state);
     }
     // A photo-like patch: smooth colours with fine noise.
     const int pw = width_ / 5, ph = height_ / 5;

@@ -11,7 +11,12 @@ namespace zrctest {
 // pointer and types one more glyph, so successive steps change a few blocks as a real screen does.
 class ScreenPicture {
 public:
-    ScreenPicture(int width, int height, uint32_t seed = 1);
+    enum class Layout {
+        kDenseText,  // windows piled over the whole screen, every line full of glyphs: a hard case
+        kDesktop,    // a few windows of paragraphs with ragged lines over an empty background: a usual screen
+    };
+
+    ScreenPicture(int width, int height, uint32_t seed = 1, Layout layout = Layout::kDenseText);
 
     // Draws the picture of `step` into pixels().
     void draw(int step);
@@ -28,10 +33,12 @@ private:
     void fill(int x, int y, int w, int h, uint32_t rgb);
     void put(int x, int y, uint32_t rgb);
     void text(int x, int y, int w, int h, uint32_t& state);
+    void paragraphs(int x, int y, int w, int h, uint32_t& state);
 
     int width_;
     int height_;
     uint32_t seed_;
+    Layout layout_;
     std::vector<uint8_t> pixels_;
 };
 
