@@ -9,12 +9,13 @@
 #include "codec/changedruns.h"
 #include "codec/coefficients.h"
 #include "codec/frameheader.h"
+#include "codec/framestages.h"
 #include "codec/handle.h"
 #include "codec/lz.h"
-#include "codec/overlappeddecode.h"
 #include "codec/picturelayout.h"
 #include "codec/tick.h"
 #include "codec/wordrle.h"
+#include "codec/workerpool.h"
 
 namespace {
 
@@ -22,13 +23,12 @@ bool isChroma420(uint32_t frame_format) {
     return frame_format >= ZRC_FRAME_YUV420A && frame_format <= ZRC_FRAME_YUV420B;
 }
 
-long unpack(const ZrcFrameHeader& h, const uint8_t* payload, uint8_t* target, size_t expected,
-            zrc::UnpackProgress* progress) {
+long unpack(const ZrcFrameHeader& h, const uint8_t* payload, uint8_t* target, size_t expected) {
     switch (h.pack_format) {
         case ZRC_PACK_RLE:
-            return zrc::rleUnpack(payload, h.pack_length, target, expected, progress);
+            return zrc::rleUnpack(payload, h.pack_length, target, expected);
         case ZRC_PACK_LZ:
-            return zrc::lzUnpack(payload, h.pack_length, target, expected, progress);
+            return zrc::lzUnpack(payload, h.pack_length, target, expected);
         default:
             return 0;
     }
@@ -108,19 +108,7 @@ int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payl
                                   handle->width,
                                   handle->height};
 
-    // An absolute frame of full planes, on several cores, is decoded while it is unpacked, when nothing
-    // after the unpacking can refuse it and the caller's image is written only after it.
-    if (multicore && !direct && h.diff_type == ZRC_DIFF_ABSOLUTE && h.trans_length == layout.bytes &&
-        known_format && (h.pack_format == ZRC_PACK_LZ || h.pack_format == ZRC_PACK_RLE) &&
-        zrc::overlapPays(handle->mapsize) && checkSections(h, layout, 0) == 0 && stages.convert(0, 0) != 0) {
-        const long produced = zrc::decodeOverlapped(
-            stages, target, expected,
-            [&](zrc::UnpackProgress* progress) { return unpack(h, payload, target, expected, progress); });
-        if (produced != static_cast<long>(expected)) return refuseUnpacked(h, expected, produced);
-        return finishFrame(handle, h, stages.convert(0, 0));
-    }
-
-    const long produced = unpack(h, payload, target, expected, nullptr);
+    const long produced = unpack(h, payload, target, expected);
     if (produced != static_cast<long>(expected)) return refuseUnpacked(h, expected, produced);
     zrc::expandBlockMap(target, handle->mapsize, handle->time_map);
     if (!known_format) {
@@ -132,7 +120,10 @@ int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payl
     if (int refused = checkSections(h, layout, runs.changedBlocks()); refused != 0) return refused;
     const uint8_t* section = target + map_bytes;
     uint8_t* coefficients = handle->work[4];
-    if (h.diff_type == ZRC_DIFF_ABSOLUTE) {
+    // An absolute frame of full planes is copied into the kept planes a range at a time in the transform's
+    // pass, while the range is in cache, and transformed from the section.
+    const bool whole = h.diff_type == ZRC_DIFF_ABSOLUTE && h.trans_length == layout.bytes;
+    if (h.diff_type == ZRC_DIFF_ABSOLUTE && !whole) {
         std::memcpy(coefficients, section, h.trans_length);
     } else if (h.diff_type == ZRC_DIFF_REPLACE || h.diff_type == ZRC_DIFF_XOR) {
         zrc::applyCodedBlocks(section, coefficients, handle->time_map, handle->mapsize, h.predictions, matrix,
@@ -146,11 +137,23 @@ int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payl
     // more than a few percent of a 1080p picture must have changed to gain from it.
     const bool spread = multicore && runs.changedBlocks() * layout.blockBytes(0) >= kSpreadPixels;
     const bool convert = converted != 0;
-    runs.forEach(spread, [&](uint32_t begin, uint32_t end) {
+    const auto transform = [&](const uint8_t* source, uint32_t begin, uint32_t end) {
         for (int plane = 0; plane < 3; ++plane)
-            stages.transform(plane, coefficients, begin, end);
+            stages.transform(plane, source, begin, end);
         if (convert && !smooth) stages.convert(begin, end);
-    });
+    };
+    if (whole) {
+        zrc::WorkerPool::instance().run(handle->mapsize, spread, [&](uint32_t begin, uint32_t end) {
+            for (int plane = 0; plane < 3; ++plane) {
+                const size_t bytes = layout.blockBytes(plane);
+                const size_t at = layout.offsets[plane] + begin * bytes;
+                std::memcpy(coefficients + at, section + at, (end - begin) * bytes);
+            }
+            transform(section, begin, end);
+        });
+    } else {
+        runs.forEach(spread, [&](uint32_t begin, uint32_t end) { transform(coefficients, begin, end); });
+    }
     if (smooth) {
         std::memcpy(handle->space_map, handle->time_map, handle->mapsize);
         runs.forEach(spread, [&](uint32_t begin, uint32_t end) {

@@ -180,7 +180,7 @@ void copyMatchFast(uint8_t* to, const uint8_t* from, size_t length) {
         copyBytes<16>(to + n, to + n - period);
 }
 
-long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected, UnpackReporter& report) {
+long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected) {
     // Position + 1; 0 when no earlier position wrote the entry. One spare entry past the end takes the
     // stores that branch-free code must not make.
     uint32_t table[kTableSize + 1] = {};
@@ -189,7 +189,6 @@ long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected, U
     size_t next_hash = 0;  // first output position not yet entered into the table
 
     while (size - ip >= kFastInput && expected - o >= kFastOutput) {
-        report.at(o);
         uint32_t control = load32(in + ip);
         // A word of 0 makes literals without end, and one of 1 a reference before its end is noticed: the
         // checked loop below takes both.
@@ -237,7 +236,7 @@ long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected, U
             const bool long_form = (word & 0xF) == 0;
             const size_t length = long_form ? (word >> 16) & 0xFF : (word & 0xF) + 2;
             ip += 2 + static_cast<size_t>(long_form);
-            if (entry == 0 || length < 3) return report.fail();
+            if (entry == 0 || length < 3) return -1;
             const uint8_t* from = out + entry - 1;
             // The positions from next_hash to the reference's start go into the table. After a
             // reference that is the start alone. After a literal run (the branch follows the previous
@@ -263,26 +262,25 @@ long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected, U
     uint32_t control = 1;
     while (o < expected) {
         if (control == 1) {
-            if (size - ip < 4) return report.fail();
+            if (size - ip < 4) return -1;
             control = readLe32(in + ip);
             ip += 4;
-            report.at(o);
         }
         if (control & 1) {
             control >>= 1;
-            if (size - ip < 2) return report.fail();
+            if (size - ip < 2) return -1;
             const uint32_t code = load16(in + ip);
             size_t length;
             if (code & 0xF) {
                 length = (code & 0xF) + 2;
                 ip += 2;
             } else {
-                if (size - ip < 3) return report.fail();
+                if (size - ip < 3) return -1;
                 length = in[ip + 2];
                 ip += 3;
             }
             const uint32_t entry = table[code >> 4];
-            if (entry == 0 || length < 3 || length > expected - o) return report.fail();
+            if (entry == 0 || length < 3 || length > expected - o) return -1;
             copyMatch(out, entry - 1, o, length, expected);
             for (; next_hash <= o; ++next_hash) {
                 const uint32_t hash =
@@ -292,9 +290,8 @@ long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected, U
             o += length;
             next_hash = o;
         } else if (o + kLiteralEnd < expected) {
-            report.at(o);  // a control word of 0 makes literals without end
             const size_t n = kLiteralStep[control & 0xF];
-            if (size - ip < n) return report.fail();
+            if (size - ip < n) return -1;
             if (size - ip >= 4) {
                 std::memcpy(out + o, in + ip, 4);
             } else {
@@ -311,17 +308,17 @@ long unpackFast(const uint8_t* in, size_t size, uint8_t* out, size_t expected, U
             // The last stretch: literals only, 4 bytes skipped where a control word would be.
             while (o < expected) {
                 if (control == 1) {
-                    if (size - ip < 4) return report.fail();
+                    if (size - ip < 4) return -1;
                     ip += 4;
                     control = 1u << 31;
                 }
-                if (ip >= size) return report.fail();
+                if (ip >= size) return -1;
                 out[o++] = in[ip++];
                 control >>= 1;
             }
         }
     }
-    return report.finish(o);
+    return static_cast<long>(o);
 }
 
 }  // namespace
@@ -391,10 +388,8 @@ size_t lzPack(const uint8_t* in, size_t size, uint8_t* out) {
     return o;
 }
 
-long lzUnpackReference(const uint8_t* in, size_t size, uint8_t* out, size_t expected,
-                       UnpackProgress* progress) {
+long lzUnpackReference(const uint8_t* in, size_t size, uint8_t* out, size_t expected) {
     uint32_t table[kTableSize] = {};  // position + 1; 0 when no earlier position wrote the entry
-    UnpackReporter report(progress);
     size_t ip = 0;
     size_t o = 0;
     size_t next_hash = 0;  // first output position not yet entered into the table
@@ -402,24 +397,23 @@ long lzUnpackReference(const uint8_t* in, size_t size, uint8_t* out, size_t expe
     bool tail = false;     // the last stretch: literals only, no table
     while (o < expected) {
         if (control == 1) {
-            if (size - ip < 4) return report.fail();
+            if (size - ip < 4) return -1;
             // The last stretch ignores its control words and counts 31 literals per word.
             control = tail ? 1u << 31 : readLe32(in + ip);
             ip += 4;
         }
-        report.at(o);  // every item, as a word of 0 makes literals without end
         if (!tail && (control & 1)) {
             control >>= 1;
-            if (size - ip < 2) return report.fail();
+            if (size - ip < 2) return -1;
             const uint32_t code = static_cast<uint32_t>(in[ip]) | static_cast<uint32_t>(in[ip + 1]) << 8;
             size_t length = (code & 0xF) + 2;
             ip += 2;
             if ((code & 0xF) == 0) {
-                if (size - ip < 1) return report.fail();
+                if (size - ip < 1) return -1;
                 length = in[ip++];
             }
             const uint32_t entry = table[code >> 4];
-            if (entry == 0 || length < 3 || length > expected - o) return report.fail();
+            if (entry == 0 || length < 3 || length > expected - o) return -1;
             for (size_t i = 0; i < length; ++i)
                 out[o + i] = out[entry - 1 + i];
             // Every position up to the reference's start, none inside it.
@@ -430,7 +424,7 @@ long lzUnpackReference(const uint8_t* in, size_t size, uint8_t* out, size_t expe
         } else if (!tail && o + kLiteralEnd < expected) {
             // Up to four literals at once: as many as the item bits give before the next reference.
             const size_t n = kLiteralStep[control & 0xF];
-            if (size - ip < n) return report.fail();
+            if (size - ip < n) return -1;
             for (size_t i = 0; i < n; ++i)
                 out[o + i] = in[ip + i];
             control >>= n;
@@ -441,22 +435,17 @@ long lzUnpackReference(const uint8_t* in, size_t size, uint8_t* out, size_t expe
                 table[hashAt(out + next_hash)] = static_cast<uint32_t>(next_hash + 1);
         } else {
             tail = true;
-            if (ip >= size) return report.fail();
+            if (ip >= size) return -1;
             out[o++] = in[ip++];
             control >>= 1;
         }
     }
-    return report.finish(o);
-}
-
-long lzUnpack(const uint8_t* in, size_t size, uint8_t* out, size_t expected, UnpackProgress* progress) {
-    if (referenceKernels()) return lzUnpackReference(in, size, out, expected, progress);
-    UnpackReporter report(progress);
-    return unpackFast(in, size, out, expected, report);
+    return static_cast<long>(o);
 }
 
 long lzUnpack(const uint8_t* in, size_t size, uint8_t* out, size_t expected) {
-    return lzUnpack(in, size, out, expected, nullptr);
+    if (referenceKernels()) return lzUnpackReference(in, size, out, expected);
+    return unpackFast(in, size, out, expected);
 }
 
 }  // namespace zrc

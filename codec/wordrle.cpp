@@ -53,27 +53,21 @@ size_t rlePack(const uint8_t* in, size_t size, uint8_t* out) {
     return o + tail;
 }
 
-long rleUnpack(const uint8_t* in, size_t size, uint8_t* out, size_t capacity, UnpackProgress* progress) {
-    UnpackReporter report(progress);
+long rleUnpack(const uint8_t* in, size_t size, uint8_t* out, size_t capacity) {
     size_t i = 0;
     size_t o = 0;
     while (i < size) {
-        report.at(o);  // a group makes at most 508 bytes
         const unsigned k = in[i++];
         if (k == 0) {
             const size_t tail = size - i;
-            if (tail > capacity - o) return report.fail();
-            // In pieces, so that a follower sees a long tail arrive.
-            for (size_t done = 0; done < tail; done += kUnpackProgressStep / 2) {
-                report.at(o + done);
-                std::memcpy(out + o + done, in + i + done, std::min(tail - done, kUnpackProgressStep / 2));
-            }
-            return report.finish(o + tail);
+            if (tail > capacity - o) return -1;
+            if (tail > 0) std::memcpy(out + o, in + i, tail);
+            return static_cast<long>(o + tail);
         }
         if (k < 128) {
             // A group stops early where the input runs out of whole words.
             for (unsigned n = 0; n < k && i + 4 <= size; ++n) {
-                if (capacity - o < 4) return report.fail();
+                if (capacity - o < 4) return -1;
                 std::memcpy(out + o, in + i, 4);
                 i += 4;
                 o += 4;
@@ -81,18 +75,14 @@ long rleUnpack(const uint8_t* in, size_t size, uint8_t* out, size_t capacity, Un
         } else {
             if (i + 4 > size) break;
             const size_t repeat = k - 128;
-            if (repeat * 4 > capacity - o) return report.fail();
+            if (repeat * 4 > capacity - o) return -1;
             for (size_t n = 0; n < repeat; ++n)
                 std::memcpy(out + o + 4 * n, in + i, 4);
             i += 4;
             o += repeat * 4;
         }
     }
-    return report.finish(o);
-}
-
-long rleUnpack(const uint8_t* in, size_t size, uint8_t* out, size_t capacity) {
-    return rleUnpack(in, size, out, capacity, nullptr);
+    return static_cast<long>(o);
 }
 
 }  // namespace zrc

@@ -4,8 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codec/lz.h"
-
 namespace zrc {
 
 // Word run-length packing (pack format 1): groups of literal or repeated 4-byte words, a 0 control byte,
@@ -18,9 +16,8 @@ size_t rleBound(size_t size);
 size_t rlePack(const uint8_t* in, size_t size, uint8_t* out);
 
 // Unpacks into at most `capacity` bytes; returns the bytes produced, or -1 when an item would cross the end
-// of the output. `progress`, when given, follows the bytes produced (see UnpackProgress).
+// of the output.
 long rleUnpack(const uint8_t* in, size_t size, uint8_t* out, size_t capacity);
-long rleUnpack(const uint8_t* in, size_t size, uint8_t* out, size_t capacity, UnpackProgress* progress);
 
 }  // namespace zrc
 

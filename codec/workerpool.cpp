@@ -52,31 +52,6 @@ void WorkerPool::run(uint32_t count, bool multicore, const Range& body) {
     body_ = nullptr;
 }
 
-bool WorkerPool::tryPost(const std::function<void()>& job) {
-    if (threads_.empty() || !run_mutex_.try_lock()) return false;
-    posted_ = job;
-    posted_range_ = [this](uint32_t, uint32_t) { posted_(); };
-    std::lock_guard<std::mutex> lock(mutex_);
-    body_ = &posted_range_;
-    count_ = 1;
-    chunk_ = 1;
-    next_ = 0;
-    busy_ = 0;
-    ++generation_;
-    wake_.notify_one();
-    return true;
-}
-
-void WorkerPool::finishPosted() {
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [this] { return next_ >= count_ && busy_ == 0; });
-        body_ = nullptr;
-    }
-    posted_ = nullptr;
-    run_mutex_.unlock();
-}
-
 void WorkerPool::drain(std::unique_lock<std::mutex>& lock) {
     while (body_ != nullptr && next_ < count_) {
         const uint32_t begin = next_;
@@ -94,9 +69,7 @@ void WorkerPool::drain(std::unique_lock<std::mutex>& lock) {
 
 void WorkerPool::workerLoop() {
     std::unique_lock<std::mutex> lock(mutex_);
-    // From generation 0, not the current one: a job posted before this thread first ran is still taken (a
-    // posted job has no caller draining it).
-    uint64_t seen = 0;
+    uint64_t seen = 0;  // a thread that starts late joins the job under way, if any
     while (true) {
         wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
         if (stop_) return;

@@ -23,16 +23,6 @@ public:
     // calling thread.
     void run(uint32_t count, bool multicore, const Range& body);
 
-    // Whether run() and tryPost() have threads besides the caller's.
-    bool hasThreads() const { return !threads_.empty(); }
-
-    // Starts job on a pool thread and returns true at once, so that the caller can work alongside it;
-    // finishPosted() then waits until it has returned. Returns false, and does nothing, when the pool has no
-    // threads or another job has it. Until finishPosted() the pool takes no other job (run() from other
-    // threads runs its body on the calling thread), and the caller must not call run() itself.
-    bool tryPost(const std::function<void()>& job);
-    void finishPosted();
-
     ~WorkerPool();
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
@@ -43,9 +33,7 @@ private:
     // Takes and runs chunks of the current job until none is left; called with mutex_ held.
     void drain(std::unique_lock<std::mutex>& lock);
 
-    std::mutex run_mutex_;          // one job at a time; held from tryPost() to finishPosted()
-    std::function<void()> posted_;  // guarded by run_mutex_
-    Range posted_range_;            // guarded by run_mutex_: posted_ as a one-item job
+    std::mutex run_mutex_;  // one job at a time
     std::mutex mutex_;
     std::condition_variable wake_;  // a job was posted or the pool stops
     std::condition_variable done_;  // the last chunk of the job finished

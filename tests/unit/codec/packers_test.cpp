@@ -4,7 +4,6 @@
 #include <cstring>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <sys/mman.h>
@@ -400,90 +399,6 @@ TEST(Lz, UnpacksWithinBothBuffersNearTheirEnds) {
         unpackGuarded(odd, c.expected, what + " word " + std::to_string(word));
         if (HasFailure()) return;
     }
-}
-
-struct Followed {
-    long result = 0;
-    std::vector<size_t> seen;  // the counts the follower saw, in order
-    bool final_bytes = true;   // below every count seen, the output already held `want`
-};
-
-// Runs `unpack(progress)`, which writes into `out`, while a second thread waits on the published counts and
-// compares the output below each with `want` at once, as a decoder following the unpack would read it.
-template <typename Unpack>
-Followed follow(Unpack unpack, const uint8_t* out, const Bytes& want) {
-    zrc::UnpackProgress progress;
-    Followed f;
-    std::thread follower([&] {
-        size_t last = 0;
-        for (;;) {
-            progress.done.wait(last, std::memory_order_acquire);
-            const size_t done = progress.done.load(std::memory_order_acquire);
-            f.seen.push_back(done);
-            if (done == zrc::kUnpackFailed) return;
-            if (done > want.size() || !std::equal(out, out + done, want.begin())) f.final_bytes = false;
-            if (done == want.size()) return;
-            last = done;
-        }
-    });
-    f.result = unpack(&progress);
-    follower.join();
-    return f;
-}
-
-void expectFollowed(const Followed& f, long result, const std::string& what) {
-    EXPECT_EQ(f.result, result) << what;
-    EXPECT_TRUE(f.final_bytes) << what;
-    ASSERT_FALSE(f.seen.empty()) << what;
-    EXPECT_TRUE(std::is_sorted(f.seen.begin(), f.seen.end())) << what;
-    EXPECT_EQ(f.seen.back(), result < 0 ? zrc::kUnpackFailed : static_cast<size_t>(result)) << what;
-}
-
-TEST(UnpackProgress, FollowerSeesFinalBytesBelowEveryCount) {
-    const Bytes in = makeData(Content::kCoefficients, 3 << 20, 9);
-    const Bytes lz = lzPacked(in);
-    Bytes rle(zrc::rleBound(in.size()));
-    rle.resize(zrc::rlePack(in.data(), in.size(), rle.data()));
-    const long whole = static_cast<long>(in.size());
-    for (bool reference : {false, true}) {
-        const bool before = zrc::referenceKernels();
-        zrc::useReferenceKernels(reference);
-        const std::string form = reference ? "reference" : "fast";
-        Bytes out(in.size());
-        for (size_t cut : {size_t{0}, lz.size() / 2}) {
-            const Followed f = follow(
-                [&](zrc::UnpackProgress* p) {
-                    return zrc::lzUnpack(lz.data(), lz.size() - cut, out.data(), out.size(), p);
-                },
-                out.data(), in);
-            expectFollowed(f, cut == 0 ? whole : -1, "lz " + form + " cut " + std::to_string(cut));
-        }
-        zrc::useReferenceKernels(before);
-    }
-    Bytes out(in.size());
-    const Followed f = follow(
-        [&](zrc::UnpackProgress* p) {
-            return zrc::rleUnpack(rle.data(), rle.size(), out.data(), out.size(), p);
-        },
-        out.data(), in);
-    expectFollowed(f, whole, "rle");
-    // An output too small for the last groups.
-    const Followed bad = follow(
-        [&](zrc::UnpackProgress* p) {
-            return zrc::rleUnpack(rle.data(), rle.size(), out.data(), out.size() - 5, p);
-        },
-        out.data(), in);
-    expectFollowed(bad, -1, "rle damaged");
-    // A stream that is all tail: no groups, the bytes after the 0 copied as they are.
-    const Bytes head(in.begin(), in.begin() + 300000);
-    Bytes tail_only = {0};
-    tail_only.insert(tail_only.end(), head.begin(), head.end());
-    const Followed tail = follow(
-        [&](zrc::UnpackProgress* p) {
-            return zrc::rleUnpack(tail_only.data(), tail_only.size(), out.data(), out.size(), p);
-        },
-        out.data(), head);
-    expectFollowed(tail, static_cast<long>(head.size()), "rle tail");
 }
 
 // A stream written by hand from the format: three literals, a reference to position 0 through the table
