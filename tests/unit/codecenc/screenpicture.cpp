@@ -49,8 +49,8 @@ void ScreenPicture::text(int x, int y, int w, int h, uint32_t& state) {
     }
 }
 
-// Paragraphs of words: lines end where a word no longer fits or the paragraph ends, and a blank line
-// follows each paragraph.
+// Paragraphs of words with a blank line between them: a line ends where the next word no longer fits, and a
+// paragraph's last line ends early.
 void ScreenPicture::paragraphs(int x, int y, int w, int h, uint32_t& state) {
     int left = 0;  // lines left in the paragraph
     for (int line = y; line + 7 < y + h; line += 12) {
@@ -60,8 +60,10 @@ void ScreenPicture::paragraphs(int x, int y, int w, int h, uint32_t& state) {
         }
         --left;
         const int end =
-            left > 0 ? x + w
-                     : x + w / 4 + static_cast<int>(nextRandom(state) % static_cast<uint32_t>(w / 2 + 1));
+            left > 0
+                ? x + w
+                : x + w / 4 +
+                      static_cast<int>(nextRandom(state) % static_cast<uint32_t>(std::max(1, w / 2 + 1)));
         for (int gx = x;;) {
             const int letters = 2 + static_cast<int>(nextRandom(state) % 8);
             if (gx + letters * 6 > end) break;

@@ -13,7 +13,7 @@ class ScreenPicture {
 public:
     enum class Layout {
         kDenseText,  // windows piled over the whole screen, every line full of glyphs: a hard case
-        kDesktop,    // a few windows of paragraphs with ragged lines over an empty background: a usual screen
+        kDesktop,    // one window of paragraphs with ragged lines over an empty background: a usual screen
     };
 
     ScreenPicture(int width, int height, uint32_t seed = 1, Layout layout = Layout::kDenseText);
