@@ -32,10 +32,9 @@ int ForwardCommand::exec() {
     if (!device->isValid()) return 1;
     uint8_t buffer[MRCP_MAX_FRAME];
     StreamData frame(buffer, sizeof(buffer));
-    frame.putUInt32(MRCP_MAGIC);
-    frame.putUInt16(MRCP_VERSION);
-    frame.putUInt16(static_cast<uint16_t>(param));
-    frame.putUInt32(dataLength);
+    frame.skip(MRCP_HEADER_SIZE);
     frame.putBytes(data, dataLength);
+    if (!frame.ok()) return -1;
+    mrcp_build_header(buffer, dataLength, static_cast<uint16_t>(param));
     return device->send(frame.data(), frame.length());
 }

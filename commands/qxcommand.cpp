@@ -52,17 +52,14 @@ int QXCommand::prepare(uint8_t* buffer, uint32_t size, SOCKET socket) {
     char* raw = reinterpret_cast<char*>(buffer);
     if (RecvEx(socket, raw, MRCP_HEADER_SIZE, 0, NO_TIMEOUT, 1) != static_cast<int>(MRCP_HEADER_SIZE))
         return -1;
-    StreamData header(buffer, size);
-    const uint32_t magic = header.getUInt32();
-    const uint16_t version = header.getUInt16();
-    const uint16_t reserved = header.getUInt16();
-    const uint32_t length = header.getUInt32();
+    MrcpHeader header{};
+    const bool ours = mrcp_read_header(buffer, &header);
+    const uint32_t length = header.length;
     // A length the buffer cannot hold is a header fault like a wrong magic: the stream cannot be
     // resynchronised.
-    if (magic != MRCP_MAGIC || version != MRCP_VERSION ||
-        (static_cast<int32_t>(length) > 0 && length > size - MRCP_HEADER_SIZE)) {
+    if (!ours || (static_cast<int32_t>(length) > 0 && length > size - MRCP_HEADER_SIZE)) {
         log_write(LOG_USER_ERROR, "%s: <mrcp header>: magic 0x%x version %u reserved %u length %u",
-                  "QXCommand::prepare", magic, version, reserved, length);
+                  "QXCommand::prepare", header.magic, header.version, header.reserved, length);
         return -2;
     }
     if (static_cast<int32_t>(length) < 1) return static_cast<int32_t>(length);

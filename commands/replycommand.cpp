@@ -10,15 +10,14 @@ ReplyCommand::ReplyCommand(SOCKET socket, int32_t deviceId, int result, int32_t 
 }
 
 int ReplyCommand::serialize(StreamData& stream) {
-    stream.putUInt32(MRCP_MAGIC);
-    stream.putUInt16(MRCP_VERSION);
-    stream.putUInt16(static_cast<uint16_t>(param));
-    stream.skip(4);
+    stream.skip(MRCP_HEADER_SIZE);
     writePayload(stream);
     frame = stream.data();
+    frameLength = 0;  // nothing to send unless the whole frame fitted
+    if (!stream.ok()) return -1;
     frameLength = stream.length();
-    stream.setUInt32At(frameLength - MRCP_HEADER_SIZE, 8);
-    return stream.ok() ? 0 : -1;
+    mrcp_build_header(frame, frameLength - MRCP_HEADER_SIZE, static_cast<uint16_t>(param));
+    return 0;
 }
 
 int ReplyCommand::exec() {

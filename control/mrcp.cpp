@@ -32,7 +32,7 @@ uint8_t* mrcp_build_command(uint8_t* out, const uint32_t words[2]) {
 
 int mrcp_send(SOCKET s, const uint32_t words[2], uint16_t reserved, const void* payload,
               uint32_t payloadLength, uint32_t timeoutMs) {
-    constexpr uint32_t kRoom = MRCP_MAX_FRAME - MRCP_HEADER_SIZE - MRCP_WORDS_SIZE;
+    constexpr uint32_t kRoom = MRCP_MAX_BODY - MRCP_WORDS_SIZE;
     const uint32_t bodyLength = payload ? payloadLength : 0;
     if (bodyLength > kRoom) {
         log_write(LOG_USER_ERROR, "%s: payload %u does not fit a frame", "mrcp_send", payloadLength);
@@ -52,14 +52,19 @@ int mrcp_parse_header(const uint8_t* data, MrcpHeader* out) {
         log_write(LOG_USER_ERROR, "%s: Invalid parameters", "mrcp_parse_header");
         return -1;
     }
+    if (mrcp_read_header(data, out)) return 0;
+    logBadHeader("mrcp_parse_header", *out);
+    return -2;
+}
+
+bool mrcp_read_header(const uint8_t* data, MrcpHeader* out) {
+    // StreamData only reads here; it takes a mutable buffer because it also writes.
     StreamData stream(const_cast<uint8_t*>(data), MRCP_HEADER_SIZE);
     out->magic = stream.getUInt32();
     out->version = stream.getUInt16();
     out->reserved = stream.getUInt16();
     out->length = stream.getUInt32();
-    if (out->magic == MRCP_MAGIC && out->version == MRCP_VERSION) return 0;
-    logBadHeader("mrcp_parse_header", *out);
-    return -2;
+    return out->magic == MRCP_MAGIC && out->version == MRCP_VERSION;
 }
 
 int mrcp_parse_command(const uint8_t* data, MrcpCommand* out) {
@@ -80,7 +85,7 @@ int mrcp_recv(SOCKET s, uint8_t* buffer, MrcpHeader* header, MrcpCommand* comman
     int r = mrcp_parse_header(buffer, header);
     if (r != 0 || !command) return r;
     const uint32_t want = wordsOnly ? MRCP_WORDS_SIZE : header->length;
-    if (want < MRCP_WORDS_SIZE || want > MRCP_MAX_FRAME - MRCP_HEADER_SIZE) return -2;
+    if (want < MRCP_WORDS_SIZE || want > MRCP_MAX_BODY) return -2;
     if (RecvEx(s, raw + MRCP_HEADER_SIZE, static_cast<int>(want), 0, timeoutMs, 1) != static_cast<int>(want))
         return -2;
     return mrcp_parse_command(buffer + MRCP_HEADER_SIZE, command);

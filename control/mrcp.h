@@ -12,6 +12,7 @@ constexpr uint16_t MRCP_VERSION = 1;
 constexpr uint32_t MRCP_HEADER_SIZE = 12;
 constexpr uint32_t MRCP_WORDS_SIZE = 8;
 constexpr uint32_t MRCP_MAX_FRAME = 1024;
+constexpr uint32_t MRCP_MAX_BODY = MRCP_MAX_FRAME - MRCP_HEADER_SIZE;  // the largest length a header may give
 
 struct MrcpHeader {
     uint32_t magic;
@@ -24,6 +25,8 @@ struct MrcpCommand {
     uint32_t param;
 };
 
+// Every control frame's header is written by mrcp_build_header and read by mrcp_read_header, whoever sends
+// or receives it (client, qxctl, qx-devsim).
 // Writes the header / the two words at out; returns the byte after them.
 uint8_t* mrcp_build_header(uint8_t* out, uint32_t length, uint16_t reserved);
 uint8_t* mrcp_build_command(uint8_t* out, const uint32_t words[2]);
@@ -32,6 +35,9 @@ uint8_t* mrcp_build_command(uint8_t* out, const uint32_t words[2]);
 // went out, -1 when it did not or when the payload does not fit one frame.
 int mrcp_send(SOCKET s, const uint32_t words[2], uint16_t reserved, const void* payload,
               uint32_t payloadLength, uint32_t timeoutMs);
+// Reads the MRCP_HEADER_SIZE bytes at data into *out, silently: true when the magic and version are ours.
+// The length is the caller's to judge.
+bool mrcp_read_header(const uint8_t* data, MrcpHeader* out);
 // 0 for a valid header; -1 for a null argument; -2 (logged) for a wrong magic or version.
 int mrcp_parse_header(const uint8_t* data, MrcpHeader* out);
 int mrcp_parse_command(const uint8_t* data, MrcpCommand* out);

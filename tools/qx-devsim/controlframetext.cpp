@@ -26,31 +26,29 @@ const char* actionName(uint32_t action) {
 int describeControlFrame(const uint8_t* data, size_t length, std::string* line) {
     if (length < MRCP_HEADER_SIZE) return 0;
     MrcpHeader header{};
-    StreamData in(const_cast<uint8_t*>(data),
-                  static_cast<uint32_t>(std::min<size_t>(length, MRCP_MAX_FRAME)));
-    header.magic = in.getUInt32();
-    header.version = in.getUInt16();
-    header.reserved = in.getUInt16();
-    header.length = in.getUInt32();
-    if (header.magic != MRCP_MAGIC || header.version != MRCP_VERSION || header.length < MRCP_WORDS_SIZE ||
-        header.length > MRCP_MAX_FRAME - MRCP_HEADER_SIZE)
+    if (!mrcp_read_header(data, &header) || header.length < MRCP_WORDS_SIZE || header.length > MRCP_MAX_BODY)
         return -1;
     const size_t total = MRCP_HEADER_SIZE + header.length;
     if (length < total) return 0;
-    uint32_t words[(MRCP_MAX_FRAME - MRCP_HEADER_SIZE) / 4];
+    // StreamData only reads here; it takes a mutable buffer because it also writes.
+    StreamData in(const_cast<uint8_t*>(data) + MRCP_HEADER_SIZE, header.length);
+    uint32_t words[MRCP_MAX_BODY / 4];
     const uint32_t count = header.length / 4;
     for (uint32_t i = 0; i < count; ++i)
         words[i] = in.getUInt32();
     const char* action =
         header.length == kTouchBody && words[0] == kTouchCode ? actionName(words[3]) : nullptr;
+    // Appended piece by piece: chains of std::string operator+ draw a false -Wrestrict from GCC 12 at -O3.
+    line->clear();
     if (action) {
-        *line = std::string("touch ") + action + " x=" + std::to_string(static_cast<int32_t>(words[4])) +
-                " y=" + std::to_string(static_cast<int32_t>(words[5]));
+        line->append("touch ").append(action);
+        line->append(" x=").append(std::to_string(static_cast<int32_t>(words[4])));
+        line->append(" y=").append(std::to_string(static_cast<int32_t>(words[5])));
     } else {
-        *line = "frame reserved " + std::to_string(header.reserved) + " words";
+        line->append("frame reserved ").append(std::to_string(header.reserved)).append(" words");
         for (uint32_t i = 0; i < count; ++i)
-            *line += " " + std::to_string(words[i]);
-        if (header.length % 4) *line += " +" + std::to_string(header.length % 4) + " bytes";
+            line->append(" ").append(std::to_string(words[i]));
+        if (header.length % 4) line->append(" +").append(std::to_string(header.length % 4)).append(" bytes");
     }
     return static_cast<int>(total);
 }

@@ -121,10 +121,7 @@ std::vector<std::string> splitLine(const std::string& line) {
 
 uint32_t buildRequestFrame(const Request& request, uint8_t* out, uint32_t room) {
     StreamData frame(out, room);
-    frame.putUInt32(MRCP_MAGIC);
-    frame.putUInt16(MRCP_VERSION);
-    frame.putUInt16(0);
-    frame.skip(4);
+    frame.skip(MRCP_HEADER_SIZE);
     frame.putUInt32(request.code);
     frame.putUInt32(request.param);
     for (uint32_t word : request.words)
@@ -135,6 +132,6 @@ uint32_t buildRequestFrame(const Request& request, uint8_t* out, uint32_t room) 
                        static_cast<uint32_t>(request.address.size()));
     }
     if (!frame.ok()) return 0;
-    frame.setUInt32At(frame.length() - MRCP_HEADER_SIZE, 8);
+    mrcp_build_header(out, frame.length() - MRCP_HEADER_SIZE, 0);
     return frame.length();
 }

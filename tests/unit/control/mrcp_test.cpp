@@ -24,6 +24,62 @@ TEST(Mrcp, BuildsHeaderAndCommandWords) {
     EXPECT_EQ(0xFF, frame[7]);
 }
 
+// The one header writer and reader against known wire bytes: the header of a forwarded frame (code 110,
+// param 3), of a DisConnect reply, of a failed reply, and of the largest body.
+TEST(Mrcp, HeaderGoldenBytes) {
+    struct Case {
+        const char* name;
+        uint32_t length;
+        uint16_t reserved;
+        const char* wire;
+    } cases[] = {
+        {"forward 110 param 3", 8, 3, "52 43 4D 53 00 01 00 03 00 00 00 08"},
+        {"disconnect reply", 12, 0, "52 43 4D 53 00 01 00 00 00 00 00 0C"},
+        {"failed reply", 12, 0xFFFF, "52 43 4D 53 00 01 FF FF 00 00 00 0C"},
+        {"largest body", MRCP_MAX_BODY, 0x1234, "52 43 4D 53 00 01 12 34 00 00 03 F4"},
+    };
+    for (const Case& c : cases) {
+        const Bytes golden = hexBytes(c.wire);
+        uint8_t written[MRCP_HEADER_SIZE + 1] = {};
+        written[MRCP_HEADER_SIZE] = 0xEE;
+        EXPECT_EQ(written + MRCP_HEADER_SIZE, mrcp_build_header(written, c.length, c.reserved)) << c.name;
+        EXPECT_EQ(golden, Bytes(written, written + MRCP_HEADER_SIZE)) << c.name;
+        EXPECT_EQ(0xEE, written[MRCP_HEADER_SIZE]) << c.name;
+
+        MrcpHeader read{};
+        EXPECT_TRUE(mrcp_read_header(golden.data(), &read)) << c.name;
+        EXPECT_EQ(MRCP_MAGIC, read.magic) << c.name;
+        EXPECT_EQ(MRCP_VERSION, read.version) << c.name;
+        EXPECT_EQ(c.reserved, read.reserved) << c.name;
+        EXPECT_EQ(c.length, read.length) << c.name;
+    }
+}
+
+// The reader refuses what is not ours without logging, and still hands back the fields for the caller's
+// own log line; the length is never judged by it.
+TEST(Mrcp, ReadHeaderRefusesForeignBytesSilently) {
+    TestLog log;
+    struct Case {
+        const char* wire;
+        bool ours;
+        MrcpHeader fields;
+    } cases[] = {
+        {"53 4D 43 52 00 01 00 00 00 00 00 08", false, {0x534D4352, 1, 0, 8}},
+        {"52 43 4D 53 00 02 00 05 00 00 00 08", false, {MRCP_MAGIC, 2, 5, 8}},
+        {"52 43 4D 53 00 01 00 00 FF FF FF FE", true, {MRCP_MAGIC, 1, 0, 0xFFFFFFFE}},
+        {"52 43 4D 53 00 01 00 00 00 00 00 00", true, {MRCP_MAGIC, 1, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        MrcpHeader read{};
+        EXPECT_EQ(c.ours, mrcp_read_header(hexBytes(c.wire).data(), &read)) << c.wire;
+        EXPECT_EQ(c.fields.magic, read.magic) << c.wire;
+        EXPECT_EQ(c.fields.version, read.version) << c.wire;
+        EXPECT_EQ(c.fields.reserved, read.reserved) << c.wire;
+        EXPECT_EQ(c.fields.length, read.length) << c.wire;
+    }
+    EXPECT_EQ("", log.text());
+}
+
 TEST(Mrcp, SendWritesOneWholeFrame) {
     SocketPair pair;
     const uint32_t words[2] = {111, 0x10000};
