@@ -1,7 +1,8 @@
 # Thin wrapper over CMake. Each target installs what it needs first.
 BUILD       ?= build
 FUZZ_BUILD  ?= build-fuzz
-BUILD_TYPE  ?= RelWithDebInfo
+# The optimised build a user or packager makes, so that its warnings fail here first.
+BUILD_TYPE  ?= Release
 JOBS        ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
@@ -11,7 +12,7 @@ deps:
 	./scripts/install-deps
 
 configure: deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQX_WERROR=ON $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -23,7 +24,8 @@ unit: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 600
 
 fuzz: deps
-	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQX_FUZZ=ON
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQX_FUZZ=ON \
+		-DQX_WERROR=ON
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
 	ctest --test-dir $(FUZZ_BUILD) --output-on-failure -j $(JOBS) -L fuzz
 

@@ -17,9 +17,12 @@ if(QX_FUZZ)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
-# Warnings are errors on our own code.
+# Every warning on our own code; errors when QX_WERROR is on.
 function(qx_target_flags target)
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+    target_compile_options(${target} PRIVATE -Wall -Wextra)
+    if(QX_WERROR)
+        target_compile_options(${target} PRIVATE -Werror)
+    endif()
 endfunction()
 
 # qx_add_library(name SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...]): one static library per folder.
