@@ -179,7 +179,6 @@ protected:
     std::unique_ptr<ChildProcess> client_;
 };
 
-#ifdef QX_STREAMING
 TEST_F(SystemE2e, TwoPhonesStreamSideBySide) {
     Phone zrc = phone({"--codec", "zrc", "--accent", "D4552A"});
     Phone h264 = phone({"--codec", "h264", "--accent", "2A7FD4"});
@@ -190,7 +189,6 @@ TEST_F(SystemE2e, TwoPhonesStreamSideBySide) {
     expectStreaming(w[0], kOrange);
     expectStreaming(w[1], kBlue);
 }
-#endif
 
 TEST_F(SystemE2e, KeysAndDragsReachOnlyTheirOwnPhone) {
     Phone left = phone({"--accent", "D4552A"});
@@ -276,9 +274,7 @@ TEST_F(SystemE2e, MisbehavingPhonesLeaveTheOthersServed) {
         pressSpace(goodWindow);
         ++taps;
         EXPECT_TRUE(eventually([&] { return good.process->countLines("touch down") == taps; }));
-#ifdef QX_STREAMING
         expectStreaming(goodWindow, kBlue);
-#endif
     }
     EXPECT_EQ(qxctl("exit\n").output, "508 status 0\n");
     EXPECT_EQ(client_->exitCode(15000ms), 0);
