@@ -1,4 +1,5 @@
-// The one interface the renderer decodes through, one implementation per stream kind.
+// What the renderer decodes through, one implementation per stream kind. Window changes (size, turn) are not
+// part of it: the renderer passes them to the H.264 decoder alone.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // The device's bare window on the desktop and its message loop, run on the device's window thread. Input
-// goes to the device's TouchController; control-wheel resizes, a right click rotates the picture.
+// goes to the device's TouchController; control-wheel resizes, a right click turns an H.264 picture (the
+// ZRC decoder takes no window changes, so a ZRC picture stays as it is).
 #pragma once
 
 #include <atomic>

@@ -1,5 +1,5 @@
 /*
- * ZRC screen codec: decoding half of the library.
+ * ZRC screen codec: the decoder and the encoder of the library.
  *
  * Every function takes the handle first, reports failure by a negative integer and writes one line through
  * zrc_log; nothing throws.
