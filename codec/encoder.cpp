@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 #include <thread>
+#include <vector>
 
 #include "codec/blockmap.h"
 #include "codec/changemap.h"
@@ -105,6 +106,13 @@ int notInitialized() {
     return -2;
 }
 
+// After a frame: the blocks it coded with their own DC are no longer owed; the carrier is, when its DC
+// was moved.
+void settleOwed(ZrcHandle* h, const zrc::OverlapFix& overlap, bool moved) {
+    std::erase_if(h->owed, [&](uint32_t b) { return b >= h->mapsize || h->time_map[b] != 0; });
+    if (moved) h->owed.push_back(overlap.block);
+}
+
 // Steps of zrc_encode from the colour planes on, with the handle locked and the time map final.
 int codeFrame(ZrcHandle* h, const uint8_t* image, uint8_t* frame, uint32_t predictions, bool absolute,
               const zrc::OverlapFix& overlap, uint32_t timestamp) {
@@ -114,6 +122,7 @@ int codeFrame(ZrcHandle* h, const uint8_t* image, uint8_t* frame, uint32_t predi
     const size_t pp = h->paddedPixels();
     const size_t map_bytes = h->mapsize / 4;
     const size_t plane_bytes = chroma420 ? pp * 3 / 2 : pp * 3;
+    const size_t block_bytes = zrc::pictureBlockBytes(matrix, chroma420);
 
     zrc::imageToPlanes(image, h->image_format, h->frame_format, h->work[2], h->time_map, h->mapsize, matrix,
                        h->width, h->height, multicore);
@@ -129,14 +138,15 @@ int codeFrame(ZrcHandle* h, const uint8_t* image, uint8_t* frame, uint32_t predi
     h->trans_length = static_cast<uint32_t>(
         zrc::forwardTransformPicture(h->work[2], h->work[4], sections, h->time_map, h->mapsize, predictions,
                                      matrix, pp, chroma420, h->quality, multicore));
-    with_xor = zrc::applyOverlap(*h, overlap, sections) && with_xor;
-    h->diff_length = static_cast<uint32_t>(predictions * zrc::pictureBlockBytes(matrix, chroma420));
+    zrc::applyOverlap(*h, overlap, sections);
+    const zrc::XorOverlap xor_overlap = zrc::settleXor(*h, overlap, sections, predictions);
+    with_xor = with_xor && xor_overlap.usable;
 
-    const size_t size = map_bytes + h->diff_length;
     Packed replace, xored;
     // The replace form stands in when the xor form cannot carry the map's last entries.
-    if (with_replace || !with_xor) replace = packCandidate(h, 0, h->work[5], size);
-    if (with_xor) xored = packCandidate(h, 1, h->work[6], size);
+    if (with_replace || !with_xor)
+        replace = packCandidate(h, 0, h->work[5], map_bytes + predictions * block_bytes);
+    if (with_xor) xored = packCandidate(h, 1, h->work[6], map_bytes + xor_overlap.predictions * block_bytes);
     if (replace.format == 0 && xored.format == 0) {
         zrc_log(ZRC_LOG_ERROR, "%s: [%u] Compression failed, format=%u, ret=%d", "ZRC", h->last_id,
                 ZRC_PACK_RLE, static_cast<int>(replace.length));
@@ -147,8 +157,6 @@ int codeFrame(ZrcHandle* h, const uint8_t* image, uint8_t* frame, uint32_t predi
 
     ZrcFrameHeader f = headerFor(*h);
     f.id = h->last_id;
-    f.predictions = predictions;
-    f.diff_length = h->diff_length;
     f.timestamp = timestamp;
     if (absolute) {
         f.diff_type = ZRC_DIFF_ABSOLUTE;
@@ -161,6 +169,15 @@ int codeFrame(ZrcHandle* h, const uint8_t* image, uint8_t* frame, uint32_t predi
         ++h->xor_count;
     }
     const bool xor_chosen = f.diff_type == ZRC_DIFF_XOR;
+    if (xor_chosen) {
+        zrc::commitXor(*h, overlap, xor_overlap);
+        predictions = xor_overlap.predictions;
+    }
+    settleOwed(h, overlap,
+               xor_chosen ? overlap.corners != 0 && xor_overlap.dc != overlap.own_dc : overlap.moved());
+    h->diff_length = static_cast<uint32_t>(predictions * block_bytes);
+    f.predictions = predictions;
+    f.diff_length = h->diff_length;
     const int written =
         finishFrame(f, xor_chosen ? xored : replace, h->packed[xor_chosen ? 1 : 0].data(), frame);
     ++h->last_id;
@@ -233,13 +250,36 @@ extern "C" int zrc_encode(ZrcHandle* handle, const void* image, void* frame, uin
         predictions =
             zrc::detectChanges(pixels, h->work[0], h->time_map, h->mapsize, static_cast<int>(h->matrix),
                                h->width, h->height, pixel_bytes, (h->flags & ZRC_FLAG_MULTICORE) != 0);
+    }
+    zrc::OverlapFix overlap;
+    if (absolute) {
+        h->owed.clear();
+        overlap = zrc::planOverlap(*h, pixels, true);
+    } else {
+        // Blocks whose DC an earlier frame moved are coded again at the finest quality, even on a still
+        // screen, when this frame can then carry the map's last entries without moving a DC.
+        std::vector<uint32_t> added;
+        for (const uint32_t b : h->owed) {
+            if (b < h->mapsize && h->time_map[b] == 0) {
+                h->time_map[b] = 1;
+                added.push_back(b);
+            }
+        }
+        predictions += static_cast<uint32_t>(added.size());
+        if (predictions > 0) overlap = zrc::planOverlap(*h, pixels, false);
+        if (!added.empty() && overlap.moved()) {
+            for (const uint32_t b : added)
+                h->time_map[b] = 0;
+            predictions -= static_cast<uint32_t>(added.size());
+            overlap = predictions > 0 ? zrc::planOverlap(*h, pixels, false) : zrc::OverlapFix{};
+        }
         if (predictions == 0) {
             lock.unlock();
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             return 0;
         }
     }
-    const zrc::OverlapFix overlap = zrc::settleOverlap(*h, pixels, absolute, &predictions);
+    zrc::commitOverlap(*h, overlap, &predictions);
     return codeFrame(h, pixels, static_cast<uint8_t*>(frame), predictions, absolute, overlap, now);
 }
 

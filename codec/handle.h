@@ -55,6 +55,8 @@ struct ZrcHandle {
 
     // Encoder (codec/encoder.cpp): the packed replace and xor candidates, sized for the packers' worst case.
     std::vector<uint8_t> packed[2];
+    // Blocks whose DC a frame moved to carry the map's last entries (codec/mapoverlap.h), to be coded again.
+    std::vector<uint32_t> owed;
 
     // Worker mode (codec/workers.cpp). Rings, callbacks, buffers and thread are set by the start calls and
     // cleared by zrc_stop under `lock`; the worker reads them without it, as they only change while no
