@@ -452,6 +452,14 @@ int convertedPixelBytes(uint32_t image_format) {
     }
 }
 
+bool convertibleFrame(uint32_t frame_format, int matrix) {
+    if (matrix != 8 && matrix != 16 && matrix != 32) return false;
+    // The red-green-blue planes have no matrix 16 form.
+    if (frame_format == ZRC_FRAME_RGB) return matrix != 16;
+    return frame_format == ZRC_FRAME_YUV444 ||
+           (frame_format >= ZRC_FRAME_YUV420A && frame_format <= ZRC_FRAME_YUV420B);
+}
+
 size_t convertBlocks(uint32_t frame_format, const uint8_t* planes, uint8_t* image, const uint8_t* map,
                      uint32_t begin, uint32_t end, int matrix, int width, int height, uint32_t image_format) {
     const int pixel_bytes = convertedPixelBytes(image_format);
@@ -464,9 +472,9 @@ size_t convertBlocks(uint32_t frame_format, const uint8_t* planes, uint8_t* imag
         {planes, planes + layout.offsets[1], planes + layout.offsets[2]}, matrix, columns, width, height,
         static_cast<size_t>(width) * static_cast<size_t>(pixel_bytes)};
     const bool reference = referenceKernels();
+    // A combination without a form is refused rather than left unwritten.
+    if (!convertibleFrame(frame_format, matrix)) return 0;
     if (frame_format == ZRC_FRAME_RGB) {
-        // The red-green-blue planes have no matrix 16 form; refused rather than left unwritten.
-        if (matrix == 16) return 0;
         convertRgb(image_format, g, image, map, begin, end, reference);
     } else if (frame_format == ZRC_FRAME_YUV444) {
         convertYuv444(image_format, g, image, map, begin, end, reference);

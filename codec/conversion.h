@@ -23,6 +23,10 @@ inline Rgb yuvToRgb(int y, int u, int v) {
 // 0 for any other.
 int convertedPixelBytes(uint32_t image_format);
 
+// Whether frames of frame_format with blocks of edge matrix can be converted: every format at matrix 8 and
+// 32, all but the red-green-blue planes at matrix 16.
+bool convertibleFrame(uint32_t frame_format, int matrix);
+
 // Converts the changed blocks of the planes (block order) of frame format 0x84 (red, green, blue), 0x8C
 // (4:4:4 colour) or 0x8D..0x8F (4:2:0 colour) into `image`, rows of width pixels, cropped to width x height.
 // Returns width * height * bytes per pixel, or 0 for a format it cannot produce (and for 0x84 with matrix

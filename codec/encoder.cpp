@@ -9,6 +9,7 @@
 #include "codec/blockmap.h"
 #include "codec/changemap.h"
 #include "codec/coefficients.h"
+#include "codec/conversion.h"
 #include "codec/forwardconversion.h"
 #include "codec/forwardtransform.h"
 #include "codec/frameheader.h"
@@ -202,6 +203,12 @@ extern "C" int zrc_encode(ZrcHandle* handle, const void* image, void* frame, uin
         zrc_log(ZRC_LOG_ERROR, "%s: [%u] Invalid frame format %u", "ZRC", h->last_id, frame_format);
         return -3;
     }
+    // Frames the decoder would refuse are not made.
+    if (!zrc::convertibleFrame(frame_format, static_cast<int>(h->matrix))) {
+        zrc_log(ZRC_LOG_ERROR, "%s: [%u] Frame format %#08X has no matrix %u form", "ZRC", h->last_id,
+                frame_format, h->matrix);
+        return -3;
+    }
     const int pixel_bytes = zrc::convertedPixelBytes(h->image_format);
     if (pixel_bytes == 0) {
         zrc_log(ZRC_LOG_ERROR, "%s: [%u] Cannot encode image format %#08X", "ZRC", h->last_id,
@@ -314,6 +321,10 @@ extern "C" int zrc_absolute_frame(ZrcHandle* handle, void* frame) {
     ++h->frame_count;
     ++h->absolute_count;
     return finishFrame(f, packed, h->packed[0].data(), static_cast<uint8_t*>(frame));
+}
+
+extern "C" int zrc_frame_format_supported(uint32_t frame_format, int matrix) {
+    return zrc::convertibleFrame(frame_format, matrix) ? 1 : 0;
 }
 
 extern "C" int zrc_frame_capacity(ZrcHandle* handle) {

@@ -128,8 +128,12 @@ int zrc_decompress(ZrcHandle* handle, const void* frame, void* image, uint32_t* 
  * for the handle's current one. Returns the frame bytes (88 + pack_length), 0 when no block changed (after
  * a 10 ms pause), or -1 invalid handle, -2 not configured, -3 invalid frame or image format, -4 packing
  * failed, -5 invalid quality. zrc_absolute_frame rebuilds the last encoded picture as an absolute frame
- * (-3 before the first frame). */
+ * (-3 before the first frame). A frame format the decoder cannot take at the handle's matrix is refused
+ * with -3 (see zrc_frame_format_supported). */
 int zrc_encode(ZrcHandle* handle, const void* image, void* frame, uint32_t quality, uint32_t frame_format);
+/* 1 when frames of frame_format with blocks of edge matrix can be coded and decoded, else 0 (0x84 has no
+ * matrix 16 form). */
+int zrc_frame_format_supported(uint32_t frame_format, int matrix);
 int zrc_absolute_frame(ZrcHandle* handle, void* frame);
 /* Bytes a frame of the configured geometry can take, header included; negative without handle or
  * configuration. */

@@ -117,7 +117,7 @@ bool parseDevsimOptions(int argc, const char* const* argv, DevsimOptions* option
             ok = parseInteger(value, 0, 5, 10, &number);
             o.quality = static_cast<uint32_t>(number);
         } else if (name == "--matrix") {
-            ok = parseInteger(value, 4, 32, 10, &number) && (number & (number - 1)) == 0;
+            ok = parseInteger(value, 8, 32, 10, &number) && (number == 8 || number == 16 || number == 32);
             o.matrix = static_cast<uint32_t>(number);
         } else if (name == "--frame-format") {
             ok = parseInteger(value, 0x84, 0x8F, 0, &number) &&

@@ -1,5 +1,7 @@
 #include "tools/qx-devsim/zrccoder.h"
 
+#include <cstdio>
+
 namespace {
 
 // Bytes R, G, B, 255 in memory.
@@ -12,6 +14,14 @@ ZrcCoder::~ZrcCoder() {
 }
 
 bool ZrcCoder::open(const DevsimOptions& options, std::string* error) {
+    // A combination the client's decoder refuses would leave its window black: refused here instead.
+    if (zrc_frame_format_supported(options.frameFormat, static_cast<int>(options.matrix)) != 1) {
+        char text[96];
+        snprintf(text, sizeof text, "frame format 0x%X cannot be coded with matrix %u", options.frameFormat,
+                 options.matrix);
+        *error = text;
+        return false;
+    }
     handle_ = zrc_create();
     if (!handle_ || zrc_configure(handle_, static_cast<int>(options.matrix), options.width, options.height,
                                   kImageFormat) < 0) {

@@ -13,13 +13,22 @@ namespace {
 // A Connect may spend a TCP connect and a handshake of up to five seconds before its reply.
 constexpr uint32_t kReplyTimeoutMs = 30000;
 
-void usage() {
-    fprintf(stderr,
-            "usage: qxctl [--client HOST:PORT] COMMAND\n"
-            "       qxctl [--client HOST:PORT] < script   (one command per line)\n"
-            "commands: connect HOST:PORT X Y W H | disconnect ID | setwindow ID X Y W H | state ID N |\n"
-            "          forward CODE PARAM ID | exit\n"
-            "the client is 127.0.0.1:30003 unless --client says otherwise\n");
+// Exit codes: every request succeeded; the client refused one or a script line was not understood; the
+// client could not be reached or did not answer; the command line was not understood.
+constexpr int kExitRefused = 1;
+constexpr int kExitUnreached = 2;
+constexpr int kExitUsage = 3;
+
+void usage(FILE* out) {
+    fprintf(
+        out,
+        "usage: qxctl [--client HOST:PORT] COMMAND\n"
+        "       qxctl [--client HOST:PORT] < script   (one command per line)\n"
+        "commands: connect HOST:PORT X Y W H | disconnect ID | setwindow ID X Y W H | state ID N |\n"
+        "          forward CODE PARAM ID | exit\n"
+        "the client is 127.0.0.1:30003 unless --client says otherwise\n"
+        "exit code: 0 every request succeeded, 1 one was refused or a script line was not understood,\n"
+        "           2 the client was not reached or did not answer, 3 the command line was not understood\n");
 }
 
 // Runs one request; 0 when it succeeded, 1 when the client refused it, 2 when the channel failed.
@@ -28,13 +37,13 @@ int runOne(ControllerClient& client, const std::vector<std::string>& words) {
     std::string error;
     if (!parseRequest(words, &request, &error)) {
         fprintf(stderr, "qxctl: %s\n", error.c_str());
-        return 1;
+        return kExitRefused;
     }
     Reply reply;
     const int r = client.call(request, &reply, kReplyTimeoutMs);
     if (r != 0) {
         fprintf(stderr, "qxctl: %s\n", r == -1 ? "request not sent" : "no reply from the client");
-        return 2;
+        return kExitUnreached;
     }
     if (!request.expectsReply) {
         printf("forwarded %u\n", request.code);
@@ -44,7 +53,7 @@ int runOne(ControllerClient& client, const std::vector<std::string>& words) {
         printf("%u status %d\n", reply.code, reply.status);
     }
     fflush(stdout);
-    return reply.status == 0 ? 0 : 1;
+    return reply.status == 0 ? 0 : kExitRefused;
 }
 
 }  // namespace
@@ -61,22 +70,35 @@ int main(int argc, char** argv) {
         char* end = nullptr;
         const long number = colon == std::string::npos ? 0 : strtol(address.c_str() + colon + 1, &end, 10);
         if (colon == std::string::npos || *end != '\0' || number < 1 || number > 65535) {
-            usage();
-            return 2;
+            fprintf(stderr, "qxctl: bad client address %s\n", address.c_str());
+            usage(stderr);
+            return kExitUsage;
         }
         host = address.substr(0, colon);
         port = static_cast<uint16_t>(number);
         first = 3;
-    } else if (argc > 1 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "--client") == 0)) {
-        usage();
-        return 2;
+    } else if (argc > 1 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
+        usage(stdout);
+        return 0;
+    } else if (argc > 1 && strcmp(argv[1], "--client") == 0) {
+        usage(stderr);
+        return kExitUsage;
+    }
+    // A request on the command line is checked before the client is contacted.
+    const std::vector<std::string> words(argv + first, argv + argc);
+    Request request;
+    std::string error;
+    if (first < argc && !parseRequest(words, &request, &error)) {
+        fprintf(stderr, "qxctl: %s\n", error.c_str());
+        usage(stderr);
+        return kExitUsage;
     }
     ControllerClient client;
     if (client.open(host.c_str(), port) != 0) {
         fprintf(stderr, "qxctl: cannot reach the client at %s:%u\n", host.c_str(), port);
-        return 2;
+        return kExitUnreached;
     }
-    if (first < argc) return runOne(client, std::vector<std::string>(argv + first, argv + argc));
+    if (first < argc) return runOne(client, words);
     // Script mode: every line over this one connection; a failure does not stop the script, but the exit
     // code reports the worst outcome. A broken channel ends it.
     int worst = 0;
@@ -86,7 +108,7 @@ int main(int argc, char** argv) {
         if (words.empty()) continue;
         const int r = runOne(client, words);
         if (r > worst) worst = r;
-        if (r == 2) break;
+        if (r == kExitUnreached) break;
     }
     return worst;
 }

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -19,16 +21,21 @@
 
 namespace {
 
+constexpr const char* kUsage =
+    "usage: zrctool encode [--quality 0..5] [--matrix 8|16|32] [--format 0x84|0x8C|0x8D|0x8E|0x8F]\n"
+    "                      [--absolute-every N] -o FILE PICTURE...\n"
+    "       zrctool decode FILE -o FOLDER\n"
+    "       zrctool dump FILE\n"
+    "       zrctool stats FILE [--source PICTURE...]\n"
+    "PICTURE: a .png or .ppm file, or a folder of them\n"
+    "exit code: 0 done, 1 failed, 2 command line not understood\n";
+
+// A command line that is not understood.
+constexpr int kUsageError = 2;
+
 int usage() {
-    std::fprintf(
-        stderr,
-        "usage: zrctool encode [--quality 0..5] [--matrix 8|16|32] [--format 0x84|0x8C|0x8D|0x8E|0x8F]\n"
-        "                      [--absolute-every N] -o FILE PICTURE...\n"
-        "       zrctool decode FILE -o FOLDER\n"
-        "       zrctool dump FILE\n"
-        "       zrctool stats FILE [--source PICTURE...]\n"
-        "PICTURE: a .png or .ppm file, or a folder of them\n");
-    return 2;
+    std::fputs(kUsage, stderr);
+    return kUsageError;
 }
 
 int fail(const std::string& message) {
@@ -104,6 +111,12 @@ bool readFile(const std::string& path, std::vector<uint8_t>* data) {
 
 int encode(const Arguments& a) {
     if (a.output.empty()) return usage();
+    if (zrc_frame_format_supported(static_cast<uint32_t>(a.format), static_cast<int>(a.matrix)) != 1) {
+        char text[80];
+        std::snprintf(text, sizeof text, "frame format 0x%lX cannot be coded with matrix %ld", a.format,
+                      a.matrix);
+        return fail(text);
+    }
     std::vector<std::string> files;
     std::string error;
     if (!listPictures(a.inputs, &files, &error)) return fail(error);
@@ -193,6 +206,9 @@ int decode(const Arguments& a) {
     std::vector<uint8_t> data;
     std::vector<FrameRef> frames;
     if (!loadFrames(a.inputs[0], &data, &frames)) return 1;
+    std::error_code made;
+    std::filesystem::create_directories(a.output, made);
+    if (made) return fail(a.output + ": " + made.message());
     int written = 0;
     const int result = decodeAll(data, frames, [&](size_t, const FrameRef&, const Picture& picture) {
         char name[32];
@@ -233,6 +249,58 @@ const char* typeName(uint32_t diff_type) {
     return diff_type == ZRC_DIFF_ABSOLUTE ? "absolute" : diff_type == ZRC_DIFF_REPLACE ? "replace" : "xor";
 }
 
+// Walks the source pictures beside the frames. A picture identical to the one before it made no frame,
+// except an absolute frame after a restart (--absolute-every), which is then the one of the two candidates
+// its picture is closer to.
+class SourcePairing {
+public:
+    explicit SourcePairing(const std::vector<std::string>& files) : files_(files) {}
+
+    // The source of the next frame, given its decoded picture; null when the sources ran out or on error.
+    const Picture* next(const Picture& decoded, bool absolute, std::string* error) {
+        if (!started_) {
+            started_ = true;
+            return load(0, &current_, error) ? &current_ : nullptr;
+        }
+        Picture candidate;
+        size_t k = index_ + 1;
+        if (!load(k, &candidate, error)) return nullptr;
+        if (candidate.rgba == current_.rgba) {
+            Picture changed;
+            size_t c = k + 1;
+            for (; c < files_.size(); ++c) {
+                if (!load(c, &changed, error)) return nullptr;
+                if (changed.rgba != current_.rgba) break;
+            }
+            const bool found = c < files_.size();
+            const bool unchanged_made_it =
+                absolute && (!found || psnrOf(decoded, candidate) > psnrOf(decoded, changed));
+            if (!unchanged_made_it) {
+                if (!found) return nullptr;
+                k = c;
+                candidate = std::move(changed);
+            }
+        }
+        index_ = k;
+        current_ = std::move(candidate);
+        return &current_;
+    }
+
+private:
+    bool load(size_t k, Picture* picture, std::string* error) {
+        if (k >= files_.size()) return false;
+        return readPicture(files_[k], picture, error);
+    }
+    static double psnrOf(const Picture& a, const Picture& b) {
+        return a.rgba.size() == b.rgba.size() ? psnr(a, b) : 0.0;
+    }
+
+    const std::vector<std::string>& files_;
+    bool started_ = false;
+    size_t index_ = 0;
+    Picture current_;
+};
+
 int stats(const Arguments& a) {
     std::vector<uint8_t> data;
     std::vector<FrameRef> frames;
@@ -240,9 +308,11 @@ int stats(const Arguments& a) {
     std::vector<std::string> sources;
     std::string error;
     if (!a.sources.empty() && !listPictures(a.sources, &sources, &error)) return fail(error);
+    SourcePairing pairing(sources);
     size_t bytes = 0, counts[3] = {};
     double psnr_sum = 0;
     int psnr_count = 0;
+    bool sources_left = !sources.empty();
     const int result = decodeAll(data, frames, [&](size_t k, const FrameRef& f, const Picture& picture) {
         bytes += f.length;
         ++counts[f.header.diff_type == ZRC_DIFF_ABSOLUTE  ? 0
@@ -251,15 +321,19 @@ int stats(const Arguments& a) {
         std::printf("frame %zu id %u %s %zu bytes, %u blocks coded, quality %u, format %#x, pack %u", k,
                     f.header.id, typeName(f.header.diff_type), f.length, f.header.predictions,
                     f.header.quality, f.header.frame_format, f.header.pack_format);
-        if (k < sources.size()) {
-            Picture source;
-            if (!readPicture(sources[k], &source, &error)) return fail(error);
-            if (source.width != picture.width || source.height != picture.height)
-                return fail(sources[k] + ": size differs from the frames");
-            const double p = psnr(picture, source);
-            psnr_sum += p;
-            ++psnr_count;
-            std::printf(", psnr %.2f dB", p);
+        if (sources_left) {
+            error.clear();
+            const Picture* source = pairing.next(picture, f.header.diff_type == ZRC_DIFF_ABSOLUTE, &error);
+            if (!error.empty()) return fail(error);
+            sources_left = source != nullptr;
+            if (source != nullptr) {
+                if (source->width != picture.width || source->height != picture.height)
+                    return fail("a source picture's size differs from the frames");
+                const double p = psnr(picture, *source);
+                psnr_sum += p;
+                ++psnr_count;
+                std::printf(", psnr %.2f dB", p);
+            }
         }
         std::printf("\n");
         return 0;
@@ -276,6 +350,10 @@ int stats(const Arguments& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     Arguments a;
     std::string error;
     if (!parseArguments(argc, argv, &a, &error)) {

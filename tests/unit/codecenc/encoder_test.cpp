@@ -184,7 +184,19 @@ TEST(ZrcEncoder, RefusesWhatItCannotCode) {
     EXPECT_GT(zrc_encode(h, image.data(), frame.data(), 0, 0), 0);
     ASSERT_EQ(zrc_configure(h, 8, 16, 16, 0x8C), 0);  // 24-bit input is not an encoder input
     EXPECT_EQ(zrc_encode(h, image.data(), frame.data(), 0, 0), -3);
+    // The red-green-blue planes have no matrix 16 form: the decoder would refuse such frames.
+    ASSERT_EQ(zrc_configure(h, 16, 16, 16, 44), 0);
+    EXPECT_EQ(zrc_encode(h, image.data(), frame.data(), 0, ZRC_FRAME_RGB), -3);
+    EXPECT_TRUE(log.contains("Frame format 0X000084 has no matrix 16 form"));
+    EXPECT_GT(zrc_encode(h, image.data(), frame.data(), 0, ZRC_FRAME_YUV444), 0);
     zrc_release(h);
+    for (const int matrix : {4, 8, 16, 32}) {
+        for (const uint32_t format : {0x84u, 0x85u, 0x8Cu, 0x8Du, 0x8Eu, 0x8Fu}) {
+            const bool known = format != 0x85 && matrix != 4;
+            EXPECT_EQ(zrc_frame_format_supported(format, matrix), known && !(format == 0x84 && matrix == 16))
+                << std::hex << format << " matrix " << std::dec << matrix;
+        }
+    }
 }
 
 TEST(ZrcEncoder, RelativeFrameOfAStillScreenIsSmall) {

@@ -158,6 +158,23 @@ TEST(ZrcCoder, FramesDecodeToThePictureAndStillPicturesSendNothing) {
     zrc_release(decoder);
 }
 
+// Settings whose frames the client's decoder would refuse are refused when the coder opens.
+TEST(ZrcCoder, RefusesAFrameFormatWithoutAFormAtItsMatrix) {
+    DevsimOptions options;
+    options.width = kWidth;
+    options.height = kHeight;
+    options.frameFormat = 0x84;
+    for (const uint32_t matrix : {8u, 16u, 32u}) {
+        options.matrix = matrix;
+        ZrcCoder coder;
+        std::string error;
+        EXPECT_EQ(coder.open(options, &error), matrix != 16) << matrix;
+        if (matrix == 16) {
+            EXPECT_EQ(error, "frame format 0x84 cannot be coded with matrix 16");
+        }
+    }
+}
+
 TEST(PngFolder, ReadsFilesInNameOrderScaledAndOverAgain) {
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / ("devsim-png-" + std::to_string(getpid()));

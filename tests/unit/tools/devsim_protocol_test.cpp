@@ -165,19 +165,13 @@ TEST(DevsimOptions, ReadsSettingsAndRefusesBadValues) {
     EXPECT_EQ(o.loop, 30);
 
     const std::vector<std::vector<const char*>> bad = {
-        {"--port", "70000"},
-        {"--port"},
-        {"--codec", "vp9"},
-        {"--size", "720"},
-        {"--size", "0x10"},
-        {"--size", "5000x10"},
-        {"--fps", "0"},
-        {"--matrix", "12"},
-        {"--frame-format", "0x85"},
-        {"--quality", "6"},
-        {"--source", "camera"},
-        {"--frames", "-1"},
-        {"--colour", "red"},
+        {"--port", "70000"}, {"--port"},
+        {"--codec", "vp9"},  {"--size", "720"},
+        {"--size", "0x10"},  {"--size", "5000x10"},
+        {"--fps", "0"},      {"--matrix", "12"},
+        {"--matrix", "4"},   {"--frame-format", "0x85"},
+        {"--quality", "6"},  {"--source", "camera"},
+        {"--frames", "-1"},  {"--colour", "red"},
     };
     for (const auto& args : bad) {
         std::vector<const char*> argv = {"qx-devsim"};
