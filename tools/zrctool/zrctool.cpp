@@ -4,7 +4,8 @@
 //   PICTURE... zrctool decode FILE -o FOLDER zrctool dump FILE zrctool stats FILE [--source PICTURE...]
 //
 // PICTUREs are .png or .ppm files or folders of them (taken in name order). A picture that changes nothing
-// makes no frame, so stats pairs the frames with the pictures that made them.
+// makes no frame (or only one that refines the last), so stats pairs the frames with the pictures that made
+// them.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -249,49 +250,35 @@ const char* typeName(uint32_t diff_type) {
     return diff_type == ZRC_DIFF_ABSOLUTE ? "absolute" : diff_type == ZRC_DIFF_REPLACE ? "replace" : "xor";
 }
 
-// Walks the source pictures beside the frames. A picture identical to the one before it made no frame,
-// except an absolute frame after a restart (--absolute-every), which is then the one of the two candidates
-// its picture is closer to.
+// Walks the source pictures beside the frames. A picture that changes nothing adds no frame, or one that
+// only sends blocks again at the finest quality (or restarts the stream), so a frame comes either from a
+// picture like the last one or from the next picture that differs from it: its decoded picture tells which.
 class SourcePairing {
 public:
     explicit SourcePairing(const std::vector<std::string>& files) : files_(files) {}
 
-    // The source of the next frame, given its decoded picture; null when the sources ran out or on error.
-    const Picture* next(const Picture& decoded, bool absolute, std::string* error) {
+    // The source of the next frame, given its decoded picture; null when there are no sources or on error.
+    const Picture* next(const Picture& decoded, std::string* error) {
         if (!started_) {
             started_ = true;
-            return load(0, &current_, error) ? &current_ : nullptr;
+            if (files_.empty() || !readPicture(files_[0], &current_, error)) return nullptr;
+            return &current_;
         }
-        Picture candidate;
-        size_t k = index_ + 1;
-        if (!load(k, &candidate, error)) return nullptr;
-        if (candidate.rgba == current_.rgba) {
-            Picture changed;
-            size_t c = k + 1;
-            for (; c < files_.size(); ++c) {
-                if (!load(c, &changed, error)) return nullptr;
-                if (changed.rgba != current_.rgba) break;
-            }
-            const bool found = c < files_.size();
-            const bool unchanged_made_it =
-                absolute && (!found || psnrOf(decoded, candidate) > psnrOf(decoded, changed));
-            if (!unchanged_made_it) {
-                if (!found) return nullptr;
-                k = c;
-                candidate = std::move(changed);
-            }
+        Picture changed;
+        size_t c = index_ + 1;
+        for (; c < files_.size(); ++c) {
+            if (!readPicture(files_[c], &changed, error)) return nullptr;
+            if (changed.rgba != current_.rgba) break;
         }
-        index_ = k;
-        current_ = std::move(candidate);
+        if (c < files_.size() && closeness(decoded, changed) >= closeness(decoded, current_)) {
+            index_ = c;
+            current_ = std::move(changed);
+        }
         return &current_;
     }
 
 private:
-    bool load(size_t k, Picture* picture, std::string* error) {
-        if (k >= files_.size()) return false;
-        return readPicture(files_[k], picture, error);
-    }
-    static double psnrOf(const Picture& a, const Picture& b) {
+    static double closeness(const Picture& a, const Picture& b) {
         return a.rgba.size() == b.rgba.size() ? psnr(a, b) : 0.0;
     }
 
@@ -323,7 +310,7 @@ int stats(const Arguments& a) {
                     f.header.quality, f.header.frame_format, f.header.pack_format);
         if (sources_left) {
             error.clear();
-            const Picture* source = pairing.next(picture, f.header.diff_type == ZRC_DIFF_ABSOLUTE, &error);
+            const Picture* source = pairing.next(picture, &error);
             if (!error.empty()) return fail(error);
             sources_left = source != nullptr;
             if (source != nullptr) {
