@@ -6,7 +6,7 @@ BUILD_TYPE  ?= Release
 JOBS        ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build test unit fuzz bench run demo load clean format
+.PHONY: deps configure build test unit fuzz bench run demo load install package clean format
 
 deps:
 	./scripts/install-deps
@@ -36,13 +36,26 @@ bench: build
 run: build
 	./$(BUILD)/qx-native-client $(ARGS)
 
-# Two simulated phones shown side by side (a screenshot in $(BUILD)/demo/ when there is no display).
-demo: build
+# Two simulated phones shown side by side (a screenshot in $(BUILD)/demo/ when there is no display). Builds
+# only what the demo runs; `make test` builds the rest.
+DEMO_TARGETS = qx-native-client qxctl qx-devsim zrctool
+
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_TARGETS)
 	./scripts/demo $(BUILD)
 
 # As many simulated phones as the machine can show at 30 pictures per second (not part of `make test`).
 load: build
 	./scripts/load $(BUILD)
+
+# Installs into PREFIX (/usr/local); DESTDIR puts the tree under another root.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Debian package of the installed tree in $(BUILD)/ (CPack; dependencies found by dpkg-shlibdeps).
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
