@@ -36,12 +36,13 @@ bench: build
 run: build
 	./$(BUILD)/qx-native-client $(ARGS)
 
-# Two simulated phones shown side by side (a screenshot in $(BUILD)/demo/ when there is no display). Builds
-# only what the demo runs; `make test` builds the rest.
-DEMO_TARGETS = qx-native-client qxctl qx-devsim zrctool
+# The programs (and with them the codec library): what the demo runs and what is installed. `make test`
+# builds the tests and benchmarks besides.
+PROGRAMS = qx-native-client qxctl qx-devsim zrctool
 
+# Two simulated phones shown side by side (a screenshot in $(BUILD)/demo/ when there is no display).
 demo: configure
-	cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_TARGETS)
+	cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS)
 	./scripts/demo $(BUILD)
 
 # As many simulated phones as the machine can show at 30 pictures per second (not part of `make test`).
@@ -50,11 +51,13 @@ load: build
 
 # Installs into PREFIX (/usr/local); DESTDIR puts the tree under another root.
 PREFIX ?= /usr/local
-install: build
+install: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS)
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # A Debian package of the installed tree in $(BUILD)/ (CPack; dependencies found by dpkg-shlibdeps).
-package: build
+package: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS)
 	cd $(BUILD) && cpack -G DEB
 
 format:
