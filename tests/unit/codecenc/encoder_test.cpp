@@ -347,6 +347,12 @@ TEST(ZrcEncoder, XorFormServesBlockCountsNotAMultipleOfFour) {
             ASSERT_GT(replaced.encode(image, 2, ZRC_FRAME_YUV444), 0);
             ASSERT_GT(xored.decode(), 0);
             ASSERT_GT(replaced.decode(), 0);
+            // The next xor frame is made against the coefficients the encoder keeps: the decoder's own.
+            for (CodecPair* pair : {&xored, &replaced}) {
+                EXPECT_EQ(std::memcmp(pair->encoder()->work[4], pair->decoder()->work[4],
+                                      pair->encoder()->trans_length),
+                          0);
+            }
             if (step == 0) continue;
             xor_frames += xored.header().diff_type == ZRC_DIFF_XOR;
             xor_bytes += xored.frameLength();
