@@ -22,7 +22,7 @@ public:
     void* getBytes(uint32_t length, void* destination, uint32_t destinationSize);
     bool putBytes(const uint8_t* source, uint32_t length);
     bool skip(uint32_t length);
-    // Writes at start + offset without moving the cursor (the header's length field once the body is
+    // Writes at start + offset without moving the cursor (a field known only once what follows it is
     // written).
     bool setUInt32At(uint32_t value, uint32_t offset);
 
