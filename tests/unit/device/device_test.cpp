@@ -96,7 +96,8 @@ TEST_F(DeviceTest, StopEndsTheRenderThreadWhenNoWindowCanBeMade) {
     setenv("DISPLAY", ":31999", 1);  // no such display
     ASSERT_EQ(device_.start(), 0);
     ASSERT_TRUE(eventually([&] { return log().find("窗口注册失败") != std::string::npos; }));
-    EXPECT_EQ(deviceThreads().count("dev3-render"), 1u);  // still waiting for a window
+    // Still waiting for a window; on a busy machine it may name itself only after the window thread failed.
+    EXPECT_TRUE(eventually([] { return deviceThreads().count("dev3-render") == 1; }));
     EXPECT_EQ(device_.stop(), 0);
     EXPECT_TRUE(deviceThreads().empty());
     unsetenv("DISPLAY");
