@@ -54,7 +54,7 @@ int ConnectCommand::exec() {
         return 1;
     }
     log_write(LOG_USER_INFO, "%s Connecting dev %s:%d", kTag, host, port);
-    SOCKET s = TCPConnect(port, host);
+    SOCKET s = TCPConnect(port, host, kConnectTimeoutMs);
     if (s < 0) {
         log_write(LOG_USER_INFO, "%s Connect dev %s:%d fail", kTag, host, port);
         return 1;
@@ -79,9 +79,15 @@ int ConnectCommand::exec() {
         close(s);
         return 1;
     }
+    log_write(LOG_USER_INFO, "%s Device %s:%d ID:%d", kTag, host, port, device->id);
+    if (device->start() != 0) {
+        // Whatever did start is joined; the socket is closed with the device.
+        const int32_t id = device->id;
+        device->stop();
+        manager.removeDevice(id);
+        return 1;
+    }
     deviceId = device->id;
-    log_write(LOG_USER_INFO, "%s Device %s:%d ID:%d", kTag, host, port, deviceId);
-    device->start();
     return 0;
 }
 
@@ -89,23 +95,31 @@ int ConnectCommand::replyCommand(SOCKET socket, int result) {
     return ConnectReplyCommand(socket, deviceId, result).send("ConnectCommand::replyCommand", "connect");
 }
 
-int ConnectCommand::handshake(SOCKET socket, uint32_t timeoutMs) {
+int ConnectCommand::handshake(SOCKET socket, uint32_t stepMs, uint32_t totalMs) {
     constexpr char kTagHandshake[] = "ConnectCommand::handshake";
     if (socket < 0) {
         log_write(LOG_USER_ERROR, "%s Sock %d invalid", kTagHandshake, socket);
         return -1;
     }
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(totalMs);
+    // Each step's limit, cut to what is left of the whole handshake's (at least 1 ms: a spent budget fails).
+    auto limit = [&] {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 1) return uint32_t{1};
+        return left < stepMs ? static_cast<uint32_t>(left) : stepMs;
+    };
     char buffer[64] = {};
     const uint32_t token = handshakeToken();
     memcpy(buffer, &token, sizeof(token));  // in this machine's order: the device only echoes it
     memcpy(buffer + 4, "RSUP SYN", 8);
-    if (SendEx(socket, buffer, kHandshakeSize, 0, timeoutMs) != kHandshakeSize) {
+    if (SendWithin(socket, buffer, kHandshakeSize, limit()) != kHandshakeSize) {
         log_write(LOG_USER_ERROR, "%s Sock %d Send SYN fail", kTagHandshake, socket);
         return -1;
     }
     memcpy(buffer + 9, "ACK", 3);  // the expected answer: the token, then "RSUP ACK"
     char* answer = buffer + 32;
-    if (RecvEx(socket, answer, kHandshakeSize, 0, timeoutMs, 1) != kHandshakeSize) {
+    if (RecvWithin(socket, answer, kHandshakeSize, limit()) != kHandshakeSize) {
         log_write(LOG_USER_ERROR, "%s Sock %d recv ACK fail", kTagHandshake, socket);
         return -2;
     }
@@ -113,7 +127,7 @@ int ConnectCommand::handshake(SOCKET socket, uint32_t timeoutMs) {
         log_write(LOG_USER_ERROR, "%s Sock %d compare ACK fail", kTagHandshake, socket);
         return -3;
     }
-    if (SendEx(socket, buffer, kHandshakeSize, 0, timeoutMs) != kHandshakeSize) {
+    if (SendWithin(socket, buffer, kHandshakeSize, limit()) != kHandshakeSize) {
         log_write(LOG_USER_ERROR, "%s Sock %d send ACK fail", kTagHandshake, socket);
         return -4;
     }

@@ -1,5 +1,7 @@
 #include "commands/qxcommand.h"
 
+#include <chrono>
+
 #include "commands/changewindowcommand.h"
 #include "commands/connectcommand.h"
 #include "commands/disconnectcommand.h"
@@ -12,6 +14,11 @@
 #include "control/streamdata.h"
 
 namespace {
+
+void logFrameTimeOut(const char* part) {
+    log_write(LOG_USER_ERROR, "%s: Frame %s not whole within %u ms", "QXCommand::prepare", part,
+              QXCommand::kFrameLimitMs);
+}
 
 // Reads the command's payload, executes it and answers. A payload too short for the command's fields is
 // refused without executing; a replying command then answers with status -1.
@@ -50,8 +57,14 @@ int QXCommand::process(SOCKET socket) {
 int QXCommand::prepare(uint8_t* buffer, uint32_t size, SOCKET socket) {
     if (size < MRCP_HEADER_SIZE) return -1;
     char* raw = reinterpret_cast<char*>(buffer);
-    if (RecvEx(socket, raw, MRCP_HEADER_SIZE, 0, NO_TIMEOUT, 1) != static_cast<int>(MRCP_HEADER_SIZE))
+    // The loop calls this once the first byte is there: from then on the whole frame gets kFrameLimitMs, so
+    // a controller that stops mid-frame cannot hold the only control channel.
+    const auto start = std::chrono::steady_clock::now();
+    int got = RecvWithin(socket, raw, MRCP_HEADER_SIZE, kFrameLimitMs);
+    if (got != static_cast<int>(MRCP_HEADER_SIZE)) {
+        if (got == -2) logFrameTimeOut("header");
         return -1;
+    }
     MrcpHeader header{};
     const bool ours = mrcp_read_header(buffer, &header);
     const uint32_t length = header.length;
@@ -63,9 +76,15 @@ int QXCommand::prepare(uint8_t* buffer, uint32_t size, SOCKET socket) {
         return -2;
     }
     if (static_cast<int32_t>(length) < 1) return static_cast<int32_t>(length);
-    if (RecvEx(socket, raw + MRCP_HEADER_SIZE, static_cast<int>(length), 0, NO_TIMEOUT, 1) !=
-        static_cast<int>(length))
+    const auto spent =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    const uint32_t left = spent >= kFrameLimitMs ? 1 : kFrameLimitMs - static_cast<uint32_t>(spent);
+    got = RecvWithin(socket, raw + MRCP_HEADER_SIZE, static_cast<int>(length), left);
+    if (got != static_cast<int>(length)) {
+        if (got == -2) logFrameTimeOut("body");
         return -2;
+    }
     return static_cast<int>(length);
 }
 

@@ -24,9 +24,11 @@ public:
     // Reads and runs one frame from the controller: -500 when no frame could be read, else the command's
     // result.
     static int process(SOCKET socket);
+    // A frame must be whole this long after its first byte.
+    static constexpr uint32_t kFrameLimitMs = 5000;
     // Reads one frame into buffer: the body length (> 0); -1 when the header could not be read; -2 when the
     // header is wrong, the body does not fit the buffer or arrives short; the length itself when it is
-    // below 1.
+    // below 1. The whole frame must arrive within kFrameLimitMs.
     static int prepare(uint8_t* buffer, uint32_t size, SOCKET socket);
     // Dispatches one frame body (code, param, payload): the command's result; -1 for an unknown code or a
     // body too short for the command.

@@ -21,7 +21,9 @@ int ReplyCommand::serialize(StreamData& stream) {
 }
 
 int ReplyCommand::exec() {
-    return SendEx(socket, reinterpret_cast<const char*>(frame), static_cast<int>(frameLength), 0, NO_TIMEOUT);
+    // Bounded like a request, so a controller that no longer reads cannot hold the control thread.
+    return SendWithin(socket, reinterpret_cast<const char*>(frame), static_cast<int>(frameLength),
+                      kFrameLimitMs);
 }
 
 int ReplyCommand::send(const char* tag, const char* what) {

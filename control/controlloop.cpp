@@ -74,6 +74,8 @@ int qx_main(int argc, char** argv, FrameHandler process) {
         log_write(LOG_SYSTEM_ERROR, "%s signalfd fail %d", "qx_main", errno);
         pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
     }
+    // A stop signal also ends whatever wait on a peer the control thread is in (a frame, a Connect, a reply).
+    SetSocketWakeDescriptor(signals_fd);
     log_write(LOG_USER_INFO, "%s Listen on %s:%d success", "qx_main", host, port);
 
     enum { kListener, kSignals, kController };
@@ -118,6 +120,7 @@ int qx_main(int argc, char** argv, FrameHandler process) {
             controller = INVALID_SOCKET;
         }
     }
+    SetSocketWakeDescriptor(INVALID_SOCKET);
     closeIfOpen(listener);
     closeIfOpen(controller);
     closeIfOpen(signals_fd);

@@ -5,12 +5,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 
 #include "control/log.h"
 
 namespace {
+
+// Readable once the process is told to stop; -1 while none is set.
+std::atomic<int> g_wakeDescriptor{-1};
 
 bool hasTimeout(uint32_t timeoutMs) {
     return timeoutMs != 0 && timeoutMs != NO_TIMEOUT;
@@ -51,25 +56,27 @@ bool wouldBlock(ssize_t n) {
     return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
 }
 
-// io(done, extraFlags) makes one send or recv of the bytes from done on.
+// io(done, extraFlags) makes one send or recv of the bytes from done on. With a time limit the call is tried
+// first and the socket waited for only when it would block: a wait for writability asks for more free room
+// than one small frame needs.
 template <typename Io>
 int transferAll(SOCKET s, int length, short events, uint32_t timeoutMs, int waitAll, Io io) {
     const bool timed = hasTimeout(timeoutMs);
+    if (timed && s < 0) return -1;
     const int span = waitSpan(timeoutMs);
     int done = 0;
     while (done < length) {
-        if (timed) {
-            int w = waitFor(s, events, span);
-            if (w < 0) return -1;
-            if (w == 0) return 0;
-        }
         ssize_t n = io(done, timedFlags(timed));
-        if (n <= 0) {
-            if (interrupted(n) || (timed && wouldBlock(n))) continue;
-            return static_cast<int>(n);
+        if (n > 0) {
+            done += static_cast<int>(n);
+            if (!waitAll) break;
+            continue;
         }
-        done += static_cast<int>(n);
-        if (!waitAll) break;
+        if (interrupted(n)) continue;
+        if (!(timed && wouldBlock(n))) return static_cast<int>(n);
+        int w = waitFor(s, events, span);
+        if (w < 0) return -1;
+        if (w == 0) return 0;
     }
     return done;
 }
@@ -127,7 +134,64 @@ int transferPolled(SOCKET s, int length, short events, uint32_t timeoutMs, int w
     return done;
 }
 
+// Waits up to timeoutMs for events on s, or until the wake descriptor becomes readable: 1 ready, 0 timed
+// out, -1 the wait failed or the process is stopping.
+int waitOrWake(SOCKET s, short events, int timeoutMs) {
+    if (s < 0) return -1;
+    pollfd p[2] = {{s, events, 0}, {g_wakeDescriptor.load(), POLLIN, 0}};
+    int r;
+    do {
+        r = poll(p, 2, timeoutMs);
+    } while (r < 0 && errno == EINTR);
+    if (r <= 0) return r;
+    if (p[1].revents) return -1;
+    if (p[0].revents & POLLNVAL) return -1;
+    return 1;
+}
+
+template <typename Io>
+int transferWithin(SOCKET s, int length, short events, uint32_t timeoutMs, Io io) {
+    using Clock = std::chrono::steady_clock;
+    if (s < 0) return -1;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    int done = 0;
+    while (done < length) {
+        ssize_t n = io(done, MSG_DONTWAIT);
+        if (n > 0) {
+            done += static_cast<int>(n);
+            continue;
+        }
+        if (interrupted(n)) continue;
+        if (!wouldBlock(n)) return static_cast<int>(n);
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return -2;
+        int w = waitOrWake(s, events, left > INT_MAX ? INT_MAX : static_cast<int>(left));
+        if (w < 0) return -1;
+        if (w == 0) return -2;
+    }
+    return done;
+}
+
 }  // namespace
+
+void SetSocketWakeDescriptor(int fd) {
+    g_wakeDescriptor.store(fd);
+}
+
+int WaitWritableOrWake(SOCKET s, uint32_t timeoutMs) {
+    return waitOrWake(s, POLLOUT, waitSpan(timeoutMs));
+}
+
+int SendWithin(SOCKET s, const char* data, int length, uint32_t timeoutMs) {
+    return transferWithin(s, length, POLLOUT, timeoutMs, [&](int done, int extra) {
+        return send(s, data + done, length - done, extra | MSG_NOSIGNAL);
+    });
+}
+
+int RecvWithin(SOCKET s, char* buffer, int length, uint32_t timeoutMs) {
+    return transferWithin(s, length, POLLIN, timeoutMs,
+                          [&](int done, int extra) { return recv(s, buffer + done, length - done, extra); });
+}
 
 SOCKET TCPListen(const char* host, uint16_t port) {
     sockaddr_in addr{};

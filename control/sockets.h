@@ -18,9 +18,21 @@ constexpr uint32_t NO_TIMEOUT = 0xFFFFFFFF;
 SOCKET TCPListen(const char* host, uint16_t port);
 // The accepted connection, or -1; peer receives the peer's address.
 SOCKET TCPAccept(SOCKET listenSocket, sockaddr_in* peer);
-// A connected socket to host (dotted IPv4 or a name) and port; -1 on failure. The connect itself has no time
-// limit of its own.
-SOCKET TCPConnect(uint16_t port, const char* host);
+// A connected (blocking) socket to host (dotted IPv4 or a name) and port; -1 on failure, on a connect that
+// did not complete within timeoutMs (NO_TIMEOUT: the system's own limit) or when the wake descriptor became
+// readable. A name is resolved by the system resolver, whose wait is its own.
+SOCKET TCPConnect(uint16_t port, const char* host, uint32_t timeoutMs = NO_TIMEOUT);
+
+// A descriptor that, once readable, ends the waits of SendWithin, RecvWithin, WaitWritableOrWake and
+// TCPConnect at once with a failure, so a stop request never waits on a peer: the client passes its signal
+// descriptor. -1 (the default) for none.
+void SetSocketWakeDescriptor(int fd);
+// Like SendEx / RecvEx with waitAll, but timeoutMs bounds the whole transfer however the bytes trickle in.
+// The whole length on success; 0 when the peer closed; -1 on an error or a wake-up; -2 when the time is up.
+int SendWithin(SOCKET s, const char* data, int length, uint32_t timeoutMs);
+int RecvWithin(SOCKET s, char* buffer, int length, uint32_t timeoutMs);
+// Waits until s can be written: 1 ready, 0 time is up, -1 on an error or a wake-up.
+int WaitWritableOrWake(SOCKET s, uint32_t timeoutMs);
 
 int SendEx(SOCKET s, const char* data, int length, int flags, uint32_t timeoutMs);
 // waitAll 0 returns after the first read that brought bytes.

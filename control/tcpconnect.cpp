@@ -2,6 +2,7 @@
 // program which must never leave loopback (the control-frame fuzzer) can link its own TCPConnect in its
 // place.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,7 +12,24 @@
 #include "control/log.h"
 #include "control/sockets.h"
 
-SOCKET TCPConnect(uint16_t port, const char* host) {
+namespace {
+
+// Connects s, waiting at most timeoutMs for the peer (or until the wake descriptor fires); true when
+// connected. The socket is left blocking, as every caller expects.
+bool connectWithin(SOCKET s, const sockaddr_in& addr, uint32_t timeoutMs) {
+    const auto* target = reinterpret_cast<const sockaddr*>(&addr);
+    if (timeoutMs == NO_TIMEOUT || timeoutMs == 0) return connect(s, target, sizeof(addr)) == 0;
+    const int flags = fcntl(s, F_GETFL);
+    if (flags < 0 || fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+    bool connected = connect(s, target, sizeof(addr)) == 0;
+    if (!connected && errno == EINPROGRESS)
+        connected = WaitWritableOrWake(s, timeoutMs) == 1 && GetSocketError(s) == 0;
+    return fcntl(s, F_SETFL, flags) == 0 && connected;
+}
+
+}  // namespace
+
+SOCKET TCPConnect(uint16_t port, const char* host, uint32_t timeoutMs) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
@@ -32,7 +50,7 @@ SOCKET TCPConnect(uint16_t port, const char* host) {
         log_write(LOG_SYSTEM_ERROR, "%s: create socket failed %d ", "TCPConnect", errno);
         return INVALID_SOCKET;
     }
-    if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+    if (!connectWithin(s, addr, timeoutMs)) {
         close(s);
         return INVALID_SOCKET;
     }

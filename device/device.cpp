@@ -4,7 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <climits>
+#include <cerrno>
 #include <cstdio>
 #include <system_error>
 
@@ -20,22 +20,35 @@ void nameDeviceThread(int32_t id, const char* role) {
     pthread_setname_np(pthread_self(), name);
 }
 
-int32_t Device::start() {
+int32_t Device::startSending() {
     running = 1;
-    const int32_t showCommand = DeviceManager::instance().showCommand();
     std::lock_guard lock(threadsMutex_);
     try {
-        threads_.emplace_back(&Device::windowThread, this, showCommand, x, y, width, height);
+        threads_.emplace_back(&Device::sendThread, this);
     } catch (const std::system_error& error) {
-        log_write(LOG_SYSTEM_ERROR, "%s Create windowThread fail for dev id %d, %d", "Device::start", id,
+        log_write(LOG_SYSTEM_ERROR, "%s Create %s fail for dev id %d, %d", "Device::start", "sendThread", id,
                   error.code().value());
+        markStopped();
         return -1;
     }
+    return 0;
+}
+
+int32_t Device::start() {
+    if (startSending() != 0) return -1;
+    const int32_t showCommand = DeviceManager::instance().showCommand();
+    std::lock_guard lock(threadsMutex_);
+    const char* role = "windowThread";
     try {
+        threads_.emplace_back(&Device::windowThread, this, showCommand, x.load(), y.load(), width.load(),
+                              height.load());
+        role = "renderThread";
         threads_.emplace_back(&Device::renderThread, this);
     } catch (const std::system_error& error) {
-        log_write(LOG_SYSTEM_ERROR, "%s Create renderThread fail for dev id %d, %d", "Device::start", id,
+        log_write(LOG_SYSTEM_ERROR, "%s Create %s fail for dev id %d, %d", "Device::start", role, id,
                   error.code().value());
+        // The threads that did start end on their own; stop() joins them.
+        markStopped();
         return -1;
     }
     return 0;
@@ -52,6 +65,9 @@ int32_t Device::stop() {
     delete receiver;
     receiver = nullptr;
     delete window.exchange(nullptr);
+    std::lock_guard lock(queueMutex_);
+    queue_.clear();
+    queueFullLogged_ = false;
     return 0;
 }
 
@@ -59,14 +75,62 @@ void Device::markStopped() {
     running = 0;
     { std::lock_guard lock(stateMutex_); }
     stateChanged_.notify_all();
+    { std::lock_guard lock(queueMutex_); }
+    queueChanged_.notify_all();
     if (DisplayWindow* displayWindow = window.load()) displayWindow->quit();
 }
 
 int32_t Device::send(const uint8_t* data, uint32_t length) {
-    if (length > INT_MAX) return -1;
-    const int size = static_cast<int>(length);
-    std::lock_guard lock(sendMutex);
-    return SendEx(socket, reinterpret_cast<const char*>(data), size, 0, NO_TIMEOUT) == size ? 0 : -1;
+    std::lock_guard lock(queueMutex_);
+    if (!isRunning()) return -1;
+    if (length > kMaxQueuedBytes - queue_.size()) {
+        if (!queueFullLogged_)
+            log_write(LOG_USER_ERROR, "%s dev id %d: %zu bytes wait for the device, frame refused",
+                      "Device::send", id, queue_.size());
+        queueFullLogged_ = true;
+        return -1;
+    }
+    queue_.insert(queue_.end(), data, data + length);
+    queueChanged_.notify_one();
+    return 0;
+}
+
+void Device::sendThread() {
+    nameDeviceThread(id, "send");
+    std::vector<uint8_t> frames;
+    for (;;) {
+        {
+            std::unique_lock lock(queueMutex_);
+            queueChanged_.wait(lock, [&] { return !isRunning() || !queue_.empty(); });
+            if (!isRunning()) return;
+            frames.swap(queue_);
+            queue_.clear();
+            queueFullLogged_ = false;
+        }
+        const int size = static_cast<int>(frames.size());
+        int sent;
+        {
+            std::lock_guard lock(sendMutex);
+            // The limit bounds each wait for room: a device that reads, however slowly, keeps its frames.
+            sent = SendEx(socket, reinterpret_cast<const char*>(frames.data()), size, 0, kSendLimitMs);
+        }
+        if (sent != size) {
+            if (!isRunning()) return;  // stopped meanwhile: the socket was shut down under the write
+            if (sent == 0) {
+                log_write(LOG_USER_ERROR, "%s dev id %d does not read: took nothing for %u ms, stopping",
+                          "Device::sendThread", id, kSendLimitMs);
+            } else {
+                log_write(LOG_SYSTEM_ERROR, "%s dev id %d send fail %d, stopping", "Device::sendThread", id,
+                          errno);
+            }
+            // As when the device closes: every thread ends by itself and stop() joins them later. Shutting
+            // the socket down wakes the stream receiver.
+            markStopped();
+            shutdown(socket, SHUT_RDWR);
+            return;
+        }
+        frames.clear();
+    }
 }
 
 int32_t Device::setWindow() {

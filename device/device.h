@@ -31,10 +31,16 @@ public:
     char host[32] = {};
     uint32_t port = 0;
     SOCKET socket = INVALID_SOCKET;
-    // Written by the control thread (Connect, SetWindow); the window thread gets its own copy at start.
-    int32_t x = 0, y = 0, width = 0, height = 0;
-    // Serialises whole-frame writes to `socket` (Forward on the control thread, touches on the window
-    // thread).
+    // Written by the control thread (Connect, SetWindow), read by the render thread when the stream sets up
+    // its decoder; the window thread gets its own copy at start.
+    std::atomic<int32_t> x = 0, y = 0, width = 0, height = 0;
+    // A frame the device's socket does not start taking within this long means the device does not read: it
+    // is stopped.
+    static constexpr uint32_t kSendLimitMs = 2000;
+    // Frames waiting for the socket beyond this are refused.
+    static constexpr size_t kMaxQueuedBytes = 256 * 1024;
+
+    // Serialises whole-frame writes to `socket`; held by the send thread around each write.
     std::mutex sendMutex;
     // Owned; made by the render thread's stream receiver, freed by stop().
     DataReceiver* receiver = nullptr;
@@ -47,15 +53,20 @@ public:
     bool isValid() const { return id != -1; }
     bool isRunning() const { return running.load() != 0; }
 
-    // Starts the window thread and the render thread; 0 when both started.
+    // Starts the send, window and render threads; 0 when all started, else -1 with the running flag dropped
+    // (stop() joins whatever started).
     int32_t start();
+    // Sets the running flag and starts the send thread alone; start() begins with it. 0 when it started.
+    int32_t startSending();
     // Ends the device: drops the running flag, shuts the socket down, wakes the window loop, joins every
     // thread, closes the socket and frees the window. Returns 0. Never call it from a device thread.
     int32_t stop();
     // Lets a device thread end the device by itself (the stream ended): drops the running flag and wakes
     // every thread that waits on it. The threads are joined later by stop().
     void markStopped();
-    // Writes one whole frame under sendMutex; 0 when all went out, else -1.
+    // Queues one whole frame for the send thread, so no caller waits on the device (Forward on the control
+    // thread, touches on the window thread): 0 when queued; -1 when the device is not running or the queue
+    // is full.
     int32_t send(const uint8_t* data, uint32_t length);
     // Moves and resizes the window to x, y, width, height stored by the caller; -1 without a window or when
     // the window could not be moved, else 0.
@@ -70,6 +81,9 @@ public:
 
 private:
     void windowThread(int32_t showCommand, int32_t x, int32_t y, int32_t width, int32_t height);
+    // Writes the queued frames in order; a device that takes none of them for kSendLimitMs is stopped the
+    // way a device that closed its connection is (the thread is joined by stop()).
+    void sendThread();
     void renderThread();
     // Blocks until the window exists or the device stops; the window, or null when the device stopped first.
     platform::Window* waitForWindow();
@@ -77,8 +91,15 @@ private:
     void receiveStream(platform::Window* hwnd);
     void joinThreads();
 
+    std::mutex queueMutex_;
+    std::condition_variable
+        queueChanged_;              // signalled with queueMutex_ when a frame is queued or running drops
+    std::vector<uint8_t> queue_;    // guarded by queueMutex_: whole frames, back to back
+    bool queueFullLogged_ = false;  // guarded by queueMutex_: one line per episode of a full queue
+
     std::mutex threadsMutex_;
-    std::vector<std::thread> threads_;  // guarded by threadsMutex_; creation order: window, render, decode
+    std::vector<std::thread>
+        threads_;  // guarded by threadsMutex_; creation order: send, window, render, decode
 
     std::mutex stateMutex_;
     std::condition_variable

@@ -44,6 +44,9 @@ bool DisplayWindow::open(int32_t x, int32_t y, int32_t width, int32_t height) {
     }
     touchController_ =
         std::make_unique<TouchController>(device_->socket, device_->id, width, height, &device_->sendMutex);
+    Device* device = device_;
+    touchController_->setFrameWriter(
+        [device](const uint8_t* frame, uint32_t length) { return device->send(frame, length); });
     touchController_->loadConfig();
     auto window = platform::Window::create(rect, platform::showStateFromCommand(showCommand_));
     if (!window) {

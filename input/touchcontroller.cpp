@@ -1,5 +1,7 @@
 #include "input/touchcontroller.h"
 
+#include <cstring>
+
 #include "control/mrcp.h"
 #include "control/streamdata.h"
 #include "input/configuremanager.h"
@@ -9,6 +11,8 @@ namespace {
 constexpr uint32_t kTouchWords[2] = {111, 0x00010000};  // touch event code, its fixed param
 constexpr uint32_t kTouchPayloadLength = 20;
 constexpr int32_t kSlideSteps = 50;
+// A socket that takes nothing for this long drops the touch rather than holding the window's thread.
+constexpr uint32_t kTouchSendLimitMs = 2000;
 
 }  // namespace
 
@@ -52,11 +56,19 @@ void TouchController::sendTouch(SOCKET socket, int32_t action, int32_t x, int32_
     StreamData writer(payload, sizeof payload);
     for (int32_t word : {1, action, x, y, 0})
         writer.putUInt32(static_cast<uint32_t>(word));
+    // A lost touch is not reported: the device connection's failure shows on its receiving side.
+    if (writer_) {
+        uint8_t frame[MRCP_HEADER_SIZE + MRCP_WORDS_SIZE + kTouchPayloadLength];
+        uint8_t* cursor = mrcp_build_command(
+            mrcp_build_header(frame, MRCP_WORDS_SIZE + kTouchPayloadLength, 0), kTouchWords);
+        std::memcpy(cursor, payload, kTouchPayloadLength);
+        writer_(frame, sizeof frame);
+        return;
+    }
     // The whole frame under the device's write lock, so it never interleaves with a forwarded frame.
     std::unique_lock<std::mutex> lock;
     if (sendMutex_) lock = std::unique_lock<std::mutex>(*sendMutex_);
-    // A lost touch is not reported: the device connection's failure shows on its receiving side.
-    mrcp_send(socket, kTouchWords, 0, payload, kTouchPayloadLength, NO_TIMEOUT);
+    mrcp_send(socket, kTouchWords, 0, payload, kTouchPayloadLength, kTouchSendLimitMs);
 }
 
 void TouchController::sendScaledTouch(SOCKET socket, int32_t action, int32_t x, int32_t y, int32_t width,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "control/sockets.h"
@@ -25,6 +26,12 @@ public:
     TouchController(const TouchController&) = delete;
     TouchController& operator=(const TouchController&) = delete;
 
+    // Takes one whole frame; its result is not looked at.
+    using FrameWriter = std::function<int32_t(const uint8_t* frame, uint32_t length)>;
+    // From now on touch frames go to writer instead of the socket (the device queues them for its own send
+    // thread, so the window thread never waits on the device).
+    void setFrameWriter(FrameWriter writer) { writer_ = std::move(writer); }
+
     // Reads the key-mapping file into the table; a missing file leaves the table empty.
     bool loadConfig();
     // Records a key going down or up; unregistered keys are not tracked. Always true.
@@ -45,6 +52,7 @@ public:
 private:
     SOCKET socket_;
     std::mutex* sendMutex_;
+    FrameWriter writer_;
     OperationTable table_;
     bool mouseDown_ = false;
 };

@@ -2,6 +2,6 @@
 // Connect then takes its "device unreachable" path; the payload parsing before it is fuzzed all the same.
 #include "control/sockets.h"
 
-SOCKET TCPConnect(uint16_t, const char*) {
+SOCKET TCPConnect(uint16_t, const char*, uint32_t) {
     return INVALID_SOCKET;
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -30,7 +31,22 @@ struct Controller {
     Bytes reply() { return readAvailable(client()); }
 };
 
-// A device registered over a socket pair, without its threads: commands that only write to its socket or
+// The n bytes a device's send thread writes to s, waiting at most 10 s for them.
+Bytes readWritten(int s, size_t n) {
+    Bytes bytes(n);
+    size_t got = 0;
+    while (got < n) {
+        pollfd p{s, POLLIN, 0};
+        if (poll(&p, 1, 10000) != 1) break;
+        const ssize_t r = recv(s, bytes.data() + got, n - got, 0);
+        if (r <= 0) break;
+        got += static_cast<size_t>(r);
+    }
+    bytes.resize(got);
+    return bytes;
+}
+
+// A device registered over a socket pair with only its send thread: commands that only write to its socket or
 // read its fields can run against it.
 struct RegisteredDevice {
     RegisteredDevice() {
@@ -38,10 +54,11 @@ struct RegisteredDevice {
         char host[32] = "127.0.0.1";
         device = manager.createDevice(host, 5555, pair.fd[0], 1, 2, 3, 4);
         manager.addDevice(device);
-        device->running = 1;  // keep it from being reaped as a device that ended by itself
+        device->startSending();  // running, so not reaped as a device that ended by itself
     }
     ~RegisteredDevice() {
-        device->running = 0;
+        device->socket = INVALID_SOCKET;  // the pair closes its own ends
+        device->stop();
         DeviceManager::instance().removeDevice(device->id);
     }
     SocketPair pair;
@@ -359,21 +376,28 @@ TEST(ForwardCommand, SendsParamAndDeviceIdOnly) {
     EXPECT_EQ(0, controller.process(controlFrame(110, 3, {id})));
     Bytes expected = hexBytes("52 43 4D 53 00 01 00 03 00 00 00 08 00 00 00 03");
     appendUInt32(expected, id);
-    EXPECT_EQ(expected, readAvailable(registered.pair.fd[1]));
+    EXPECT_EQ(expected, readWritten(registered.pair.fd[1], expected.size()));
     EXPECT_TRUE(controller.reply().empty());
 
     // Bytes after the identifier stay behind; reserved carries the low 16 bits of param.
     EXPECT_EQ(0, controller.process(controlFrame(272, 0x12345678, {id, 0xAAAAAAAA, 0xBBBBBBBB})));
     expected = hexBytes("52 43 4D 53 00 01 56 78 00 00 00 08 12 34 56 78");
     appendUInt32(expected, id);
-    EXPECT_EQ(expected, readAvailable(registered.pair.fd[1]));
+    EXPECT_EQ(expected, readWritten(registered.pair.fd[1], expected.size()));
+    EXPECT_TRUE(readAvailable(registered.pair.fd[1]).empty());
 }
 
+// The frame is queued for the device's send thread; a device that is gone stops, and a frame for it then
+// fails at once.
 TEST(ForwardCommand, SendFailureIsReported) {
     RegisteredDevice registered;
     registered.pair.closeEnd(1);
     Controller controller;
-    EXPECT_EQ(-1, controller.process(controlFrame(111, 0, {static_cast<uint32_t>(registered.device->id)})));
+    const Bytes forward = controlFrame(111, 0, {static_cast<uint32_t>(registered.device->id)});
+    EXPECT_EQ(0, controller.process(forward));
+    for (int i = 0; i < 1000 && registered.device->isRunning(); ++i)  // hang guard only
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(-1, controller.process(forward));
 }
 
 TEST(WindowCommands, CommandsOnADeviceWithoutWindow) {

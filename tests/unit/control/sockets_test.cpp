@@ -1,13 +1,16 @@
 #include "control/sockets.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "tests/unit/control/testlog.h"
 
@@ -210,4 +213,76 @@ TEST(Sockets, SocketErrorQuery) {
     EXPECT_EQ(0, GetSocketError(pair.client));
     EXPECT_EQ(-22, GetSocketError(-1));
     EXPECT_EQ(-1, GetSocketError(9999));
+}
+
+// The Within forms bound the whole transfer: a peer that trickles one byte well inside every single wait
+// still runs out of time.
+TEST(Sockets, WithinFormsBoundTheWholeTransfer) {
+    TcpPair pair;
+    std::atomic<bool> done{false};
+    std::thread peer([&] {
+        for (int i = 0; i < 40 && !done; ++i) {
+            send(pair.server, "x", 1, MSG_NOSIGNAL);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    char buffer[64];
+    EXPECT_EQ(-2, RecvWithin(pair.client, buffer, 64, 300));
+    done = true;
+    peer.join();
+
+    // A full socket times out the same way; a peer that reads gets everything.
+    std::vector<char> big(8 << 20, 'y');
+    EXPECT_EQ(-2, SendWithin(pair.client, big.data(), static_cast<int>(big.size()), 300));
+    TcpPair fresh;
+    EXPECT_EQ(12, SendWithin(fresh.client, "abcdefghijkl", 12, 5000));
+    EXPECT_EQ(12, RecvWithin(fresh.server, buffer, 12, 5000));
+    EXPECT_EQ(0, memcmp("abcdefghijkl", buffer, 12));
+    shutdown(fresh.client, SHUT_WR);
+    EXPECT_EQ(0, RecvWithin(fresh.server, buffer, 1, 5000));  // the peer closed
+}
+
+// Once the wake descriptor is readable every bounded wait fails at once, whatever the time limit.
+TEST(Sockets, WakeDescriptorEndsTheWaits) {
+    TcpPair pair;
+    int wake[2];
+    ASSERT_EQ(0, pipe(wake));
+    SetSocketWakeDescriptor(wake[0]);
+    ASSERT_EQ(1, write(wake[1], "w", 1));
+    char buffer[4];
+    // A minute each: a wait that is not woken fails the test by its result, not by its time.
+    EXPECT_EQ(-1, RecvWithin(pair.client, buffer, 4, 60000));
+    std::vector<char> big(8 << 20, 'y');
+    EXPECT_EQ(-1, SendWithin(pair.client, big.data(), static_cast<int>(big.size()), 60000));
+    SetSocketWakeDescriptor(INVALID_SOCKET);
+    close(wake[0]);
+    close(wake[1]);
+}
+
+// A listener whose backlog is full neither accepts nor refuses: the connect ends at its own limit.
+TEST(Sockets, ConnectEndsAtItsTimeLimit) {
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
+    ASSERT_EQ(0, listen(listener, 0));
+    addr.sin_port = htons(localPort(listener));
+    std::vector<SOCKET> fillers;
+    for (int i = 0; i < 8; ++i) {
+        SOCKET s = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+        fillers.push_back(s);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(INVALID_SOCKET, TCPConnect(localPort(listener), "127.0.0.1", 500));
+    // A reachable peer still connects within a limit, and the socket it gives is a blocking one.
+    TcpPair pair;
+    SOCKET s = TCPConnect(localPort(pair.listener), "127.0.0.1", 5000);
+    ASSERT_GE(s, 0);
+    EXPECT_EQ(0, fcntl(s, F_GETFL) & O_NONBLOCK);
+    close(s);
+    for (SOCKET f : fillers)
+        close(f);
+    close(listener);
 }

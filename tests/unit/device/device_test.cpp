@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "device/displaywindow.h"
 #include "platform/window.h"
@@ -125,15 +126,44 @@ TEST_F(DeviceTest, DeviceEndingByItselfEndsItsWindowLoop) {
     EXPECT_EQ(device_.stop(), 0);
 }
 
-TEST_F(DeviceTest, SendWritesTheWholeFrameOrFails) {
+TEST_F(DeviceTest, SendQueuesWholeFramesForTheSendThread) {
     const uint8_t frame[20] = {0x52, 0x43, 0x4D, 0x53, 0, 1, 0, 0, 0, 0, 0, 8, 0, 0, 0, 110, 0, 0, 0, 1};
-    EXPECT_EQ(device_.send(frame, sizeof frame), 0);
-    uint8_t received[sizeof frame] = {};
-    ASSERT_EQ(recv(pair_[1], received, sizeof received, MSG_WAITALL), static_cast<ssize_t>(sizeof frame));
-    EXPECT_EQ(std::memcmp(received, frame, sizeof frame), 0);
+    EXPECT_EQ(device_.send(frame, sizeof frame), -1);  // not running: nothing writes the queue
+    ASSERT_EQ(device_.start(), 0);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(device_.send(frame, sizeof frame), 0);
+    uint8_t received[3 * sizeof frame] = {};
+    ASSERT_EQ(recv(pair_[1], received, sizeof received, MSG_WAITALL), static_cast<ssize_t>(sizeof received));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(std::memcmp(received + i * sizeof frame, frame, sizeof frame), 0) << i;
     close(pair_[1]);
     pair_[1] = -1;
-    EXPECT_EQ(device_.send(frame, sizeof frame), -1);  // a closed peer fails the send, never raises SIGPIPE
+    // A closed peer ends the device at the next frame (never raising SIGPIPE); later frames are refused.
+    device_.send(frame, sizeof frame);
+    EXPECT_TRUE(eventually([&] { return !device_.isRunning(); }));
+    EXPECT_EQ(device_.send(frame, sizeof frame), -1);
+}
+
+// A device that takes nothing is stopped by its own send thread after the send limit, as if it had closed:
+// no caller of send() ever waits for it.
+TEST_F(DeviceTest, DeviceThatDoesNotReadIsStoppedBySendThread) {
+    ASSERT_EQ(device_.start(), 0);
+    ASSERT_NE(waitForWindow(), nullptr);
+    std::vector<uint8_t> frame(1000, 0x5A);
+    int queued = 0;
+    while (device_.send(frame.data(), static_cast<uint32_t>(frame.size())) == 0)
+        ASSERT_LT(++queued, 100000) << "the queue has no bound";
+    EXPECT_TRUE(device_.isRunning());
+    EXPECT_NE(log().find("Device::send dev id 3: "), std::string::npos);
+    // Hang guard only: the send thread gives up after kSendLimitMs.
+    for (int i = 0; i < 600 && device_.isRunning(); ++i)
+        std::this_thread::sleep_for(100ms);
+    EXPECT_FALSE(device_.isRunning());
+    EXPECT_NE(log().find("Device::sendThread dev id 3 does not read: took nothing for 2000 ms, stopping"),
+              std::string::npos);
+    EXPECT_TRUE(eventually([] { return deviceThreads().count("dev3-send") == 0; }));
+    EXPECT_EQ(device_.stop(), 0);
+    EXPECT_TRUE(deviceThreads().empty());
 }
 
 TEST_F(DeviceTest, WindowCommandsNeedTheWindow) {
