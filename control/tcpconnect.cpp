@@ -56,5 +56,9 @@ SOCKET TCPConnect(uint16_t port, const char* host, uint32_t timeoutMs) {
     }
     int receiveBuffer = 0x20000;
     setsockopt(s, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(receiveBuffer));
+    // What goes out on these connections is small frames; a bounded send buffer also bounds what a peer that
+    // stops reading holds of ours in the kernel.
+    int sendBuffer = 0x20000;
+    setsockopt(s, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof(sendBuffer));
     return s;
 }

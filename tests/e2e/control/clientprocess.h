@@ -114,8 +114,13 @@ private:
 // kept with the bytes it received during the handshake.
 class TestDevice {
 public:
-    explicit TestDevice(bool answers) : answers_(answers) {
+    // receiveBuffer (bytes, 0 for the system's default) bounds what the kernel takes for a connection that
+    // is never read.
+    explicit TestDevice(bool answers, int receiveBuffer = 0) : answers_(answers) {
         listener_ = TCPListen("127.0.0.1", 0);
+        // Set before the connections exist, so each accepted one inherits it.
+        if (receiveBuffer > 0)
+            setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(receiveBuffer));
         listen(listener_, 256);
         port_ = localPort(listener_);
         thread_ = std::thread([this] { serve(); });
