@@ -1,12 +1,13 @@
 # Thin wrapper over CMake. Each target installs what it needs first.
 BUILD       ?= build
 FUZZ_BUILD  ?= build-fuzz
+WIN_BUILD   ?= build-win
 # The optimised build a user or packager makes, so that its warnings fail here first.
 BUILD_TYPE  ?= Release
 JOBS        ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build test unit fuzz bench run demo load install package clean format
+.PHONY: deps configure build test unit fuzz windows windows-test bench run demo load install package clean format
 
 deps:
 	./scripts/install-deps
@@ -17,8 +18,8 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Every test: unit and end-to-end tests, then each fuzz target for a short time.
-test: unit fuzz
+# Every test: unit and end-to-end tests, the Windows programs under wine, then each fuzz target briefly.
+test: unit windows-test fuzz
 
 unit: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 600
@@ -28,6 +29,16 @@ fuzz: deps
 		-DQX_WERROR=ON
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
 	ctest --test-dir $(FUZZ_BUILD) --output-on-failure -j $(JOBS) -L fuzz
+
+# The Windows programs, cross-compiled with mingw-w64; $(WIN_BUILD)/dist is the folder to copy to a Windows PC.
+windows: deps
+	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQX_WERROR=ON \
+		-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake -DQX_LINUX_BUILD=$(abspath $(BUILD))
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+
+# The Windows unit tests under wine, and the Linux control tests driving the Windows client.
+windows-test: build windows
+	ctest --test-dir $(WIN_BUILD) --output-on-failure -j $(JOBS) --timeout 600
 
 bench: build
 	cmake --build $(BUILD) -j $(JOBS) --target benches
@@ -64,4 +75,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD) $(WIN_BUILD)

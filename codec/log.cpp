@@ -1,5 +1,9 @@
 // The codec's own logger: one appended line per call, filtered by LOG_LEVEL, so the library works alone.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
@@ -47,8 +51,13 @@ bool currentLogPath(char* out) {
     std::lock_guard<std::mutex> lock(path_mutex);
     if (log_path[0] == '\0') {
         char exe[kExePathMax + 1];
+#ifdef _WIN32
+        const DWORD n = GetModuleFileNameA(nullptr, exe, kExePathMax);
+        if (n == 0 || n >= kExePathMax) return false;  // a cut name would name another file
+#else
         ssize_t n = readlink("/proc/self/exe", exe, kExePathMax);
         if (n <= 0) return false;
+#endif
         std::string name = zrc::logPathForExecutable(std::string(exe, static_cast<size_t>(n)));
         std::snprintf(log_path, kPathSize, "%s", name.c_str());
     }
@@ -61,7 +70,11 @@ bool currentLogPath(char* out) {
 namespace zrc {
 
 std::string logPathForExecutable(const std::string& exe) {
+#ifdef _WIN32
+    size_t slash = exe.find_last_of("/\\");
+#else
     size_t slash = exe.rfind('/');
+#endif
     size_t name_start = slash == std::string::npos ? 0 : slash + 1;
     size_t dot = exe.rfind('.');
     std::string base = exe;
@@ -83,7 +96,11 @@ extern "C" int zrc_log(int level, const char* format, ...) {
     auto millis =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
     localtime_r(&seconds, &local);
+#endif
 
     char line[kLineSize];
     int used =

@@ -3,7 +3,9 @@
 
 // Hot kernel loops are built twice, for AVX2 and for the baseline instruction set, and the loader picks
 // the AVX2 form on machines that have it. Both forms compile the same source, so their output is the same.
-#if defined(__x86_64__) && defined(__has_attribute)
+// Windows executables have no loader-resolved functions (ifunc): there the loops keep the baseline form, and
+// only the hand-written AVX2 kernels below are chosen at run time.
+#if defined(__x86_64__) && defined(__has_attribute) && !defined(_WIN32)
 #if __has_attribute(target_clones)
 #define ZRC_CLONES __attribute__((target_clones("avx2", "default")))
 #endif

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/printfformat.h"
+
 // The process-wide log: one call appends one stamped line to the log file.
 
 enum LogSeverity {
@@ -26,4 +28,4 @@ constexpr int LOG_USER_DEBUG = int{FAC_USER} + SEV_DEBUG;      // 39
 // The file is $QX_LOG_FILE when set, else "qx-native-client.log" in the working directory; it is looked up
 // for every line. A line longer than the line buffer is cut short. Safe from any thread: each line goes out
 // in one append.
-int log_write(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+int log_write(int level, const char* format, ...) QX_PRINTF_FORMAT(2, 3);

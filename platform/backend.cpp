@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "platform/window.h"
+#if QX_X11
 #include "platform/x11window.h"
+#endif
 
 namespace platform {
 
@@ -35,7 +37,10 @@ Backend selectedBackend() {
 }
 
 Rect desktopWorkArea() {
-    return selectedBackend() == Backend::X11 ? X11Window::workArea() : kHeadlessWorkArea;
+#if QX_X11
+    if (selectedBackend() == Backend::X11) return X11Window::workArea();
+#endif
+    return kHeadlessWorkArea;
 }
 
 }  // namespace platform

@@ -2,7 +2,9 @@
 
 #include "platform/headlesswindow.h"
 #include "platform/windowlimits.h"
+#if QX_X11
 #include "platform/x11window.h"
+#endif
 
 namespace platform {
 
@@ -40,7 +42,9 @@ void Window::keepPicture(std::shared_ptr<const Picture> picture) {
 
 std::unique_ptr<Window> Window::create(const Rect& rect, ShowState initialState) {
     const Rect bounded = clampToLimits(rect);
+#if QX_X11
     if (selectedBackend() == Backend::X11) return X11Window::make(bounded, initialState);
+#endif
     return std::make_unique<HeadlessWindow>(bounded, initialState);
 }
 

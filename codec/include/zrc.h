@@ -87,8 +87,15 @@ typedef struct ZrcFrameHeader {
 #define ZRC_LOG_INFO 38
 #define ZRC_LOG_DEBUG 39
 
+/* Format checks for the C99 printf family (on Windows the library is built with mingw's C99 printf). */
+#ifdef __MINGW32__
+#define ZRC_PRINTF_FORMAT(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define ZRC_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
+#endif
+
 /* Logging (library-wide). Threshold from the environment variable LOG_LEVEL, 6 when unset. */
-int zrc_log(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+int zrc_log(int level, const char* format, ...) ZRC_PRINTF_FORMAT(2, 3);
 int zrc_set_log_file(const char* path);
 
 /* Handle and settings. */

@@ -1,6 +1,8 @@
 #include "tools/zrctool/pictureio.h"
 
+#if QX_PNG
 #include <png.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -81,6 +83,7 @@ bool readPicture(const std::string& path, Picture* picture, std::string* error) 
         }
         return true;
     }
+#if QX_PNG
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_memory(&image, data.data(), data.size())) {
@@ -102,8 +105,38 @@ bool readPicture(const std::string& path, Picture* picture, std::string* error) 
         return false;
     }
     return true;
+#else
+    *error = path + ": not a binary PPM (P6) picture";
+    return false;
+#endif
 }
 
+bool writePpm(const std::string& path, const Picture& picture, std::string* error) {
+    std::ofstream out(path, std::ios::binary);
+    out << "P6\n" << picture.width << ' ' << picture.height << "\n255\n";
+    const size_t pixels = static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height);
+    std::vector<char> samples(pixels * 3);
+    for (size_t i = 0; i < pixels; ++i)
+        for (size_t c = 0; c < 3; ++c)
+            samples[3 * i + c] = static_cast<char>(picture.rgba[4 * i + c]);
+    out.write(samples.data(), static_cast<std::streamsize>(samples.size()));
+    out.close();
+    if (!out) {
+        *error = path + ": cannot write";
+        return false;
+    }
+    return true;
+}
+
+bool writePicture(const std::string& path, const Picture& picture, std::string* error) {
+#if QX_PNG
+    if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".png") == 0)
+        return writePng(path, picture, error);
+#endif
+    return writePpm(path, picture, error);
+}
+
+#if QX_PNG
 bool writePng(const std::string& path, const Picture& picture, std::string* error) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
@@ -116,6 +149,7 @@ bool writePng(const std::string& path, const Picture& picture, std::string* erro
     }
     return true;
 }
+#endif
 
 bool listPictures(const std::vector<std::string>& inputs, std::vector<std::string>* files,
                   std::string* error) {

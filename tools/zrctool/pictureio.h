@@ -1,5 +1,5 @@
-// Pictures on disk for zrctool: PNG through libpng, binary PPM (P6) by hand. In memory a picture is RGBA,
-// 4 bytes a pixel, rows without padding: the codec's image format 44.
+// Pictures on disk for zrctool: PNG through libpng where it is there, binary PPM (P6) by hand. In memory a
+// picture is RGBA, 4 bytes a pixel, rows without padding: the codec's image format 44.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +22,16 @@ bool parsePpm(const uint8_t* data, size_t size, Picture* picture, std::string* e
 // Reads a .png or .ppm file (chosen by its first bytes).
 bool readPicture(const std::string& path, Picture* picture, std::string* error);
 
-// Writes a PNG file.
+// The picture files this build writes: PNG where libpng is there (Linux), else binary PPM (Windows).
+#if QX_PNG
+constexpr const char* kPictureExtension = ".png";
 bool writePng(const std::string& path, const Picture& picture, std::string* error);
+#else
+constexpr const char* kPictureExtension = ".ppm";
+#endif
+bool writePpm(const std::string& path, const Picture& picture, std::string* error);
+// A PNG file when path ends in .png and this build has libpng, else a binary PPM.
+bool writePicture(const std::string& path, const Picture& picture, std::string* error);
 
 // The picture files named by `inputs`: files as given, folders as their .png and .ppm files in name order.
 bool listPictures(const std::vector<std::string>& inputs, std::vector<std::string>* files,

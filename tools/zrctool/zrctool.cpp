@@ -213,9 +213,9 @@ int decode(const Arguments& a) {
     int written = 0;
     const int result = decodeAll(data, frames, [&](size_t, const FrameRef&, const Picture& picture) {
         char name[32];
-        std::snprintf(name, sizeof name, "/frame-%06d.png", written);
+        std::snprintf(name, sizeof name, "/frame-%06d%s", written, kPictureExtension);
         std::string error;
-        if (!writePng(a.output + name, picture, &error)) return fail(error);
+        if (!writePicture(a.output + name, picture, &error)) return fail(error);
         ++written;
         return 0;
     });

@@ -4,6 +4,7 @@
 
 #include "codec/frameheader.h"
 #include "codec/include/zrc.h"
+#include "tests/support/testsystem.h"
 #include "tests/unit/codec/logcapture.h"
 
 namespace {
@@ -137,9 +138,9 @@ TEST(FrameHeader, DumpRestoresAndFormatsEveryField) {
     EXPECT_NE(std::strstr(text, "pack_format=0X000002\n"), nullptr) << text;
 
     zrctest::LogCapture log;
-    setenv("LOG_LEVEL", "7", 1);
+    testsystem::setEnv("LOG_LEVEL", "7");
     EXPECT_EQ(zrc_dump_header(wire, nullptr), length);
-    unsetenv("LOG_LEVEL");
+    testsystem::unsetEnv("LOG_LEVEL");
     EXPECT_TRUE(log.contains("DEBUG USER ZRC: magic=5A524332\nversion="));
 }
 

@@ -2,6 +2,7 @@
 
 #include "codec/handle.h"
 #include "codec/include/zrc.h"
+#include "tests/support/testsystem.h"
 #include "tests/unit/codec/logcapture.h"
 
 namespace {
@@ -101,7 +102,7 @@ TEST(Handle, ConfigureRgbPicksTheFormatFromTheShifts) {
 }
 
 TEST(Handle, SettersStoreAndLogTheirRequests) {
-    setenv("LOG_LEVEL", "7", 1);
+    testsystem::setEnv("LOG_LEVEL", "7");
     zrctest::LogCapture log;
     Handle h(zrc_create());
     EXPECT_EQ(zrc_set_decode_image_format(h.get(), 0x2C), 0);
@@ -132,7 +133,7 @@ TEST(Handle, SettersStoreAndLogTheirRequests) {
     EXPECT_EQ(h->flags, 0x8033u);
     EXPECT_EQ(zrc_clear_flags(h.get(), 0x8000), 0);
     EXPECT_EQ(h->flags, 0x33u);
-    unsetenv("LOG_LEVEL");
+    testsystem::unsetEnv("LOG_LEVEL");
 }
 
 TEST(Handle, NullHandleIsRefusedEverywhere) {

@@ -1,27 +1,20 @@
 #ifndef TESTS_UNIT_CODEC_LOGCAPTURE_H
 #define TESTS_UNIT_CODEC_LOGCAPTURE_H
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "codec/include/zrc.h"
+#include "tests/support/testsystem.h"
 
 namespace zrctest {
 
 // Points the codec log at a fresh file for one test and reads it back.
 class LogCapture {
 public:
-    LogCapture() {
-        char name[] = "/tmp/zrc-log-XXXXXX";
-        int fd = mkstemp(name);
-        if (fd >= 0) close(fd);
-        path_ = name;
-        zrc_set_log_file(path_.c_str());
-    }
+    LogCapture() : path_(testsystem::makeTempFile("zrc-log")) { zrc_set_log_file(path_.c_str()); }
     ~LogCapture() { std::remove(path_.c_str()); }
 
     std::string text() const {

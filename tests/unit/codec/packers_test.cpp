@@ -6,8 +6,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include "codec/lz.h"
 #include "codec/transform.h"
@@ -266,19 +270,48 @@ TEST(Lz, FastFormMatchesReferenceOnDamagedStreams) {
     }
 }
 
+// mapGuarded(span, page): span bytes, readable and writable but for the last page, which faults on any
+// access.
+#ifdef _WIN32
+size_t pageSize() {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    return system.dwPageSize;
+}
+uint8_t* mapGuarded(size_t span, size_t page) {
+    auto* base = static_cast<uint8_t*>(VirtualAlloc(nullptr, span, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    DWORD old;
+    if (!base || !VirtualProtect(base + span - page, page, PAGE_NOACCESS, &old)) std::abort();
+    return base;
+}
+void unmapGuarded(uint8_t* base, size_t) {
+    VirtualFree(base, 0, MEM_RELEASE);
+}
+#else
+size_t pageSize() {
+    return static_cast<size_t>(sysconf(_SC_PAGESIZE));
+}
+uint8_t* mapGuarded(size_t span, size_t page) {
+    void* base = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) std::abort();
+    if (mprotect(static_cast<uint8_t*>(base) + span - page, page, PROT_NONE) != 0) std::abort();
+    return static_cast<uint8_t*>(base);
+}
+void unmapGuarded(uint8_t* base, size_t span) {
+    munmap(base, span);
+}
+#endif
+
 // `size` bytes that end where an inaccessible page begins, so that any access past them faults.
 class GuardedBytes {
 public:
     explicit GuardedBytes(size_t size) {
-        const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        const size_t page = pageSize();
         span_ = (size + page - 1) / page * page + page;
-        void* base = mmap(nullptr, span_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (base == MAP_FAILED) std::abort();
-        base_ = static_cast<uint8_t*>(base);
-        if (mprotect(base_ + span_ - page, page, PROT_NONE) != 0) std::abort();
+        base_ = mapGuarded(span_, page);
         data_ = base_ + span_ - page - size;
     }
-    ~GuardedBytes() { munmap(base_, span_); }
+    ~GuardedBytes() { unmapGuarded(base_, span_); }
     GuardedBytes(const GuardedBytes&) = delete;
     GuardedBytes& operator=(const GuardedBytes&) = delete;
     uint8_t* data() { return data_; }

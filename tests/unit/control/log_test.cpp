@@ -5,6 +5,7 @@
 #include <regex>
 #include <string>
 
+#include "tests/support/testsystem.h"
 #include "tests/unit/control/testlog.h"
 
 TEST(LogWrite, LabelsEachLevelBySeverityAndFacility) {
@@ -56,7 +57,7 @@ TEST(LogWrite, AppendsToEarlierContent) {
 }
 
 TEST(LogWrite, UnopenableFileReturnsMinusTwo) {
-    setenv("QX_LOG_FILE", "/nonexistent-dir/qx.log", 1);
+    testsystem::setEnv("QX_LOG_FILE", "/nonexistent-dir/qx.log");
     EXPECT_EQ(-2, log_write(LOG_USER_ERROR, "%s lost", "Test"));
 }
 

@@ -15,6 +15,7 @@
 #include "device/displaywindow.h"
 #include "platform/window.h"
 #include "testenv.h"
+#include "tests/support/testsystem.h"
 
 namespace {
 
@@ -93,15 +94,15 @@ TEST_F(DeviceTest, StartNamesItsThreadsAndStopJoinsThemAll) {
 }
 
 TEST_F(DeviceTest, StopEndsTheRenderThreadWhenNoWindowCanBeMade) {
-    setenv("QX_WINDOW", "x11", 1);
-    setenv("DISPLAY", ":31999", 1);  // no such display
+    testsystem::setEnv("QX_WINDOW", "x11");
+    testsystem::setEnv("DISPLAY", ":31999");  // no such display
     ASSERT_EQ(device_.start(), 0);
     ASSERT_TRUE(eventually([&] { return log().find("窗口注册失败") != std::string::npos; }));
     // Still waiting for a window; on a busy machine it may name itself only after the window thread failed.
     EXPECT_TRUE(eventually([] { return deviceThreads().count("dev3-render") == 1; }));
     EXPECT_EQ(device_.stop(), 0);
     EXPECT_TRUE(deviceThreads().empty());
-    unsetenv("DISPLAY");
+    testsystem::unsetEnv("DISPLAY");
 }
 
 TEST_F(DeviceTest, StopRightAfterStartEndsEveryThread) {

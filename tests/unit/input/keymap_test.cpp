@@ -7,6 +7,7 @@
 
 #include "input/configuremanager.h"
 #include "input/operationtable.h"
+#include "tests/support/testsystem.h"
 #include "tests/unit/input/tempfile.h"
 
 namespace {
@@ -45,8 +46,8 @@ std::vector<Record> parse(const std::string& text) {
 // Points the process log at a temporary file for one test.
 class LogCapture {
 public:
-    LogCapture() : file_("") { setenv("QX_LOG_FILE", file_.path().c_str(), 1); }
-    ~LogCapture() { unsetenv("QX_LOG_FILE"); }
+    LogCapture() : file_("") { testsystem::setEnv("QX_LOG_FILE", file_.path().c_str()); }
+    ~LogCapture() { testsystem::unsetEnv("QX_LOG_FILE"); }
     std::string text() const { return file_.read(); }
 
 private:
@@ -153,20 +154,20 @@ TEST(ConfigureManager, RegistersNamedKeysOnly) {
 
 TEST(ConfigureManager, ReadsTheFileNamedByTheEnvironment) {
     TempFile file("{\nKeycode: 87\nPhonex: 1\nOperationid: 100\n}\n");
-    setenv("QX_KEYMAP_FILE", file.path().c_str(), 1);
+    testsystem::setEnv("QX_KEYMAP_FILE", file.path().c_str());
     OperationTable table;
     ConfigureManager::readConfigTwo(table);
-    unsetenv("QX_KEYMAP_FILE");
+    testsystem::unsetEnv("QX_KEYMAP_FILE");
     EXPECT_EQ(records(table), (std::vector<Record>{{0, {87}, 1, 0, 0, 0, 100}}));
 }
 
 TEST(ConfigureManager, MissingFileLeavesTheTableAndLogs) {
     LogCapture log;
-    setenv("QX_KEYMAP_FILE", "/nonexistent/keymap.txt", 1);
+    testsystem::setEnv("QX_KEYMAP_FILE", "/nonexistent/keymap.txt");
     OperationTable table;
     ConfigureManager::readConfigText("{\n}\n", table);
     ConfigureManager::readConfigTwo(table);
-    unsetenv("QX_KEYMAP_FILE");
+    testsystem::unsetEnv("QX_KEYMAP_FILE");
     EXPECT_EQ(records(table).size(), 1u);
     EXPECT_NE(log.text().find("USER ConfigureManager::readConfigTwo open config file failed line "),
               std::string::npos)

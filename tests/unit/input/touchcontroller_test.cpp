@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/testsystem.h"
 #include "tests/unit/input/tempfile.h"
 
 namespace {
@@ -41,10 +42,10 @@ protected:
     // A controller whose table holds the given key-mapping file.
     std::unique_ptr<TouchController> controller(const std::string& keymap) {
         TempFile file(keymap);
-        setenv("QX_KEYMAP_FILE", file.path().c_str(), 1);
+        testsystem::setEnv("QX_KEYMAP_FILE", file.path().c_str());
         auto touch = std::make_unique<TouchController>(fds_[0], 1, 640, 480, &sendMutex_);
         touch->loadConfig();
-        unsetenv("QX_KEYMAP_FILE");
+        testsystem::unsetEnv("QX_KEYMAP_FILE");
         return touch;
     }
 

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "tests/support/testsystem.h"
+
 namespace {
 
 using namespace platform;
@@ -68,13 +70,13 @@ TEST(WindowBackend, EnvironmentChoosesTheBackend) {
         {"other", nullptr, Backend::Headless},
     };
     for (const Case& c : cases) {
-        c.forced ? setenv("QX_WINDOW", c.forced, 1) : unsetenv("QX_WINDOW");
-        c.display ? setenv("DISPLAY", c.display, 1) : unsetenv("DISPLAY");
+        c.forced ? testsystem::setEnv("QX_WINDOW", c.forced) : testsystem::unsetEnv("QX_WINDOW");
+        c.display ? testsystem::setEnv("DISPLAY", c.display) : testsystem::unsetEnv("DISPLAY");
         EXPECT_EQ(selectedBackend(), c.expected)
             << (c.forced ? c.forced : "-") << " " << (c.display ? c.display : "-");
     }
-    unsetenv("QX_WINDOW");
-    unsetenv("DISPLAY");
+    testsystem::unsetEnv("QX_WINDOW");
+    testsystem::unsetEnv("DISPLAY");
 }
 
 TEST(WindowBackend, StartUpShowCommands) {
