@@ -14,7 +14,11 @@ std::string logFile = "mftavc.log";  // guarded by logMutex
 
 void avclogSetFolder(const char* folder) {
     std::string path = folder ? folder : "";
+#ifdef _WIN32
+    if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '\\';
+#else
     if (!path.empty() && path.back() != '/') path += '/';
+#endif
     std::lock_guard<std::mutex> lock(logMutex);
     logFile = path + "mftavc.log";
 }

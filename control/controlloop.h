@@ -20,11 +20,7 @@ int parse_args(int argc, char** argv, char host[32], int* port);
 using FrameHandler = int (*)(SOCKET controller);
 
 // The control loop: listens on the address of parse_args, serves one controller at a time with process, and
-// returns 0 when g_stop is set or SIGINT / SIGTERM arrives (those signals must be blocked in every thread of
-// the process before any thread starts), or at once when listening fails. argv holds the arguments after the
-// program name.
+// returns 0 when g_stop is set or a stop is requested from outside (net::installStopRequests must have run
+// before any thread started), or at once when listening fails. argv holds the arguments after the program
+// name.
 int qx_main(int argc, char** argv, FrameHandler process);
-
-// Blocks SIGINT and SIGTERM in the calling thread, and so in every thread it starts, so that qx_main receives
-// them; ignores SIGPIPE.
-void qx_block_stop_signals();

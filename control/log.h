@@ -25,7 +25,6 @@ constexpr int LOG_USER_INFO = int{FAC_USER} + SEV_INFO;        // 38
 constexpr int LOG_USER_DEBUG = int{FAC_USER} + SEV_DEBUG;      // 39
 
 // Appends one line to the log file; 0 when written, -2 when the file could not be opened.
-// The file is $QX_LOG_FILE when set, else "qx-native-client.log" in the working directory; it is looked up
-// for every line. A line longer than the line buffer is cut short. Safe from any thread: each line goes out
-// in one append.
+// The file is platform::logFilePath(), looked up for every line. A line longer than the line buffer is cut
+// short. Safe from any thread: each line goes out in one append.
 int log_write(int level, const char* format, ...) QX_PRINTF_FORMAT(2, 3);

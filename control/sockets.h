@@ -1,17 +1,15 @@
 #pragma once
 
-#include <netinet/in.h>
-
 #include <atomic>
 #include <cstdint>
+
+#include "control/socketlayer.h"
 
 // Blocking IPv4 TCP helpers. Time limits are in milliseconds: 0 and 0xFFFFFFFF mean none, any other value
 // bounds each wait for the socket to become ready. Byte-count results: the whole length on success, 0 on a
 // time-out or a closed peer, -1 on an error. Every send uses MSG_NOSIGNAL; no helper closes a socket it was
 // given.
 
-using SOCKET = int;
-constexpr SOCKET INVALID_SOCKET = -1;
 constexpr uint32_t NO_TIMEOUT = 0xFFFFFFFF;
 
 // A listening socket on host (dotted IPv4; null for any address) and port, backlog 1; -1 on failure.

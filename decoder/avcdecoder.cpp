@@ -2,11 +2,9 @@
 
 #include "avc/mftavc.h"
 #include "control/log.h"
+#include "platform/paths.h"
 
 namespace {
-
-// The library's log goes to the working directory, as the client's own log does.
-constexpr const char* kLibraryLogFolder = "";
 
 int windowNumber(platform::Window* hwnd) {
     return static_cast<int>(reinterpret_cast<intptr_t>(hwnd));
@@ -30,7 +28,7 @@ int32_t AVCDecoder::open(const char* tag, const uint8_t* config, int32_t configL
 
 int32_t AVCDecoder::initialAVC(const uint8_t* config, int32_t configLength, int32_t width, int32_t height,
                                int32_t, platform::Window* hwnd, int32_t displayWidth, int32_t displayHeight) {
-    mftavc_set_logpath(kLibraryLogFolder);
+    mftavc_set_logpath(platform::avcLogFolder());
     status = 0;
     this->width = width;
     this->height = height;

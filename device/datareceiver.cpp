@@ -1,12 +1,6 @@
 #include "device/datareceiver.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <new>
 #include <thread>
 
@@ -24,13 +18,18 @@ constexpr uint32_t kMaxReadChunk = 4u << 20;
 
 // Errors after which the same read can simply be made again.
 bool transient(int error) {
-    return error == EINTR || error == EAGAIN || error == EWOULDBLOCK;
+    return net::interrupted(error) || net::wouldBlock(error);
 }
 
 // Waits until the socket has something to read (or is shut down); used only after a transient error.
 void waitReadable(SOCKET socket) {
-    pollfd fd{socket, POLLIN, 0};
-    poll(&fd, 1, -1);
+    net::WaitEntry entry{socket, net::kReadable, 0};
+    net::waitSockets(&entry, 1, -1);
+}
+
+// Socket values in log lines, as the signed numbers they are compared as.
+int socketNumber(SOCKET s) {
+    return static_cast<int>(socketValue(s));
 }
 
 }  // namespace
@@ -46,14 +45,14 @@ DataReceiver::~DataReceiver() {
 bool DataReceiver::receive(uint8_t* buffer, int32_t length) {
     int32_t got = 0;
     while (got < length) {
-        const ssize_t r = recv(socket_, buffer + got, static_cast<size_t>(length - got), 0);
+        const int r = net::recvSome(socket_, reinterpret_cast<char*>(buffer) + got, length - got, 0, false);
         if (r > 0) {
-            got += static_cast<int32_t>(r);
+            got += r;
             continue;
         }
-        const int error = r < 0 ? errno : 0;
+        const int error = r < 0 ? net::lastError() : 0;
         if (r < 0 && transient(error) && device_->isRunning()) {
-            if (error != EINTR) waitReadable(socket_);
+            if (!net::interrupted(error)) waitReadable(socket_);
             continue;
         }
         log_write(LOG_USER_ERROR, "%s recv failed, returned %d, errno %d", "DataReceiver::receive",
@@ -68,7 +67,7 @@ bool DataReceiver::receiveHeader() {
     do {
         if (!receive(bytes, RSUP_HEADER_SIZE)) {
             log_write(LOG_SYSTEM_ERROR, "%s  Receive RSUP header fail sock : %d",
-                      "DataReceiver::receiveHeader", socket_);
+                      "DataReceiver::receiveHeader", socketNumber(socket_));
             return false;
         }
         header_ = RsupHeader::parse(bytes);
@@ -101,7 +100,7 @@ bool DataReceiver::receiveConfigData() {
     }
     if (!receive(frameBuffer_.get(), len)) {
         log_write(LOG_SYSTEM_ERROR, "%s  Receive fail sock : %d len : %d", "DataReceiver::receiveConfigData",
-                  socket_, len);
+                  socketNumber(socket_), len);
         return false;
     }
     const int32_t width = static_cast<int32_t>(header_.width), height = static_cast<int32_t>(header_.height);
@@ -132,37 +131,35 @@ int32_t DataReceiver::ReceiveAndDec() {
 
     const uint32_t readSize = std::min(frameBufferSize_, kMaxReadChunk);
     std::unique_ptr<uint8_t[]> readBuffer(new (std::nothrow) uint8_t[readSize]);
-    wakeFd_ = eventfd(0, EFD_CLOEXEC);
-    if (!readBuffer || wakeFd_ < 0) {
+    if (!readBuffer || !streamEnded_.open()) {
         log_write(LOG_SYSTEM_ERROR, "%s allocate %u bytes for the stream buffers failed", tag, readSize);
-        if (wakeFd_ >= 0) close(wakeFd_);
-        wakeFd_ = -1;
         device_->markStopped();
         return 1;
     }
     std::thread decoder(&DataReceiver::decodeThread, this);
 
-    pollfd fds[2] = {{socket_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    enum { kSocket, kEnded };
+    net::WaitEntry waits[2] = {{socket_, net::kReadable, 0}, {streamEnded_.handle(), net::kReadable, 0}};
     while (device_->isRunning()) {
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
+        if (net::waitSockets(waits, 2, -1) < 0) {
             log_write(LOG_SYSTEM_ERROR, "%s select error", tag);
             break;
         }
         // The decode thread ended the stream (a frame it cannot take).
-        if (fds[1].revents) break;
-        if (fds[0].revents & POLLNVAL) {
+        if (waits[kEnded].ready) break;
+        if (waits[kSocket].ready & net::kInvalid) {
             log_write(LOG_SYSTEM_ERROR, "%s select error", tag);
             break;
         }
-        if (!fds[0].revents) continue;
-        const ssize_t n = recv(socket_, readBuffer.get(), readSize, 0);
+        if (!waits[kSocket].ready) continue;
+        const int n = net::recvSome(socket_, reinterpret_cast<char*>(readBuffer.get()),
+                                    static_cast<int>(readSize), 0, false);
         if (n > 0) {
             if (!writeToRing(readBuffer.get(), static_cast<size_t>(n))) break;
             continue;
         }
         if (n < 0) {
-            const int error = errno;
+            const int error = net::lastError();
             log_write(LOG_SYSTEM_ERROR, "%s recv error", tag);
             // A hard error (reset, timed out) will not pass: end the stream rather than spin on it.
             if (transient(error)) continue;
@@ -177,8 +174,6 @@ int32_t DataReceiver::ReceiveAndDec() {
     dataArrived_.release();
     decoder.join();
     if (device_->isRunning()) device_->markStopped();
-    close(wakeFd_);
-    wakeFd_ = -1;
     log_write(LOG_SYSTEM_INFO, "%s receiveThread over", tag);
     return 1;
 }
@@ -203,10 +198,7 @@ void DataReceiver::decodeThread() {
     }
     ring_->close();
     // Wakes the receive loop, which may be waiting on the socket while this thread ended the stream.
-    const uint64_t one = 1;
-    if (write(wakeFd_, &one, sizeof one) < 0) {
-        // Nothing else can be done; the loop still ends when the device stops.
-    }
+    streamEnded_.wake();
 }
 
 bool DataReceiver::takeFrames() {

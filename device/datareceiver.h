@@ -58,5 +58,5 @@ private:
     // Released once per socket read (and when the stream ends); the decode thread waits on it.
     platform::Semaphore dataArrived_{1, 32};
     std::atomic<bool> streamOver_ = false;  // set by the render thread when no more data will come
-    int wakeFd_ = -1;                       // the decode thread signals it to end the receive loop
+    net::Waker streamEnded_;                // the decode thread wakes it to end the receive loop
 };

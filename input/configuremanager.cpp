@@ -9,6 +9,7 @@
 #include <string>
 
 #include "control/log.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -144,8 +145,7 @@ private:
 }  // namespace
 
 void ConfigureManager::readConfigTwo(OperationTable& table) {
-    const char* path = std::getenv("QX_KEYMAP_FILE");
-    if (!path || !*path) path = "test.txt";
+    const std::string path = platform::keymapFilePath();
     std::filebuf file;
     if (!file.open(path, std::ios::in | std::ios::binary)) {
         log_write(LOG_USER_ERROR, "%s open config file failed line %d", "ConfigureManager::readConfigTwo",

@@ -19,7 +19,7 @@
 // Lines may end in LF or CR LF and hold at most 999 characters; a longer line ends the reading there.
 class ConfigureManager {
 public:
-    // Reads $QX_KEYMAP_FILE, else "test.txt" in the working directory. When the file cannot be opened the
+    // Reads platform::keymapFilePath(). When the file cannot be opened the
     // table is left as it was.
     static void readConfigTwo(OperationTable& table);
     // Reads the same format from memory.

@@ -1,8 +1,5 @@
 #include "tools/qxctl/controllerclient.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "control/mrcp.h"
 #include "control/streamdata.h"
 
@@ -14,19 +11,19 @@ constexpr uint32_t kLeaveTimeoutMs = 2000;
 }  // namespace
 
 ControllerClient::~ControllerClient() {
-    if (socket_ < 0) return;
+    if (socketValue(socket_) < 0) return;
     // The client serves one controller at a time and turns away a newcomer while the last one is still
     // connected: leave only once the client has closed its end, so that the next qxctl is served.
-    shutdown(socket_, SHUT_WR);
+    net::shutdownSend(socket_);
     char drain[256];
     while (RecvEx(socket_, drain, sizeof(drain), 0, kLeaveTimeoutMs, 0) > 0) {
     }
-    close(socket_);
+    net::closeSocket(socket_);
 }
 
 int ControllerClient::open(const char* host, uint16_t port) {
     socket_ = TCPConnect(port, host);
-    return socket_ >= 0 ? 0 : -1;
+    return socketValue(socket_) >= 0 ? 0 : -1;
 }
 
 int ControllerClient::call(const Request& request, Reply* reply, uint32_t timeoutMs) {

@@ -9,8 +9,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -71,13 +73,32 @@ inline bool closedWithin(int s, milliseconds wait) {
     }
 }
 
+// The command that starts the client: $QX_E2E_WINDOWS_CLIENT when set (blank-separated words: the Windows
+// client under wine, as the Windows build's tests run it), else the client of this build.
+inline std::vector<std::string> clientCommand() {
+    std::vector<std::string> words;
+    const char* command = std::getenv("QX_E2E_WINDOWS_CLIENT");
+    if (!command || !*command) return {QX_CLIENT};
+    std::istringstream in(command);
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
+// Whether the client under test is the Windows one.
+inline bool windowsClient() {
+    const char* command = std::getenv("QX_E2E_WINDOWS_CLIENT");
+    return command && *command;
+}
+
 // The real client process on a free loopback port, with headless windows and its own log file.
 class ClientProcess {
 public:
     explicit ClientProcess(std::vector<std::string> args = {})
         : port_(freePort()),
-          process_(QX_CLIENT,
-                   args.empty() ? std::vector<std::string>{"127.0.0.1:" + std::to_string(port_)} : args,
+          process_(clientCommand().front(),
+                   withCommandArguments(
+                       args.empty() ? std::vector<std::string>{"127.0.0.1:" + std::to_string(port_)} : args),
                    {"QX_WINDOW=headless", "QX_LOG_FILE=" + log_.path()}) {}
 
     uint16_t port() const { return port_; }
@@ -104,6 +125,14 @@ public:
     void signal(int number) const { process_.signal(number); }
 
 private:
+    // The client's own arguments after the words of the command that starts it.
+    static std::vector<std::string> withCommandArguments(const std::vector<std::string>& args) {
+        std::vector<std::string> all = clientCommand();
+        all.erase(all.begin());
+        all.insert(all.end(), args.begin(), args.end());
+        return all;
+    }
+
     TestLog log_;
     uint16_t port_;
     ChildProcess process_;  // after log_ and port_, which its start uses
