@@ -6,6 +6,10 @@
 # The C99 printf family (%zu, %lld), not the old Microsoft one.
 add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00 WIN32_LEAN_AND_MEAN NOMINMAX __USE_MINGW_ANSI_STDIO=1)
 
+# Programs and DLLs side by side, as Windows looks for a program's DLLs beside it: the tests find
+# mftavcdecoder.dll as the client does.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
 set(QX_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${QX_SCRIPTS_DIR}/wine-run ${QX_WINE_PREFIX})

@@ -1,7 +1,5 @@
 #include "commands/connectcommand.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -55,13 +53,13 @@ int ConnectCommand::exec() {
     }
     log_write(LOG_USER_INFO, "%s Connecting dev %s:%d", kTag, host, port);
     SOCKET s = TCPConnect(port, host, kConnectTimeoutMs);
-    if (s < 0) {
+    if (socketValue(s) < 0) {
         log_write(LOG_USER_INFO, "%s Connect dev %s:%d fail", kTag, host, port);
         return 1;
     }
     int hs = handshake(s, kHandshakeTimeoutMs);
     log_write(LOG_USER_INFO, "%s Connected dev %s:%d success, sock %d, Handshake %s, Value:%d", kTag, host,
-              port, s, hs == 0 ? "success" : "fail", hs);
+              port, socketNumber(s), hs == 0 ? "success" : "fail", hs);
 
     // A device whose handshake failed is still registered and started: devices in the field rely on it.
     DeviceManager& manager = DeviceManager::instance();
@@ -71,12 +69,12 @@ int ConnectCommand::exec() {
     if (!device->isValid()) {
         log_write(LOG_USER_ERROR, "%s Cannot create device, no space left in memory?", kTag);
         manager.recycleDevice(device);
-        close(s);
+        net::closeSocket(s);
         return 1;
     }
     if (manager.addDevice(device) != 0) {
         manager.recycleDevice(device);
-        close(s);
+        net::closeSocket(s);
         return 1;
     }
     log_write(LOG_USER_INFO, "%s Device %s:%d ID:%d", kTag, host, port, device->id);
@@ -97,8 +95,8 @@ int ConnectCommand::replyCommand(SOCKET socket, int result) {
 
 int ConnectCommand::handshake(SOCKET socket, uint32_t stepMs, uint32_t totalMs) {
     constexpr char kTagHandshake[] = "ConnectCommand::handshake";
-    if (socket < 0) {
-        log_write(LOG_USER_ERROR, "%s Sock %d invalid", kTagHandshake, socket);
+    if (socketValue(socket) < 0) {
+        log_write(LOG_USER_ERROR, "%s Sock %d invalid", kTagHandshake, socketNumber(socket));
         return -1;
     }
     using Clock = std::chrono::steady_clock;
@@ -114,21 +112,21 @@ int ConnectCommand::handshake(SOCKET socket, uint32_t stepMs, uint32_t totalMs) 
     memcpy(buffer, &token, sizeof(token));  // in this machine's order: the device only echoes it
     memcpy(buffer + 4, "RSUP SYN", 8);
     if (SendWithin(socket, buffer, kHandshakeSize, limit()) != kHandshakeSize) {
-        log_write(LOG_USER_ERROR, "%s Sock %d Send SYN fail", kTagHandshake, socket);
+        log_write(LOG_USER_ERROR, "%s Sock %d Send SYN fail", kTagHandshake, socketNumber(socket));
         return -1;
     }
     memcpy(buffer + 9, "ACK", 3);  // the expected answer: the token, then "RSUP ACK"
     char* answer = buffer + 32;
     if (RecvWithin(socket, answer, kHandshakeSize, limit()) != kHandshakeSize) {
-        log_write(LOG_USER_ERROR, "%s Sock %d recv ACK fail", kTagHandshake, socket);
+        log_write(LOG_USER_ERROR, "%s Sock %d recv ACK fail", kTagHandshake, socketNumber(socket));
         return -2;
     }
     if (memcmp(answer, buffer, kHandshakeSize) != 0) {
-        log_write(LOG_USER_ERROR, "%s Sock %d compare ACK fail", kTagHandshake, socket);
+        log_write(LOG_USER_ERROR, "%s Sock %d compare ACK fail", kTagHandshake, socketNumber(socket));
         return -3;
     }
     if (SendWithin(socket, buffer, kHandshakeSize, limit()) != kHandshakeSize) {
-        log_write(LOG_USER_ERROR, "%s Sock %d send ACK fail", kTagHandshake, socket);
+        log_write(LOG_USER_ERROR, "%s Sock %d send ACK fail", kTagHandshake, socketNumber(socket));
         return -4;
     }
     return 0;

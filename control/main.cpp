@@ -1,8 +1,4 @@
 // The client process: wires the control loop to the command layer and the device registry.
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include "commands/qxcommand.h"
 #include "control/banner.h"
 #include "control/controlloop.h"

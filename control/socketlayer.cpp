@@ -80,7 +80,7 @@ bool allowAddressReuse(SOCKET s) {
 
 int sendSome(SOCKET s, const char* data, int length, int flags, bool now) {
     return static_cast<int>(
-        send(s, data, static_cast<size_t>(length), flags | MSG_NOSIGNAL | (now ? MSG_DONTWAIT : 0)));
+        send(s, data, static_cast<size_t>(length), flags | kNoSignal | (now ? MSG_DONTWAIT : 0)));
 }
 
 int recvSome(SOCKET s, char* buffer, int length, int flags, bool now) {

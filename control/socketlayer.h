@@ -5,8 +5,19 @@
 #include <cstdint>
 
 #ifdef _WIN32
+// Only the system part of Windows: the window part's macros (WM_PAINT, SW_SHOWNORMAL, VK_SPACE, ...) would
+// replace platform/window.h's names in every file that includes both. A file that needs the window part
+// includes <windows.h> first.
+#ifndef NOUSER
+#define NOUSER
+#define QX_SOCKETLAYER_NOUSER
+#endif
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#ifdef QX_SOCKETLAYER_NOUSER
+#undef NOUSER
+#undef QX_SOCKETLAYER_NOUSER
+#endif
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -19,6 +30,10 @@ constexpr SOCKET INVALID_SOCKET = -1;
 // unsigned INVALID_SOCKET reads as -1 here, and its handles, like every kernel handle, as small positives.
 constexpr intptr_t socketValue(SOCKET s) {
     return static_cast<intptr_t>(s);
+}
+// The same value for log lines ("%d").
+constexpr int socketNumber(SOCKET s) {
+    return static_cast<int>(socketValue(s));
 }
 
 namespace net {
@@ -52,6 +67,11 @@ bool allowAddressReuse(SOCKET s);
 // with a would-block error otherwise (Winsock has no such flag: there a zero-time wait decides first, and a
 // send then writes at most kSendNowChunk bytes, which a writable socket takes at once).
 constexpr int kSendNowChunk = 16384;
+#ifdef _WIN32
+constexpr int kNoSignal = 0;  // Windows sockets raise no signals
+#else
+constexpr int kNoSignal = MSG_NOSIGNAL;  // for the calls made directly (sendto)
+#endif
 int sendSome(SOCKET s, const char* data, int length, int flags, bool now);
 int recvSome(SOCKET s, char* buffer, int length, int flags, bool now);
 

@@ -1,12 +1,6 @@
 #include "control/sockets.h"
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <climits>
 
@@ -14,8 +8,8 @@
 
 namespace {
 
-// Readable once the process is told to stop; -1 while none is set.
-std::atomic<int> g_wakeDescriptor{-1};
+// Readable once the process is told to stop; INVALID_SOCKET while none is set.
+std::atomic<SOCKET> g_wakeDescriptor{INVALID_SOCKET};
 
 bool hasTimeout(uint32_t timeoutMs) {
     return timeoutMs != 0 && timeoutMs != NO_TIMEOUT;
@@ -24,14 +18,11 @@ bool hasTimeout(uint32_t timeoutMs) {
 // Waits up to timeoutMs for events on s: 1 ready, 0 timed out, -1 the wait failed. A socket in an error or
 // hang-up state counts as ready, so the following call reports what happened.
 int waitFor(SOCKET s, short events, int timeoutMs) {
-    if (s < 0) return -1;
-    pollfd p{s, events, 0};
-    int r;
-    do {
-        r = poll(&p, 1, timeoutMs);
-    } while (r < 0 && errno == EINTR);
+    if (socketValue(s) < 0) return -1;
+    net::WaitEntry entry{s, events, 0};
+    int r = net::waitSockets(&entry, 1, timeoutMs);
     if (r <= 0) return r;
-    if (p.revents & POLLNVAL) return -1;
+    if (entry.ready & net::kInvalid) return -1;
     return 1;
 }
 
@@ -41,32 +32,27 @@ int waitSpan(uint32_t timeoutMs) {
 }
 
 // An interrupted call moved no byte and is simply made again. A return of 0 is a closed peer (recv) or
-// nothing sent, never an interruption, whatever errno holds from earlier.
-bool interrupted(ssize_t n) {
-    return n < 0 && errno == EINTR;
+// nothing sent, never an interruption, whatever the error holds from earlier.
+bool interrupted(int n) {
+    return n < 0 && net::interrupted(net::lastError());
 }
 
-// After a timed wait the call must not block beyond the time limit: it moves what the socket takes now, and a
-// socket that takes nothing after all is waited for again.
-int timedFlags(bool timed) {
-    return timed ? MSG_DONTWAIT : 0;
+bool wouldBlock(int n) {
+    return n < 0 && net::wouldBlock(net::lastError());
 }
 
-bool wouldBlock(ssize_t n) {
-    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-}
-
-// io(done, extraFlags) makes one send or recv of the bytes from done on. With a time limit the call is tried
+// io(done, now) makes one send or recv of the bytes from done on; with `now` it moves only what the socket
+// takes or holds at once, so that a call with a time limit never blocks beyond it. With a time limit the call is tried
 // first and the socket waited for only when it would block: a wait for writability asks for more free room
 // than one small frame needs.
 template <typename Io>
 int transferAll(SOCKET s, int length, short events, uint32_t timeoutMs, int waitAll, Io io) {
     const bool timed = hasTimeout(timeoutMs);
-    if (timed && s < 0) return -1;
+    if (timed && socketValue(s) < 0) return -1;
     const int span = waitSpan(timeoutMs);
     int done = 0;
     while (done < length) {
-        ssize_t n = io(done, timedFlags(timed));
+        int n = io(done, timed);
         if (n > 0) {
             done += static_cast<int>(n);
             if (!waitAll) break;
@@ -112,7 +98,7 @@ private:
 template <typename Io>
 int transferPolled(SOCKET s, int length, short events, uint32_t timeoutMs, int waitAll,
                    const std::atomic<uint16_t>* stop, Io io) {
-    if (s < 0) return -3;
+    if (socketValue(s) < 0) return -3;
     PolledBudget budget(timeoutMs);
     int done = 0;
     while (done < length) {
@@ -123,7 +109,7 @@ int transferPolled(SOCKET s, int length, short events, uint32_t timeoutMs, int w
         if (w < 0) return -1;
         if (GetSocketError(s) != 0) return -2;
         if (w == 0) continue;
-        ssize_t n = io(done, MSG_DONTWAIT);
+        int n = io(done, true);
         if (n <= 0) {
             if (interrupted(n) || wouldBlock(n)) continue;
             return -5;
@@ -137,26 +123,23 @@ int transferPolled(SOCKET s, int length, short events, uint32_t timeoutMs, int w
 // Waits up to timeoutMs for events on s, or until the wake descriptor becomes readable: 1 ready, 0 timed
 // out, -1 the wait failed or the process is stopping.
 int waitOrWake(SOCKET s, short events, int timeoutMs) {
-    if (s < 0) return -1;
-    pollfd p[2] = {{s, events, 0}, {g_wakeDescriptor.load(), POLLIN, 0}};
-    int r;
-    do {
-        r = poll(p, 2, timeoutMs);
-    } while (r < 0 && errno == EINTR);
+    if (socketValue(s) < 0) return -1;
+    net::WaitEntry waits[2] = {{s, events, 0}, {g_wakeDescriptor.load(), net::kReadable, 0}};
+    int r = net::waitSockets(waits, 2, timeoutMs);
     if (r <= 0) return r;
-    if (p[1].revents) return -1;
-    if (p[0].revents & POLLNVAL) return -1;
+    if (waits[1].ready) return -1;
+    if (waits[0].ready & net::kInvalid) return -1;
     return 1;
 }
 
 template <typename Io>
 int transferWithin(SOCKET s, int length, short events, uint32_t timeoutMs, Io io) {
     using Clock = std::chrono::steady_clock;
-    if (s < 0) return -1;
+    if (socketValue(s) < 0) return -1;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     int done = 0;
     while (done < length) {
-        ssize_t n = io(done, MSG_DONTWAIT);
+        int n = io(done, true);
         if (n > 0) {
             done += static_cast<int>(n);
             continue;
@@ -174,26 +157,28 @@ int transferWithin(SOCKET s, int length, short events, uint32_t timeoutMs, Io io
 
 }  // namespace
 
-void SetSocketWakeDescriptor(int fd) {
-    g_wakeDescriptor.store(fd);
+void SetSocketWakeDescriptor(SOCKET handle) {
+    g_wakeDescriptor.store(handle);
 }
 
 int WaitWritableOrWake(SOCKET s, uint32_t timeoutMs) {
-    return waitOrWake(s, POLLOUT, waitSpan(timeoutMs));
+    return waitOrWake(s, net::kWritable, waitSpan(timeoutMs));
 }
 
 int SendWithin(SOCKET s, const char* data, int length, uint32_t timeoutMs) {
-    return transferWithin(s, length, POLLOUT, timeoutMs, [&](int done, int extra) {
-        return send(s, data + done, length - done, extra | MSG_NOSIGNAL);
+    return transferWithin(s, length, net::kWritable, timeoutMs, [&](int done, bool now) {
+        return net::sendSome(s, data + done, length - done, 0, now);
     });
 }
 
 int RecvWithin(SOCKET s, char* buffer, int length, uint32_t timeoutMs) {
-    return transferWithin(s, length, POLLIN, timeoutMs,
-                          [&](int done, int extra) { return recv(s, buffer + done, length - done, extra); });
+    return transferWithin(s, length, net::kReadable, timeoutMs, [&](int done, bool now) {
+        return net::recvSome(s, buffer + done, length - done, 0, now);
+    });
 }
 
 SOCKET TCPListen(const char* host, uint16_t port) {
+    if (!net::startup()) return INVALID_SOCKET;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
@@ -202,48 +187,43 @@ SOCKET TCPListen(const char* host, uint16_t port) {
     // allows for non-local addresses.
     const bool addressValid = !host || inet_pton(AF_INET, host, &addr.sin_addr) == 1;
 
-    SOCKET s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0) {
+    SOCKET s = net::openStream();
+    if (socketValue(s) < 0) {
         log_write(LOG_SYSTEM_ERROR, "%s: create socket fail", "TCPListen");
         return INVALID_SOCKET;
     }
-    int on = 1;
-    if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0) {
+    if (!net::allowAddressReuse(s)) {
         log_write(LOG_SYSTEM_ERROR, "%s: setsockopt fail", "TCPListen");
-        close(s);
+        net::closeSocket(s);
         return INVALID_SOCKET;
     }
     if (!addressValid || bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
         log_write(LOG_SYSTEM_ERROR, "%s: bind %d fail", "TCPListen", port);
-        close(s);
+        net::closeSocket(s);
         return INVALID_SOCKET;
     }
     if (listen(s, 1) != 0) {
         log_write(LOG_SYSTEM_ERROR, "%s: listen fail", "TCPListen");
-        close(s);
+        net::closeSocket(s);
         return INVALID_SOCKET;
     }
     return s;
 }
 
 SOCKET TCPAccept(SOCKET listenSocket, sockaddr_in* peer) {
-    if (listenSocket < 0) return INVALID_SOCKET;
-    sockaddr_in scratch{};
-    socklen_t length = sizeof(sockaddr_in);
-    SOCKET s =
-        accept4(listenSocket, reinterpret_cast<sockaddr*>(peer ? peer : &scratch), &length, SOCK_CLOEXEC);
-    return s < 0 ? INVALID_SOCKET : s;
+    if (socketValue(listenSocket) < 0) return INVALID_SOCKET;
+    return net::acceptConnection(listenSocket, peer);
 }
 
 int SendEx(SOCKET s, const char* data, int length, int flags, uint32_t timeoutMs) {
-    return transferAll(s, length, POLLOUT, timeoutMs, 1, [&](int done, int extra) {
-        return send(s, data + done, length - done, flags | extra | MSG_NOSIGNAL);
+    return transferAll(s, length, net::kWritable, timeoutMs, 1, [&](int done, bool now) {
+        return net::sendSome(s, data + done, length - done, flags, now);
     });
 }
 
 int RecvEx(SOCKET s, char* buffer, int length, int flags, uint32_t timeoutMs, int waitAll) {
-    return transferAll(s, length, POLLIN, timeoutMs, waitAll, [&](int done, int extra) {
-        return recv(s, buffer + done, length - done, flags | extra);
+    return transferAll(s, length, net::kReadable, timeoutMs, waitAll, [&](int done, bool now) {
+        return net::recvSome(s, buffer + done, length - done, flags, now);
     });
 }
 
@@ -257,53 +237,53 @@ int RecvN(SOCKET s, char* buffer, int length, int flags) {
 
 int SendToEx(SOCKET s, const char* data, int length, int flags, const sockaddr_in* to, uint32_t timeoutMs) {
     if (hasTimeout(timeoutMs)) {
-        if (s < 0) return 0;
-        int w = waitFor(s, POLLOUT, waitSpan(timeoutMs));
+        if (socketValue(s) < 0) return 0;
+        int w = waitFor(s, net::kWritable, waitSpan(timeoutMs));
         if (w <= 0) return w;
     }
-    ssize_t n = sendto(s, data, length, flags | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(to),
-                       sizeof(sockaddr_in));
+    const int n = static_cast<int>(sendto(s, data, length, flags | net::kNoSignal,
+                                          reinterpret_cast<const sockaddr*>(to), sizeof(sockaddr_in)));
     if (n < 1) {
-        log_write(LOG_SYSTEM_ERROR, "%s : sendto %d/%d fail", "SendToEx", static_cast<int>(n), length);
+        log_write(LOG_SYSTEM_ERROR, "%s : sendto %d/%d fail", "SendToEx", n, length);
         return -1;
     }
-    return static_cast<int>(n);
+    return n;
 }
 
 int RecvFromEx(SOCKET s, char* buffer, int length, int flags, sockaddr_in* from, uint32_t timeoutMs) {
     if (hasTimeout(timeoutMs)) {
-        if (s < 0) return 0;
-        int w = waitFor(s, POLLIN, waitSpan(timeoutMs));
+        if (socketValue(s) < 0) return 0;
+        int w = waitFor(s, net::kReadable, waitSpan(timeoutMs));
         if (w <= 0) return w;
     }
     sockaddr_in scratch{};
     socklen_t fromLength = sizeof(sockaddr_in);
-    ssize_t n =
-        recvfrom(s, buffer, length, flags, reinterpret_cast<sockaddr*>(from ? from : &scratch), &fromLength);
+    const int n = static_cast<int>(
+        recvfrom(s, buffer, length, flags, reinterpret_cast<sockaddr*>(from ? from : &scratch), &fromLength));
     if (n < 1) {
-        log_write(LOG_SYSTEM_ERROR, "%s : recvfrom %d/%d fail", "RecvFromEx", static_cast<int>(n), length);
+        log_write(LOG_SYSTEM_ERROR, "%s : recvfrom %d/%d fail", "RecvFromEx", n, length);
         return -1;
     }
-    return static_cast<int>(n);
+    return n;
 }
 
 int SendExPolled(SOCKET s, const char* data, int length, int flags, uint32_t timeoutMs,
                  const std::atomic<uint16_t>* stop) {
-    return transferPolled(s, length, POLLOUT, timeoutMs, 1, stop, [&](int done, int extra) {
-        return send(s, data + done, length - done, flags | extra | MSG_NOSIGNAL);
+    return transferPolled(s, length, net::kWritable, timeoutMs, 1, stop, [&](int done, bool now) {
+        return net::sendSome(s, data + done, length - done, flags, now);
     });
 }
 
 int RecvExPolled(SOCKET s, char* buffer, int length, int flags, uint32_t timeoutMs, int waitAll) {
-    return transferPolled(s, length, POLLIN, timeoutMs, waitAll, nullptr, [&](int done, int extra) {
-        return recv(s, buffer + done, length - done, flags | extra);
+    return transferPolled(s, length, net::kReadable, timeoutMs, waitAll, nullptr, [&](int done, bool now) {
+        return net::recvSome(s, buffer + done, length - done, flags, now);
     });
 }
 
 int GetSocketError(SOCKET s) {
-    if (s < 0) return -22;
+    if (socketValue(s) < 0) return -22;
     int error = 0;
     socklen_t length = sizeof(error);
-    if (getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return -1;
+    if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) return -1;
     return error;
 }

@@ -7,8 +7,8 @@
 
 // Blocking IPv4 TCP helpers. Time limits are in milliseconds: 0 and 0xFFFFFFFF mean none, any other value
 // bounds each wait for the socket to become ready. Byte-count results: the whole length on success, 0 on a
-// time-out or a closed peer, -1 on an error. Every send uses MSG_NOSIGNAL; no helper closes a socket it was
-// given.
+// time-out or a closed peer, -1 on an error. No send raises a signal when the peer has gone; no helper closes
+// a socket it was given.
 
 constexpr uint32_t NO_TIMEOUT = 0xFFFFFFFF;
 
@@ -21,10 +21,10 @@ SOCKET TCPAccept(SOCKET listenSocket, sockaddr_in* peer);
 // readable. A name is resolved by the system resolver, whose wait is its own.
 SOCKET TCPConnect(uint16_t port, const char* host, uint32_t timeoutMs = NO_TIMEOUT);
 
-// A descriptor that, once readable, ends the waits of SendWithin, RecvWithin, WaitWritableOrWake and
-// TCPConnect at once with a failure, so a stop request never waits on a peer: the client passes its signal
-// descriptor. -1 (the default) for none.
-void SetSocketWakeDescriptor(int fd);
+// A handle that, once readable, ends the waits of SendWithin, RecvWithin, WaitWritableOrWake and
+// TCPConnect at once with a failure, so a stop request never waits on a peer: the client passes its stop
+// requests' handle (net::openStopRequests). INVALID_SOCKET (the default) for none.
+void SetSocketWakeDescriptor(SOCKET handle);
 // Like SendEx / RecvEx with waitAll, but timeoutMs bounds the whole transfer however the bytes trickle in.
 // The whole length on success; 0 when the peer closed; -1 on an error or a wake-up; -2 when the time is up.
 int SendWithin(SOCKET s, const char* data, int length, uint32_t timeoutMs);

@@ -1,13 +1,9 @@
 // TCPConnect is the one helper that reaches beyond the machine. It lives in a unit of its own so that a
 // program which must never leave loopback (the control-frame fuzzer) can link its own TCPConnect in its
 // place.
-#include <arpa/inet.h>
-#include <fcntl.h>
+#ifndef _WIN32
 #include <netdb.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
+#endif
 
 #include "control/log.h"
 #include "control/sockets.h"
@@ -19,17 +15,17 @@ namespace {
 bool connectWithin(SOCKET s, const sockaddr_in& addr, uint32_t timeoutMs) {
     const auto* target = reinterpret_cast<const sockaddr*>(&addr);
     if (timeoutMs == NO_TIMEOUT || timeoutMs == 0) return connect(s, target, sizeof(addr)) == 0;
-    const int flags = fcntl(s, F_GETFL);
-    if (flags < 0 || fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+    if (!net::setBlocking(s, false)) return false;
     bool connected = connect(s, target, sizeof(addr)) == 0;
-    if (!connected && errno == EINPROGRESS)
+    if (!connected && net::connectPending(net::lastError()))
         connected = WaitWritableOrWake(s, timeoutMs) == 1 && GetSocketError(s) == 0;
-    return fcntl(s, F_SETFL, flags) == 0 && connected;
+    return net::setBlocking(s, true) && connected;
 }
 
 }  // namespace
 
 SOCKET TCPConnect(uint16_t port, const char* host, uint32_t timeoutMs) {
+    if (!net::startup()) return INVALID_SOCKET;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
@@ -39,26 +35,26 @@ SOCKET TCPConnect(uint16_t port, const char* host, uint32_t timeoutMs) {
         hints.ai_socktype = SOCK_STREAM;
         addrinfo* found = nullptr;
         if (getaddrinfo(host, nullptr, &hints, &found) != 0 || !found) {
-            log_write(LOG_SYSTEM_ERROR, "%s: invalid hostname %d ", "TCPConnect", errno);
+            log_write(LOG_SYSTEM_ERROR, "%s: invalid hostname %d ", "TCPConnect", net::lastError());
             return INVALID_SOCKET;
         }
         addr.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
         freeaddrinfo(found);
     }
-    SOCKET s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0) {
-        log_write(LOG_SYSTEM_ERROR, "%s: create socket failed %d ", "TCPConnect", errno);
+    SOCKET s = net::openStream();
+    if (socketValue(s) < 0) {
+        log_write(LOG_SYSTEM_ERROR, "%s: create socket failed %d ", "TCPConnect", net::lastError());
         return INVALID_SOCKET;
     }
     if (!connectWithin(s, addr, timeoutMs)) {
-        close(s);
+        net::closeSocket(s);
         return INVALID_SOCKET;
     }
     int receiveBuffer = 0x20000;
-    setsockopt(s, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(receiveBuffer));
+    setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer), sizeof(receiveBuffer));
     // What goes out on these connections is small frames; a bounded send buffer also bounds what a peer that
     // stops reading holds of ours in the kernel.
     int sendBuffer = 0x20000;
-    setsockopt(s, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof(sendBuffer));
+    setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&sendBuffer), sizeof(sendBuffer));
     return s;
 }

@@ -27,11 +27,6 @@ void waitReadable(SOCKET socket) {
     net::waitSockets(&entry, 1, -1);
 }
 
-// Socket values in log lines, as the signed numbers they are compared as.
-int socketNumber(SOCKET s) {
-    return static_cast<int>(socketValue(s));
-}
-
 }  // namespace
 
 DataReceiver::DataReceiver(Device* device)

@@ -1,10 +1,5 @@
 #include "device/device.h"
 
-#include <pthread.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <system_error>
 
@@ -13,11 +8,12 @@
 #include "device/datareceiver.h"
 #include "device/devicemanager.h"
 #include "device/displaywindow.h"
+#include "platform/threadname.h"
 
 void nameDeviceThread(int32_t id, const char* role) {
     char name[16];
     std::snprintf(name, sizeof name, "dev%d-%s", id, role);
-    pthread_setname_np(pthread_self(), name);
+    platform::setThreadName(name);
 }
 
 int32_t Device::startSending() {
@@ -56,10 +52,10 @@ int32_t Device::start() {
 
 int32_t Device::stop() {
     markStopped();
-    if (socket != INVALID_SOCKET) shutdown(socket, SHUT_RDWR);
+    if (socket != INVALID_SOCKET) net::shutdownBoth(socket);
     joinThreads();
     if (socket != INVALID_SOCKET) {
-        close(socket);
+        net::closeSocket(socket);
         socket = INVALID_SOCKET;
     }
     delete receiver;
@@ -121,12 +117,12 @@ void Device::sendThread() {
                           "Device::sendThread", id, kSendLimitMs);
             } else {
                 log_write(LOG_SYSTEM_ERROR, "%s dev id %d send fail %d, stopping", "Device::sendThread", id,
-                          errno);
+                          net::lastError());
             }
             // As when the device closes: every thread ends by itself and stop() joins them later. Shutting
             // the socket down wakes the stream receiver.
             markStopped();
-            shutdown(socket, SHUT_RDWR);
+            net::shutdownBoth(socket);
             return;
         }
         frames.clear();

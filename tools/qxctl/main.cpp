@@ -60,7 +60,11 @@ int runOne(ControllerClient& client, const std::vector<std::string>& words) {
 
 int main(int argc, char** argv) {
     // The control library logs to a file; the tool reports on stderr instead.
+#ifdef _WIN32
+    if (!getenv("QX_LOG_FILE")) _putenv_s("QX_LOG_FILE", "NUL");
+#else
     setenv("QX_LOG_FILE", "/dev/null", 0);
+#endif
     std::string host = "127.0.0.1";
     uint16_t port = 30003;
     int first = 1;
