@@ -120,6 +120,7 @@ Waker::~Waker() {
 }
 
 bool Waker::open() {
+    if (handle_ >= 0) close(handle_);
     handle_ = eventfd(0, EFD_CLOEXEC);
     return handle_ >= 0;
 }

@@ -96,7 +96,7 @@ public:
     Waker(const Waker&) = delete;
     Waker& operator=(const Waker&) = delete;
 
-    bool open();  // false when the system had nothing to give
+    bool open();  // a fresh wake-up (the last one closed); false when the system had nothing to give
     void wake();  // any thread
     SOCKET handle() const { return handle_; }
 

@@ -168,6 +168,8 @@ Waker::~Waker() {
 }
 
 bool Waker::open() {
+    closeSocket(handle_);
+    handle_ = INVALID_SOCKET;
     if (!startup()) return false;
     SOCKET s = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0,
                           WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);

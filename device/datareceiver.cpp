@@ -21,12 +21,6 @@ bool transient(int error) {
     return net::interrupted(error) || net::wouldBlock(error);
 }
 
-// Waits until the socket has something to read (or is shut down); used only after a transient error.
-void waitReadable(SOCKET socket) {
-    net::WaitEntry entry{socket, net::kReadable, 0};
-    net::waitSockets(&entry, 1, -1);
-}
-
 }  // namespace
 
 DataReceiver::DataReceiver(Device* device)
@@ -39,17 +33,17 @@ DataReceiver::~DataReceiver() {
 
 bool DataReceiver::receive(uint8_t* buffer, int32_t length) {
     int32_t got = 0;
+    // Read only once the socket is readable, so that a stop of the device always ends the wait.
+    net::WaitEntry waits[2] = {{socket_, net::kReadable, 0}, {device_->stopWake.handle(), net::kReadable, 0}};
     while (got < length) {
+        if (net::waitSockets(waits, 2, -1) < 0 || waits[1].ready || !device_->isRunning()) break;
         const int r = net::recvSome(socket_, reinterpret_cast<char*>(buffer) + got, length - got, 0, false);
         if (r > 0) {
             got += r;
             continue;
         }
         const int error = r < 0 ? net::lastError() : 0;
-        if (r < 0 && transient(error) && device_->isRunning()) {
-            if (!net::interrupted(error)) waitReadable(socket_);
-            continue;
-        }
+        if (r < 0 && transient(error) && device_->isRunning()) continue;
         log_write(LOG_USER_ERROR, "%s recv failed, returned %d, errno %d", "DataReceiver::receive",
                   static_cast<int>(r), error);
         break;
@@ -133,15 +127,17 @@ int32_t DataReceiver::ReceiveAndDec() {
     }
     std::thread decoder(&DataReceiver::decodeThread, this);
 
-    enum { kSocket, kEnded };
-    net::WaitEntry waits[2] = {{socket_, net::kReadable, 0}, {streamEnded_.handle(), net::kReadable, 0}};
+    enum { kSocket, kEnded, kStopped };
+    net::WaitEntry waits[3] = {{socket_, net::kReadable, 0},
+                               {streamEnded_.handle(), net::kReadable, 0},
+                               {device_->stopWake.handle(), net::kReadable, 0}};
     while (device_->isRunning()) {
-        if (net::waitSockets(waits, 2, -1) < 0) {
+        if (net::waitSockets(waits, 3, -1) < 0) {
             log_write(LOG_SYSTEM_ERROR, "%s select error", tag);
             break;
         }
-        // The decode thread ended the stream (a frame it cannot take).
-        if (waits[kEnded].ready) break;
+        // The decode thread ended the stream (a frame it cannot take), or the device stopped.
+        if (waits[kEnded].ready || waits[kStopped].ready) break;
         if (waits[kSocket].ready & net::kInvalid) {
             log_write(LOG_SYSTEM_ERROR, "%s select error", tag);
             break;

@@ -17,6 +17,12 @@ void nameDeviceThread(int32_t id, const char* role) {
 }
 
 int32_t Device::startSending() {
+    // A device taken again from the pool needs a fresh one: the last stop left it readable.
+    if (!stopWake.open()) {
+        log_write(LOG_SYSTEM_ERROR, "%s Create stop wake-up fail for dev id %d, %d", "Device::start", id,
+                  net::lastError());
+        return -1;
+    }
     running = 1;
     std::lock_guard lock(threadsMutex_);
     try {
@@ -69,6 +75,7 @@ int32_t Device::stop() {
 
 void Device::markStopped() {
     running = 0;
+    stopWake.wake();
     { std::lock_guard lock(stateMutex_); }
     stateChanged_.notify_all();
     { std::lock_guard lock(queueMutex_); }

@@ -49,6 +49,9 @@ public:
     std::atomic<DisplayWindow*> window = nullptr;
     // 1 from start() until the device stops; every device thread re-reads it once per loop turn.
     std::atomic<uint8_t> running = 0;
+    // Readable from the moment the device stops: every wait of a device thread on the socket watches it too,
+    // since shutting a socket down does not wake a thread blocked on it on every system (Windows).
+    net::Waker stopWake;
 
     bool isValid() const { return id != -1; }
     bool isRunning() const { return running.load() != 0; }

@@ -15,8 +15,14 @@ Bytes connectFrame(const std::string& address) {
     return controlFrame(501, 0, {100, 50, 360, 640, static_cast<uint32_t>(address.size())}, address);
 }
 
+// How long a reply may take. Under wine each thread start and socket wait goes through the wine server, and
+// stopping 128 devices for Exit takes seconds on a busy machine.
+milliseconds replyWait() {
+    return windowsClient() ? milliseconds(30000) : milliseconds(3000);
+}
+
 // One request, its reply of `size` bytes (nothing expected when 0).
-Bytes request(SOCKET controller, const Bytes& frame, size_t size, milliseconds wait = milliseconds(3000)) {
+Bytes request(SOCKET controller, const Bytes& frame, size_t size, milliseconds wait = replyWait()) {
     send(controller, frame.data(), frame.size(), MSG_NOSIGNAL);
     return readFor(controller, size ? size : 1, size ? wait : milliseconds(300));
 }
