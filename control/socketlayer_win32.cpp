@@ -31,10 +31,11 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
         if (stopWaker) stopWaker->wake();
     }
     // Ctrl+C and Ctrl+Break: handled, the process goes on to stop by itself. Closing, logging off and
-    // shutting down end the process when the handler returns: let the devices stop first.
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && stoppedEvent)
-        WaitForSingleObject(stoppedEvent, kCloseGraceMs);
-    return TRUE;
+    // shutting down end the process when the handler returns: let the devices stop first, then end with the
+    // same code as any other stop.
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+    if (stoppedEvent) WaitForSingleObject(stoppedEvent, kCloseGraceMs);
+    ExitProcess(0);
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "control/sockets.h"
 
 // Control frames as a controller writes them, and a connected socket pair to carry them in tests.
 
@@ -61,25 +60,39 @@ inline Bytes hexBytes(const std::string& hex) {
     return out;
 }
 
+// Two connected stream sockets: a Unix socket pair on Linux, a loopback TCP connection on Windows (which has
+// no socket pairs).
 struct SocketPair {
-    SocketPair() { socketpair(AF_UNIX, SOCK_STREAM, 0, fd); }
+    SocketPair() {
+#ifdef _WIN32
+        SOCKET listener = TCPListen("127.0.0.1", 0);
+        sockaddr_in addr{};
+        socklen_t length = sizeof(addr);
+        getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &length);
+        fd[0] = TCPConnect(ntohs(addr.sin_port), "127.0.0.1");
+        fd[1] = TCPAccept(listener, nullptr);
+        net::closeSocket(listener);
+#else
+        socketpair(AF_UNIX, SOCK_STREAM, 0, fd);
+#endif
+    }
     ~SocketPair() {
-        for (int s : fd)
-            if (s >= 0) close(s);
+        for (SOCKET s : fd)
+            net::closeSocket(s);
     }
     SocketPair(const SocketPair&) = delete;
     SocketPair& operator=(const SocketPair&) = delete;
     void closeEnd(int i) {
-        close(fd[i]);
-        fd[i] = -1;
+        net::closeSocket(fd[i]);
+        fd[i] = INVALID_SOCKET;
     }
-    int fd[2] = {-1, -1};
+    SOCKET fd[2] = {INVALID_SOCKET, INVALID_SOCKET};
 };
 
 // The bytes that are waiting on s now, without blocking.
-inline Bytes readAvailable(int s) {
+inline Bytes readAvailable(SOCKET s) {
     Bytes bytes(4096);
-    ssize_t n = recv(s, bytes.data(), bytes.size(), MSG_DONTWAIT);
+    int n = net::recvSome(s, reinterpret_cast<char*>(bytes.data()), static_cast<int>(bytes.size()), 0, true);
     bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return bytes;
 }

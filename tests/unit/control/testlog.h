@@ -1,23 +1,19 @@
 #pragma once
 
-#include <stdlib.h>
-#include <unistd.h>
-
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "tests/support/testsystem.h"
+
 // Points the process log at a fresh temporary file for the lifetime of the object and reads it back.
 class TestLog {
 public:
-    TestLog() {
-        char name[] = "/tmp/qx-test-log-XXXXXX";
-        int fd = mkstemp(name);
-        if (fd >= 0) close(fd);
-        path_ = name;
-        setenv("QX_LOG_FILE", path_.c_str(), 1);
+    TestLog() : path_(testsystem::makeTempFile("qx-test-log")) {
+        testsystem::setEnv("QX_LOG_FILE", path_.c_str());
     }
-    ~TestLog() { unlink(path_.c_str()); }
+    ~TestLog() { std::remove(path_.c_str()); }
     TestLog(const TestLog&) = delete;
     TestLog& operator=(const TestLog&) = delete;
 

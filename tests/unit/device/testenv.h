@@ -3,27 +3,27 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "tests/support/testsystem.h"
+
 class DeviceTestEnv : public ::testing::Test {
 protected:
     void SetUp() override {
-        char dir[] = "/tmp/qx-device-test-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
+        dir_ = testsystem::makeTempDir("qx-device-test");
+        ASSERT_TRUE(std::filesystem::is_directory(dir_));
         logFile_ = dir_ + "/client.log";
-        setenv("QX_LOG_FILE", logFile_.c_str(), 1);
-        setenv("QX_KEYMAP_FILE", (dir_ + "/no-keymap.txt").c_str(), 1);
-        setenv("QX_WINDOW", "headless", 1);
+        testsystem::setEnv("QX_LOG_FILE", logFile_.c_str());
+        testsystem::setEnv("QX_KEYMAP_FILE", (dir_ + "/no-keymap.txt").c_str());
+        testsystem::setEnv("QX_WINDOW", "headless");
     }
     void TearDown() override {
-        std::remove(logFile_.c_str());
-        rmdir(dir_.c_str());
+        std::error_code error;
+        std::filesystem::remove_all(dir_, error);
     }
 
     std::string log() const {

@@ -1,23 +1,19 @@
 #pragma once
 
-#include <unistd.h>
-
-#include <cstdlib>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "tests/support/testsystem.h"
+
 // A temporary file that goes away with the test.
 class TempFile {
 public:
-    explicit TempFile(const std::string& text) {
-        char name[] = "/tmp/qx-input-XXXXXX";
-        int fd = mkstemp(name);
-        path_ = name;
-        if (fd >= 0) close(fd);
+    explicit TempFile(const std::string& text) : path_(testsystem::makeTempFile("qx-input")) {
         std::ofstream(path_, std::ios::binary) << text;
     }
-    ~TempFile() { unlink(path_.c_str()); }
+    ~TempFile() { std::remove(path_.c_str()); }
     const std::string& path() const { return path_; }
     std::string read() const {
         std::ifstream in(path_, std::ios::binary);

@@ -1,15 +1,13 @@
 #include "input/touchcontroller.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <thread>
 #include <vector>
 
 #include "tests/support/testsystem.h"
+#include "tests/unit/control/testframes.h"
 #include "tests/unit/input/tempfile.h"
 
 namespace {
@@ -33,17 +31,13 @@ uint32_t be32(const uint8_t* p) {
 // A device end on a real socket pair: the controller writes to one end, the test reads the other.
 class TouchSocket : public testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds_), 0); }
-    void TearDown() override {
-        close(fds_[0]);
-        close(fds_[1]);
-    }
+    void SetUp() override { ASSERT_GE(socketValue(pair_.fd[1]), 0); }
 
     // A controller whose table holds the given key-mapping file.
     std::unique_ptr<TouchController> controller(const std::string& keymap) {
         TempFile file(keymap);
         testsystem::setEnv("QX_KEYMAP_FILE", file.path().c_str());
-        auto touch = std::make_unique<TouchController>(fds_[0], 1, 640, 480, &sendMutex_);
+        auto touch = std::make_unique<TouchController>(pair_.fd[0], 1, 640, 480, &sendMutex_);
         touch->loadConfig();
         testsystem::unsetEnv("QX_KEYMAP_FILE");
         return touch;
@@ -51,11 +45,19 @@ protected:
 
     // Everything written so far.
     std::vector<uint8_t> received() {
+        // A Unix socket pair holds the bytes at once; the loopback TCP pair of Windows may take a moment.
+#ifdef _WIN32
+        constexpr int kSettleMs = 200;
+#else
+        constexpr int kSettleMs = 0;
+#endif
         std::vector<uint8_t> bytes;
-        uint8_t chunk[4096];
-        ssize_t n;
-        while ((n = recv(fds_[1], chunk, sizeof chunk, MSG_DONTWAIT)) > 0)
-            bytes.insert(bytes.end(), chunk, chunk + n);
+        net::WaitEntry readable{pair_.fd[1], net::kReadable, 0};
+        while (net::waitSockets(&readable, 1, kSettleMs) > 0) {
+            const Bytes chunk = readAvailable(pair_.fd[1]);
+            if (chunk.empty()) break;
+            bytes.insert(bytes.end(), chunk.begin(), chunk.end());
+        }
         return bytes;
     }
 
@@ -79,7 +81,7 @@ protected:
         return out;
     }
 
-    int fds_[2] = {-1, -1};
+    SocketPair pair_;  // the controller writes to fd[0], the test reads fd[1]
     std::mutex sendMutex_;
 };
 
@@ -105,7 +107,7 @@ bool keyUp(TouchController& touch, uint32_t code) {
 
 TEST_F(TouchSocket, TouchFrameBytes) {
     auto touch = controller("");
-    touch->sendTouch(fds_[0], kDown, -2, 0x01020304);
+    touch->sendTouch(pair_.fd[0], kDown, -2, 0x01020304);
     const std::vector<uint8_t> expected = {0x52, 0x43, 0x4D, 0x53, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,
                                            0x00, 0x1C, 0x00, 0x00, 0x00, 0x6F, 0x00, 0x01, 0x00, 0x00,
                                            0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x02, 0xFF, 0xFF,
@@ -206,7 +208,7 @@ class ScaledTouch : public TouchSocket, public testing::WithParamInterface<Scale
 TEST_P(ScaledTouch, SendsWindowPositionsIn65536ths) {
     const ScaleCase& c = GetParam();
     auto touch = controller("");
-    touch->sendScaledTouch(fds_[0], kMove, c.x, c.y, c.width, c.height);
+    touch->sendScaledTouch(pair_.fd[0], kMove, c.x, c.y, c.width, c.height);
     EXPECT_EQ(touches(), c.expected);
 }
 
@@ -224,9 +226,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(TouchSocket, WaitsForTheDeviceWriteLock) {
     auto touch = controller("");
     std::unique_lock<std::mutex> forwarding(sendMutex_);
-    std::thread window([&] { touch->sendTouch(fds_[0], kDown, 1, 2); });
-    pollfd readable{fds_[1], POLLIN, 0};
-    EXPECT_EQ(poll(&readable, 1, 100), 0) << "a touch went out while another frame was being written";
+    std::thread window([&] { touch->sendTouch(pair_.fd[0], kDown, 1, 2); });
+    net::WaitEntry readable{pair_.fd[1], net::kReadable, 0};
+    EXPECT_EQ(net::waitSockets(&readable, 1, 100), 0)
+        << "a touch went out while another frame was being written";
     forwarding.unlock();
     window.join();
     EXPECT_EQ(touches(), (std::vector<Touch>{{kDown, 1, 2}}));
