@@ -89,8 +89,18 @@ struct SocketPair {
     SOCKET fd[2] = {INVALID_SOCKET, INVALID_SOCKET};
 };
 
-// The bytes that are waiting on s now, without blocking.
+// Writes all of bytes to s (a test's frames fit any socket buffer).
+inline void sendBytes(SOCKET s, const Bytes& bytes) {
+    net::sendSome(s, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0, false);
+}
+
+// The bytes that are waiting on s now. A Unix socket pair holds what was written at once; over the loopback
+// TCP pair of Windows the bytes may take a moment, which is waited for (200 ms at most).
 inline Bytes readAvailable(SOCKET s) {
+#ifdef _WIN32
+    net::WaitEntry readable{s, net::kReadable, 0};
+    net::waitSockets(&readable, 1, 200);
+#endif
     Bytes bytes(4096);
     int n = net::recvSome(s, reinterpret_cast<char*>(bytes.data()), static_cast<int>(bytes.size()), 0, true);
     bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
