@@ -53,7 +53,8 @@ SOCKET openStream();
 // The accepted connection (not inherited either), or INVALID_SOCKET.
 SOCKET acceptConnection(SOCKET listener, sockaddr_in* peer);
 void closeSocket(SOCKET s);
-// Ends both directions: a thread blocked on s returns at once.
+// Ends both directions. On Linux a thread blocked on s returns at once; Winsock does not wake it, so every
+// wait that a stop must end also watches a Waker.
 void shutdownBoth(SOCKET s);
 // Ends the sending direction: the peer reads the end of the stream.
 void shutdownSend(SOCKET s);
