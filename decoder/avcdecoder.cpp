@@ -3,11 +3,26 @@
 #include "avc/mftavc.h"
 #include "control/log.h"
 #include "platform/paths.h"
+#include "platform/window.h"
 
 namespace {
 
 int windowNumber(platform::Window* hwnd) {
+#ifdef _WIN32
+    return hwnd ? static_cast<int>(hwnd->nativeId()) : 0;
+#else
     return static_cast<int>(reinterpret_cast<intptr_t>(hwnd));
+#endif
+}
+
+// The library learns the window from a two-word descriptor: on Windows the window handle (32 bits, as
+// Windows keeps them), elsewhere the window itself.
+MftavcWindow describe(platform::Window* hwnd) {
+#ifdef _WIN32
+    return MftavcWindow{static_cast<uint32_t>(hwnd->nativeId()), 0};
+#else
+    return MftavcWindow{hwnd, 0};
+#endif
 }
 
 }  // namespace
@@ -15,7 +30,7 @@ int windowNumber(platform::Window* hwnd) {
 int32_t AVCDecoder::open(const char* tag, const uint8_t* config, int32_t configLength, int32_t width,
                          int32_t height, platform::Window* hwnd, int32_t displayWidth,
                          int32_t displayHeight) {
-    MftavcWindow descriptor{hwnd, 0};
+    const MftavcWindow descriptor = hwnd ? describe(hwnd) : MftavcWindow{};
     // The hardware argument is always 1: the library falls back to software by itself.
     handle = mftavc_decoder_init(config, configLength, width, height, 1, hwnd ? &descriptor : nullptr,
                                  displayWidth, displayHeight);

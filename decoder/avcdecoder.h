@@ -1,9 +1,9 @@
 // H.264 streams through the avc library, which decodes and presents into the window itself.
 #pragma once
 
+#include "avc/mftavc.h"
 #include "decoder/vediodecoder.h"
 
-class MftavcDecoder;
 namespace platform {
 class Window;
 }

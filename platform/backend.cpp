@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "platform/window.h"
-#if QX_X11
+#ifdef _WIN32
+#include "platform/win32window.h"
+#else
 #include "platform/x11window.h"
 #endif
 
@@ -30,17 +32,28 @@ ShowState showStateFromCommand(int32_t showCommand) {
 
 Backend selectedBackend() {
     const char* forced = std::getenv("QX_WINDOW");
+#ifdef _WIN32
+    return forced && std::strcmp(forced, "headless") == 0 ? Backend::Headless : Backend::Win32;
+#else
     if (forced && std::strcmp(forced, "headless") == 0) return Backend::Headless;
     if (forced && std::strcmp(forced, "x11") == 0) return Backend::X11;
     const char* display = std::getenv("DISPLAY");
     return display && *display ? Backend::X11 : Backend::Headless;
+#endif
 }
 
 Rect desktopWorkArea() {
-#if QX_X11
-    if (selectedBackend() == Backend::X11) return X11Window::workArea();
+    switch (selectedBackend()) {
+#ifdef _WIN32
+        case Backend::Win32:
+            return Win32Window::workArea();
+#else
+        case Backend::X11:
+            return X11Window::workArea();
 #endif
-    return kHeadlessWorkArea;
+        default:
+            return kHeadlessWorkArea;
+    }
 }
 
 }  // namespace platform

@@ -2,7 +2,9 @@
 
 #include "platform/headlesswindow.h"
 #include "platform/windowlimits.h"
-#if QX_X11
+#ifdef _WIN32
+#include "platform/win32window.h"
+#else
 #include "platform/x11window.h"
 #endif
 
@@ -42,7 +44,9 @@ void Window::keepPicture(std::shared_ptr<const Picture> picture) {
 
 std::unique_ptr<Window> Window::create(const Rect& rect, ShowState initialState) {
     const Rect bounded = clampToLimits(rect);
-#if QX_X11
+#ifdef _WIN32
+    if (selectedBackend() == Backend::Win32) return Win32Window::make(bounded, initialState);
+#else
     if (selectedBackend() == Backend::X11) return X11Window::make(bounded, initialState);
 #endif
     return std::make_unique<HeadlessWindow>(bounded, initialState);

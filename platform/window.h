@@ -8,6 +8,37 @@
 #include <mutex>
 #include <vector>
 
+#ifdef _WIN32
+// windows.h defines the message and show-command names below as macros. It is included here, before the
+// constants, and those macros are dropped, so the names mean the same (equal) values in every file whatever
+// the order of its includes; Windows code outside namespace platform spells them platform::WM_PAINT etc.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#undef WM_PAINT
+#undef WM_KEYDOWN
+#undef WM_KEYUP
+#undef WM_SYSKEYDOWN
+#undef WM_SYSKEYUP
+#undef WM_MOUSEMOVE
+#undef WM_LBUTTONDOWN
+#undef WM_LBUTTONUP
+#undef WM_RBUTTONUP
+#undef WM_MOUSEWHEEL
+#undef WM_USER
+#undef MK_LBUTTON
+#undef MK_SHIFT
+#undef MK_CONTROL
+#undef WHEEL_DELTA
+#undef SW_HIDE
+#undef SW_SHOWNORMAL
+#undef SW_SHOWMINIMIZED
+#undef SW_SHOWMAXIMIZED
+#undef SW_MINIMIZE
+#undef SW_SHOWMINNOACTIVE
+#endif
+
 namespace platform {
 
 // Win32 message numbers the client handles.
@@ -88,9 +119,9 @@ struct Picture {
     std::vector<uint8_t> pixels;
 };
 
-// Which implementation backs the windows: "x11" when DISPLAY is set, else "headless"; QX_WINDOW=headless|x11
-// forces one.
-enum class Backend { Headless, X11 };
+// Which implementation backs the windows. Linux: "x11" when DISPLAY is set, else "headless";
+// QX_WINDOW=headless|x11 forces one. Windows: "win32" unless QX_WINDOW=headless.
+enum class Backend { Headless, X11, Win32 };
 Backend selectedBackend();
 
 // The desktop work area (the screen less panels and docks) of the selected backend.
@@ -121,7 +152,7 @@ public:
     // Any thread: hands over the newest picture (newest wins, no queue) and asks for a repaint, which the
     // window's thread draws stretched nearest-neighbour to the client area. Never waits for a paint.
     virtual void present(std::shared_ptr<const Picture> picture) = 0;
-    // The native window id (the X window), 0 for headless windows.
+    // The native window id (the X window, the HWND), 0 for headless windows.
     virtual uint64_t nativeId() const = 0;
 
     // Any thread: the last rectangle and state carried out, and the newest presented picture.

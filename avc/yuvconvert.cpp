@@ -1,0 +1,34 @@
+#include "avc/yuvconvert.h"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace {
+
+uint8_t clampByte(int32_t value) {
+    return static_cast<uint8_t>(std::clamp(value, 0, 255));
+}
+
+}  // namespace
+
+void yuv420ToBgrx(const Yuv420View& picture, uint8_t* dst, int32_t dstStride) {
+    // Fixed point with 16 fraction bits: 1.164 (Y - 16), 1.596 V, 0.391 U + 0.813 V, 2.018 U.
+    constexpr int32_t kY = 76309, kRv = 104597, kGu = 25675, kGv = 53279, kBu = 132201;
+    constexpr int32_t kRound = 1 << 15;
+    for (int32_t row = 0; row < picture.height; ++row) {
+        const uint8_t* y = picture.y + static_cast<ptrdiff_t>(row) * picture.yStride;
+        const ptrdiff_t chromaRow = static_cast<ptrdiff_t>(row / 2) * picture.chromaStride;
+        const uint8_t* u = picture.u + chromaRow;
+        const uint8_t* v = picture.v + chromaRow;
+        uint8_t* out = dst + static_cast<ptrdiff_t>(row) * dstStride;
+        for (int32_t x = 0; x < picture.width; ++x) {
+            const ptrdiff_t c = static_cast<ptrdiff_t>(x / 2) * picture.chromaStep;
+            const int32_t luma = (y[x] - 16) * kY + kRound;
+            const int32_t cb = u[c] - 128, cr = v[c] - 128;
+            out[x * 4 + 0] = clampByte((luma + kBu * cb) >> 16);
+            out[x * 4 + 1] = clampByte((luma - kGu * cb - kGv * cr) >> 16);
+            out[x * 4 + 2] = clampByte((luma + kRv * cr) >> 16);
+            out[x * 4 + 3] = 0;
+        }
+    }
+}

@@ -1,0 +1,22 @@
+// 4:2:0 pictures (NV12, I420, YV12 as decoders hand them out) to 4-byte B, G, R, unused pixels.
+#pragma once
+
+#include <cstdint>
+
+// One decoded 4:2:0 picture as it lies in the decoder's buffer. Chroma samples of a row are chromaStep bytes
+// apart: 2 for NV12 (u and v interleaved, v = u + 1), 1 for planar layouts.
+struct Yuv420View {
+    const uint8_t* y;
+    int32_t yStride;
+    const uint8_t* u;
+    const uint8_t* v;
+    int32_t chromaStride;
+    int32_t chromaStep;
+    int32_t width;
+    int32_t height;
+};
+
+// Converts with the BT.601 studio-range matrix (what H.264 streams carry unless they say otherwise) into
+// dst, width x height pixels of bytes B, G, R, 0 with dstStride bytes per row. Odd sizes are fine: the last
+// chroma sample covers the last column and row.
+void yuv420ToBgrx(const Yuv420View& picture, uint8_t* dst, int32_t dstStride);
