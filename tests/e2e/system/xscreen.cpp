@@ -32,8 +32,10 @@ void XScreen::collect(WindowId parent, int depth, std::vector<WindowId>* found) 
     for (unsigned i = 0; i < count; ++i) {
         XClassHint hint{};
         if (XGetClassHint(display_, children[i], &hint)) {
-            if (hint.res_name && strcmp(hint.res_name, "qx-native-client") == 0 && viewable(children[i]))
-                found->push_back(children[i]);
+            // The Windows client under wine is named after its executable.
+            const bool client = hint.res_name && (strcmp(hint.res_name, "qx-native-client") == 0 ||
+                                                  strcmp(hint.res_name, "qx-native-client.exe") == 0);
+            if (client && viewable(children[i])) found->push_back(children[i]);
             XFree(hint.res_name);
             XFree(hint.res_class);
         }

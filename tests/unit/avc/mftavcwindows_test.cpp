@@ -1,0 +1,119 @@
+// mftavcdecoder.dll through its exports, as the client uses it: a real H.264 stream decoded by the system's
+// decoder transform and drawn into a real window, read back from the window's DC.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "avc/mftavc.h"
+#include "platform/window.h"
+#include "tests/unit/avc/avcstreamlayout.h"
+
+namespace {
+
+#include "tests/unit/avc/avcstream.inc"
+
+using avcstream::Colour;
+
+constexpr int kTolerance = 12;
+constexpr platform::Rect kPlace{40, 40, 180, 100};
+
+struct Sides {
+    uint32_t left, right, top, bottom;
+};
+
+uint32_t rgb(const Colour& c) {
+    return (uint32_t{c.r} << 16) | (uint32_t{c.g} << 8) | c.b;
+}
+
+bool similar(uint32_t a, uint32_t b) {
+    for (int shift = 0; shift <= 16; shift += 8) {
+        if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) >
+            kTolerance)
+            return false;
+    }
+    return true;
+}
+
+class MftavcWindows : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window = platform::Window::create(kPlace, platform::ShowState::Normal);
+        ASSERT_TRUE(window);
+        const MftavcWindow descriptor{static_cast<uint32_t>(window->nativeId()), 0};
+        decoder = mftavc_decoder_init(kConfig, sizeof(kConfig), avcstream::kWidth, avcstream::kHeight, 1,
+                                      &descriptor, kPlace.width, kPlace.height);
+        ASSERT_NE(decoder, nullptr)
+            << "no H.264 decoder transform (wine needs GStreamer's h264parse and avdec_h264)";
+    }
+    void TearDown() override { mftavc_decoder_release(decoder); }
+
+    int32_t decode(int unit, int32_t rotation = 0) {
+        return mftavc_decode(decoder, nullptr, kUnits[unit], static_cast<int32_t>(kUnitSizes[unit]), 0, 0, 0,
+                             0, rotation, 0);
+    }
+    // What the window shows a quarter in from each side, as 0xRRGGBB.
+    Sides shown() {
+        const HWND hwnd = reinterpret_cast<HWND>(static_cast<uintptr_t>(window->nativeId()));
+        HDC dc = GetDC(hwnd);
+        auto at = [&](int x, int y) {
+            const COLORREF c = GetPixel(dc, x, y);
+            return (uint32_t{GetRValue(c)} << 16) | (uint32_t{GetGValue(c)} << 8) | GetBValue(c);
+        };
+        const int w = kPlace.width, h = kPlace.height;
+        const Sides sides{at(w / 4, h / 2), at(w * 3 / 4, h / 2), at(w / 2, h / 4), at(w / 2, h * 3 / 4)};
+        ReleaseDC(hwnd, dc);
+        return sides;
+    }
+
+    std::unique_ptr<platform::Window> window;
+    MftavcDecoder* decoder = nullptr;
+};
+
+// Every access unit shows its own picture before the call returns: nothing is held back for the next unit.
+TEST_F(MftavcWindows, EachAccessUnitShowsItsPictureAtOnce) {
+    for (int k = 0; k < avcstream::kPictures; ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(decode(k), 1);
+        const Sides s = shown();
+        EXPECT_TRUE(similar(s.left, rgb(avcstream::kLeft[k]))) << std::hex << s.left;
+        EXPECT_TRUE(similar(s.right, rgb(avcstream::kRight[k]))) << std::hex << s.right;
+    }
+}
+
+TEST_F(MftavcWindows, TurnsPicturesAndRepaintsOnWindowMessage) {
+    // Turned clockwise, the picture's left half is on top.
+    ASSERT_EQ(decode(0, 90), 1);
+    Sides s = shown();
+    EXPECT_TRUE(similar(s.top, rgb(avcstream::kLeft[0]))) << std::hex << s.top;
+    EXPECT_TRUE(similar(s.bottom, rgb(avcstream::kRight[0]))) << std::hex << s.bottom;
+    // A window message with the repaint flag turns the newest picture at once.
+    mftavc_decode_winmessage(decoder, 0, 0, kPlace.width, kPlace.height, 180, 1);
+    s = shown();
+    EXPECT_TRUE(similar(s.left, rgb(avcstream::kRight[0]))) << std::hex << s.left;
+    EXPECT_TRUE(similar(s.right, rgb(avcstream::kLeft[0]))) << std::hex << s.right;
+}
+
+TEST(MftavcWindowsSetUp, RefusesWhatItCannotDecode) {
+    const MftavcWindow none{0, 0};
+    EXPECT_EQ(mftavc_decoder_init(kConfig, -1, 90, 50, 1, &none, 0, 0), nullptr);
+    EXPECT_EQ(mftavc_decoder_init(nullptr, 10, 90, 50, 1, &none, 0, 0), nullptr);
+    EXPECT_EQ(mftavc_decoder_init(kConfig, sizeof(kConfig), 5000, 50, 1, &none, 0, 0), nullptr);
+    EXPECT_EQ(mftavc_decode(nullptr, nullptr, kUnit0, sizeof(kUnit0), 0, 0, 0, 0, 0, 0), -1);
+    mftavc_decode_winmessage(nullptr, 0, 0, 10, 10, 90, 1);
+    mftavc_decoder_release(nullptr);
+
+    // Without a window the stream is decoded all the same; damaged data is refused or skipped, never fatal.
+    MftavcDecoder* decoder = mftavc_decoder_init(kConfig, sizeof(kConfig), 90, 50, 1, &none, 0, 0);
+    ASSERT_NE(decoder, nullptr);
+    EXPECT_EQ(mftavc_decode(decoder, nullptr, kUnit0, sizeof(kUnit0), 0, 0, 0, 0, 0, 0), 1);
+    EXPECT_EQ(mftavc_decode(decoder, nullptr, kUnit0, 0, 0, 0, 0, 0, 0, 0), -1);
+    std::vector<uint8_t> noise(2000);
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<uint8_t>(i * 131 + 7);
+    mftavc_decode(decoder, nullptr, noise.data(), static_cast<int32_t>(noise.size()), 0, 0, 0, 0, 0, 0);
+    mftavc_decoder_release(decoder);
+}
+
+}  // namespace
