@@ -98,7 +98,9 @@ struct WineClient {
 class SystemE2e : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (WineClient().used() && std::getenv("DISPLAY")) ASSERT_TRUE(WineClient().server("--start"));
+        if (WineClient().used() && std::getenv("DISPLAY")) {
+            ASSERT_TRUE(WineClient().server("--start"));
+        }
     }
     static void TearDownTestSuite() {
         if (WineClient().used() && std::getenv("DISPLAY")) WineClient().server("--stop");
@@ -250,8 +252,8 @@ TEST_F(SystemE2e, KeysHeldWithAltAreSystemKeysAndSendNothing) {
     connect(p, 40);
     const Window w = windows(1).at(0);
     const std::string id = std::to_string(w);
-    // Shift+D is mapped (a slide); with Alt held its keys are system keys and never reach the mapping. (Alt+Space
-    // would open the window manager's menu.)
+    // Shift+D is mapped (a slide); with Alt held its keys are system keys and never reach the mapping.
+    // (Alt+Space would open the window manager's menu.)
     xdotool("windowfocus --sync " + id + " key alt+shift+d key alt+d");
     pressSpace(w);
     EXPECT_FALSE(p.process->waitForText("touch up x=32768 y=32768", 5000ms).empty());
@@ -265,7 +267,8 @@ TEST_F(SystemE2e, H264PictureShowsBeforeTheNextIsSent) {
     Phone p = phone({"--codec", "h264", "--frames", "3", "--accent", "2A7FD4"});
     connect(p, 40);
     const Window w = windows(1).at(0);
-    EXPECT_TRUE(eventually([&] { return shownNumber(w) == 3; }, 15000ms))
+    // The simulator numbers its pictures from 0: the third shows 2.
+    EXPECT_TRUE(eventually([&] { return shownNumber(w) == 2; }, 15000ms))
         << "shows picture " << shownNumber(w);
     EXPECT_TRUE(near(screen_.windowPixel(w, 3, 3), kBlue, 32)) << std::hex << screen_.windowPixel(w, 3, 3);
 }
