@@ -8,6 +8,7 @@
 #include <mftransform.h>
 #include <wmcodecdsp.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "avc/avclog.h"
@@ -73,6 +74,8 @@ H264Transform::~H264Transform() {
 }
 
 bool H264Transform::setUp(int32_t width, int32_t height, bool hardware) {
+    announcedWidth_ = width;
+    announcedHeight_ = height;
     HRESULT hr = MFStartup(MF_VERSION, MFSTARTUP_NOSOCKET);
     if (FAILED(hr)) {
         avclog("mftavc: Media Foundation did not start (0x%08lx)", static_cast<unsigned long>(hr));
@@ -180,7 +183,15 @@ bool H264Transform::chooseOutputType() {
             shownY_ = area.OffsetY.value;
             shownWidth_ = area.Area.cx;
             shownHeight_ = area.Area.cy;
+        } else if (announcedWidth_ > 0 && announcedHeight_ > 0) {
+            // Some transforms give the frame padded to whole macroblocks and no aperture: the padding must
+            // not reach the screen, so the stream's own size bounds the picture.
+            shownWidth_ = std::min(frameWidth_, announcedWidth_);
+            shownHeight_ = std::min(frameHeight_, announcedHeight_);
         }
+        avclog("mftavc: output %s, frame %dx%d, stride %d, shown %dx%d at %d,%d",
+               subtype == MFVideoFormat_NV12 ? "NV12" : "I420", frameWidth_, frameHeight_, stride_,
+               shownWidth_, shownHeight_, shownX_, shownY_);
         MFT_OUTPUT_STREAM_INFO info{};
         transform_->GetOutputStreamInfo(0, &info);
         providesSamples_ =

@@ -47,6 +47,7 @@ private:
     bool started_ = false;  // MFStartup succeeded
     Microsoft::WRL::ComPtr<IMFTransform> transform_;
     Microsoft::WRL::ComPtr<IMFDXGIDeviceManager> deviceManager_;
+    int32_t announcedWidth_ = 0, announcedHeight_ = 0;  // the stream's size from its config, 0 if unknown
     // The output as the transform last described it.
     GUID subtype_{};
     int32_t frameWidth_ = 0, frameHeight_ = 0;  // decoded frame, padding included

@@ -6,9 +6,11 @@
 
 namespace avcstream {
 
-// A width that is no multiple of 16: decoders pad the frame and must crop it again.
+// A width that is no multiple of 16 and a height that is: decoders pad the frame to 96 columns and some say
+// where the picture lies only when the height was padded too, so the padding must be cut off by the size the
+// stream announced.
 constexpr int32_t kWidth = 90;
-constexpr int32_t kHeight = 50;
+constexpr int32_t kHeight = 48;
 constexpr int kPictures = 6;
 
 struct Colour {

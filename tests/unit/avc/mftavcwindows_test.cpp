@@ -21,6 +21,7 @@ constexpr platform::Rect kPlace{40, 40, 180, 100};
 
 struct Sides {
     uint32_t left, right, top, bottom;
+    uint32_t besideMiddle;  // a little left of the middle: still the left half
 };
 
 uint32_t rgb(const Colour& c) {
@@ -62,7 +63,8 @@ protected:
             return (uint32_t{GetRValue(c)} << 16) | (uint32_t{GetGValue(c)} << 8) | GetBValue(c);
         };
         const int w = kPlace.width, h = kPlace.height;
-        const Sides sides{at(w / 4, h / 2), at(w * 3 / 4, h / 2), at(w / 2, h / 4), at(w / 2, h * 3 / 4)};
+        const Sides sides{at(w / 4, h / 2), at(w * 3 / 4, h / 2), at(w / 2, h / 4), at(w / 2, h * 3 / 4),
+                          at(w / 2 - 3, h / 2)};
         ReleaseDC(hwnd, dc);
         return sides;
     }
@@ -79,6 +81,9 @@ TEST_F(MftavcWindows, EachAccessUnitShowsItsPictureAtOnce) {
         const Sides s = shown();
         EXPECT_TRUE(similar(s.left, rgb(avcstream::kLeft[k]))) << std::hex << s.left;
         EXPECT_TRUE(similar(s.right, rgb(avcstream::kRight[k]))) << std::hex << s.right;
+        // Decoders pad the frame to whole macroblocks (90 to 96 columns); shown, the padding would squeeze
+        // the picture and move its middle to the left.
+        EXPECT_TRUE(similar(s.besideMiddle, rgb(avcstream::kLeft[k]))) << std::hex << s.besideMiddle;
     }
 }
 
@@ -97,15 +102,18 @@ TEST_F(MftavcWindows, TurnsPicturesAndRepaintsOnWindowMessage) {
 
 TEST(MftavcWindowsSetUp, RefusesWhatItCannotDecode) {
     const MftavcWindow none{0, 0};
-    EXPECT_EQ(mftavc_decoder_init(kConfig, -1, 90, 50, 1, &none, 0, 0), nullptr);
-    EXPECT_EQ(mftavc_decoder_init(nullptr, 10, 90, 50, 1, &none, 0, 0), nullptr);
+    EXPECT_EQ(mftavc_decoder_init(kConfig, -1, avcstream::kWidth, avcstream::kHeight, 1, &none, 0, 0),
+              nullptr);
+    EXPECT_EQ(mftavc_decoder_init(nullptr, 10, avcstream::kWidth, avcstream::kHeight, 1, &none, 0, 0),
+              nullptr);
     EXPECT_EQ(mftavc_decoder_init(kConfig, sizeof(kConfig), 5000, 50, 1, &none, 0, 0), nullptr);
     EXPECT_EQ(mftavc_decode(nullptr, nullptr, kUnit0, sizeof(kUnit0), 0, 0, 0, 0, 0, 0), -1);
     mftavc_decode_winmessage(nullptr, 0, 0, 10, 10, 90, 1);
     mftavc_decoder_release(nullptr);
 
     // Without a window the stream is decoded all the same; damaged data is refused or skipped, never fatal.
-    MftavcDecoder* decoder = mftavc_decoder_init(kConfig, sizeof(kConfig), 90, 50, 1, &none, 0, 0);
+    MftavcDecoder* decoder =
+        mftavc_decoder_init(kConfig, sizeof(kConfig), avcstream::kWidth, avcstream::kHeight, 1, &none, 0, 0);
     ASSERT_NE(decoder, nullptr);
     EXPECT_EQ(mftavc_decode(decoder, nullptr, kUnit0, sizeof(kUnit0), 0, 0, 0, 0, 0, 0), 1);
     EXPECT_EQ(mftavc_decode(decoder, nullptr, kUnit0, 0, 0, 0, 0, 0, 0, 0), -1);
