@@ -2,12 +2,13 @@
 BUILD       ?= build
 FUZZ_BUILD  ?= build-fuzz
 WIN_BUILD   ?= build-win
+TSAN_BUILD  ?= build-tsan
 # The optimised build a user or packager makes, so that its warnings fail here first.
 BUILD_TYPE  ?= Release
 JOBS        ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build test unit fuzz windows windows-test bench run demo load install package clean format
+.PHONY: deps configure build test unit tsan fuzz windows windows-test bench run demo load install package clean format
 
 deps:
 	./scripts/install-deps
@@ -18,11 +19,18 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Every test: unit and end-to-end tests, the Windows programs under wine, then each fuzz target briefly.
-test: unit windows-test fuzz
+# Every test: unit and end-to-end tests, the unit tests again under ThreadSanitizer, the Windows programs
+# under wine, then each fuzz target briefly.
+test: unit tsan windows-test fuzz
 
 unit: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 600
+
+# Only the unit test programs are built with ThreadSanitizer (the device, stream and window tests among them).
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQX_SANITIZE=thread -DQX_WERROR=ON
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target unit_tests
+	ctest --test-dir $(TSAN_BUILD)/tests/unit --output-on-failure -j $(JOBS) --timeout 600
 
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQX_FUZZ=ON \
@@ -75,4 +83,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD) $(WIN_BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD) $(WIN_BUILD) $(TSAN_BUILD)

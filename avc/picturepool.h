@@ -2,6 +2,7 @@
 // allocate (and fault in) a whole picture for every frame.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -21,5 +22,11 @@ public:
 private:
     // Enough for the picture the window shows, one being painted and one being filled.
     static constexpr size_t kMaxSpares = 3;
-    std::vector<std::shared_ptr<platform::Picture>> spares_;
+    struct Spare {
+        std::shared_ptr<platform::Picture> picture;
+        // Cleared (release) when the last holder outside the pool lets go, so a reuse (acquire) comes after
+        // the window's last read of the pixels. A reference count read alone would not order them.
+        std::shared_ptr<std::atomic<bool>> lent;
+    };
+    std::vector<Spare> spares_;
 };

@@ -217,7 +217,6 @@ extern "C" int zrc_decompress(ZrcHandle* handle, const void* frame, void* image,
     handle->frame_bits = h.frame_bits;
     handle->trans_format = h.trans_format;
     handle->trans_bits = h.trans_bits;
-    handle->last_id = h.id;
     handle->command = h.command;
     handle->diff_type = h.diff_type;
 
@@ -242,5 +241,10 @@ extern "C" int zrc_decompress(ZrcHandle* handle, const void* frame, void* image,
             handle->work[i] = nullptr;
         }
     }
-    return decodeLocked(handle, h, bytes + ZRC_HEADER_SIZE, static_cast<uint8_t*>(image));
+    const int result = decodeLocked(handle, h, bytes + ZRC_HEADER_SIZE, static_cast<uint8_t*>(image));
+    // Only a decoded frame advances the sequence: after a failed one the next relative frame is a gap, and
+    // the picture recovers at the next absolute frame instead of building on planes the failure left
+    // half-done.
+    if (result > 0) handle->last_id = h.id;
+    return result;
 }

@@ -32,17 +32,27 @@ void DecodeAndRender::replaceDecoder() {
     decoder = nullptr;
 }
 
+bool DecodeAndRender::sizeValid() const {
+    return width >= 1 && height >= 1 && width <= kMaxEdge && height <= kMaxEdge;
+}
+
 bool DecodeAndRender::allocatePicture() {
     free(picture);
     picture = nullptr;
-    if (width < 1 || height < 1 || width > kMaxEdge || height > kMaxEdge) return false;
+    if (!sizeValid()) return false;
     // Zeroed, so that whatever is painted before the first whole picture arrives is black.
     picture = static_cast<uint8_t*>(calloc(static_cast<size_t>(width) * height, 4));
     return picture != nullptr;
 }
 
 void DecodeAndRender::announce() {
-    if (hwnd) hwnd->postMessage({platform::WM_SET_RENDERER, 0, reinterpret_cast<intptr_t>(this)});
+    // One notice waits in the window's queue at a time, however many frames come before the window takes it.
+    if (hwnd && !noticePending_.exchange(true))
+        hwnd->postMessage({platform::WM_SET_RENDERER, 0, reinterpret_cast<intptr_t>(this)});
+}
+
+void DecodeAndRender::noticeTaken() {
+    noticePending_ = false;
 }
 
 int32_t DecodeAndRender::initAVCDecRender(const uint8_t* config, int32_t configLength, int32_t width,
@@ -68,7 +78,10 @@ int32_t DecodeAndRender::initAVCDecRender(const uint8_t* config, int32_t configL
                       kSource, __LINE__);
             return -2;
         }
-        if (!allocatePicture()) {
+        // The picture buffer is made with the first frame: an announced size alone costs nothing.
+        free(picture);
+        picture = nullptr;
+        if (!sizeValid()) {
             log_write(LOG_USER_ERROR, "%s allocate new dec buf failed", "DecodeAndRender::initAVCDecRender");
             return -3;
         }
@@ -91,8 +104,11 @@ int32_t DecodeAndRender::initDecRender(uint8_t encoderType, uint8_t reserved, in
     }
     bool allocated;
     {
+        // The picture buffer is made with the first frame: an announced size alone costs nothing.
         std::lock_guard<std::mutex> lock(decoderMutex);
-        allocated = allocatePicture();
+        free(picture);
+        picture = nullptr;
+        allocated = sizeValid();
     }
     if (allocated) {
         announce();
@@ -121,15 +137,22 @@ int32_t DecodeAndRender::decodeRecvVideo(uint8_t frameFlag, uint8_t, const uint8
         return 0;
     }
     int32_t r;
+    const char* coding;
     {
         std::lock_guard<std::mutex> lock(decoderMutex);
         // Stopped after a failed frame: later frames are dropped without another word.
         if (!decoder) return 0;
-        r = decoder->decodeRecvVideo(frameFlag, data, length, picture);
+        coding = dynamic_cast<AVCDecoder*>(decoder) ? "H264" : "ZRC";
+        if (!picture && !allocatePicture()) {
+            log_write(LOG_USER_ERROR, "%s allocate new dec buf failed", "DecodeAndRender::decodeRecvVideo");
+            r = -1;
+        } else {
+            r = decoder->decodeRecvVideo(frameFlag, data, length, picture);
+        }
     }
     if (r < 0) {
-        log_write(LOG_USER_ERROR, "%s H264 decode failed, isdxva = %d, returned %d",
-                  "DecodeAndRender::decodeRecvVideo", hardware, r);
+        log_write(LOG_USER_ERROR, "%s %s decode failed, isdxva = %d, returned %d",
+                  "DecodeAndRender::decodeRecvVideo", coding, hardware, r);
         stop();
         return -4;
     }

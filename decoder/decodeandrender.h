@@ -3,6 +3,7 @@
 // the avc library itself).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -40,17 +41,19 @@ public:
     void setHwnd(platform::Window* hwnd) { this->hwnd = hwnd; }
 
     // Set-up for an H.264 stream: 0; -1 without a window; -2 when the library gave no decoder; -3 when the
-    // picture buffer could not be made.
+    // size cannot have a picture buffer (made with the first frame).
     int32_t initAVCDecRender(const uint8_t* config, int32_t configLength, int32_t width, int32_t height,
                              int32_t hardwareFlag, int32_t displayWidth, int32_t displayHeight);
-    // Set-up for a ZRC stream: 0; the decoder's result (-100) when it could not be made; -2 when the
-    // picture buffer could not be made.
+    // Set-up for a ZRC stream: 0; the decoder's result (-100) when it could not be made; -2 when the size
+    // cannot have a picture buffer (made with the first frame).
     int32_t initDecRender(uint8_t encoderType, uint8_t reserved, int32_t width, int32_t height);
 
-    // Decode thread: one frame's payload. 0 when handled or dropped; -4 when the decoder failed, after which
-    // the renderer is stopped and drops every later frame.
+    // Decode thread: one frame's payload. 0 when handled or dropped; -4 when the decoder failed (or the
+    // picture buffer could not be made), after which the renderer is stopped and drops every later frame.
     int32_t decodeRecvVideo(uint8_t frameFlag, uint8_t encoderType, const uint8_t* data, int32_t reserved,
                             int32_t length);
+    // Window thread: the WM_SET_RENDERER notice was taken out of the queue; the next frame may post another.
+    void noticeTaken();
     // Frees the picture buffer and the decoder. Returns 0.
     int32_t stop();
     // Window or control thread: a window change for the H.264 decoder; nothing for any other decoder.
@@ -69,6 +72,8 @@ private:
     int32_t initRenderAndDecoder(uint8_t encoderType, uint8_t reserved);
     // Releases and destroys the decoder; caller holds decoderMutex.
     void replaceDecoder();
+    // Whether width x height can be a picture (1 to 4096 each).
+    bool sizeValid() const;
     // Allocates a picture buffer of width x height x 4 bytes; false when it cannot (or the size is absurd).
     bool allocatePicture();
     // Posts WM_SET_RENDERER with this renderer to the window.
@@ -82,4 +87,6 @@ private:
     uint8_t* picture = nullptr;       // guarded by decoderMutex; width x height x 4 bytes
     BitmapInfoHeader bitmapInfo;      // guarded by decoderMutex
     PicturePool pictures;             // guarded by decoderMutex
+    std::atomic<bool> noticePending_ =
+        false;  // a WM_SET_RENDERER of this renderer waits in the window's queue
 };

@@ -29,9 +29,10 @@ int32_t ZRCDecoder::decodeRecvVideo(uint8_t, const uint8_t* data, int32_t length
     // picture; it counts as a header the codec refused.
     result = frameFits(data, length, width, height) ? zrc_decompress(handle, data, picture, nullptr) : -2;
     if (result > 0) return 1;
+    // 0: the codec dropped the frame for a gap in the sequence and said so in its own log; not a failure.
+    if (result == 0) return 0;
     log_write(LOG_USER_ERROR, "[%p] %s ZRC decode failed %d", static_cast<void*>(this),
               "ZRCDecoder::decodeRecvVideo", result);
-    if (result == 0) return 0;
     release();
     return -3;
 }

@@ -70,11 +70,23 @@ bool DataReceiver::receiveHeader() {
         return false;
     }
     frameBufferSize_ = header_.width * header_.height * 8 + 2 * RSUP_HEADER_SIZE;
-    frameBuffer_.reset(new (std::nothrow) uint8_t[frameBufferSize_]);
     ring_ = std::make_unique<RingBuffer>(2 * static_cast<size_t>(frameBufferSize_));
-    if (!frameBuffer_ || !ring_->ok()) {
-        log_write(LOG_SYSTEM_ERROR, "%s allocate %u bytes for the stream buffers failed",
-                  "DataReceiver::receiveHeader", 3 * frameBufferSize_);
+    if (!ring_->ok()) {
+        log_write(LOG_SYSTEM_ERROR, "%s allocate %zu bytes for the stream buffers failed",
+                  "DataReceiver::receiveHeader", ring_->capacity());
+        return false;
+    }
+    return true;
+}
+
+bool DataReceiver::frameRoom(size_t n) {
+    if (n <= frameBuffer_.size()) return true;
+    if (n > frameBufferSize_) return false;
+    try {
+        frameBuffer_.resize(n);
+    } catch (const std::bad_alloc&) {
+        log_write(LOG_SYSTEM_ERROR, "%s allocate %zu bytes for the stream buffers failed",
+                  "DataReceiver::frameRoom", n);
         return false;
     }
     return true;
@@ -87,7 +99,8 @@ bool DataReceiver::receiveConfigData() {
                   "DataReceiver::receiveConfigData", len, frameBufferSize_);
         return false;
     }
-    if (!receive(frameBuffer_.get(), len)) {
+    if (!frameRoom(static_cast<size_t>(len))) return false;
+    if (!receive(frameBuffer_.data(), len)) {
         log_write(LOG_SYSTEM_ERROR, "%s  Receive fail sock : %d len : %d", "DataReceiver::receiveConfigData",
                   socketNumber(socket_), len);
         return false;
@@ -95,7 +108,7 @@ bool DataReceiver::receiveConfigData() {
     const int32_t width = static_cast<int32_t>(header_.width), height = static_cast<int32_t>(header_.height);
     const int32_t r = header_.encoderType == RsupHeader::kEncoderZrc
                           ? renderer_->initDecRender(RsupHeader::kEncoderZrc, 0, width, height)
-                          : renderer_->initAVCDecRender(frameBuffer_.get(), len, width, height, 1,
+                          : renderer_->initAVCDecRender(frameBuffer_.data(), len, width, height, 1,
                                                         device_->width, device_->height);
     if (r != 0) {
         log_write(LOG_USER_ERROR, " %s:%u initDecRender fail, encoder type %d ", kSource, __LINE__,
@@ -110,8 +123,9 @@ bool DataReceiver::receiveConfigData() {
 
 int32_t DataReceiver::ReceiveAndDec() {
     const char* tag = "DataReceiver::ReceiveAndDec";
+    // Each failure below is logged once where it happens, and once more here as the end of the set-up.
     const bool ok = receiveHeader();
-    log_write(LOG_SYSTEM_INFO, "%s receiveHeader return %s", tag, ok ? "Yes" : "No");
+    if (ok) log_write(LOG_SYSTEM_INFO, "%s receiveHeader return %s", tag, "Yes");
     if (!ok || !receiveConfigData()) {
         log_write(LOG_SYSTEM_ERROR, "%s receiveConfigData And initial decoder failed", tag);
         return 0;
@@ -123,7 +137,7 @@ int32_t DataReceiver::ReceiveAndDec() {
     if (!readBuffer || !streamEnded_.open()) {
         log_write(LOG_SYSTEM_ERROR, "%s allocate %u bytes for the stream buffers failed", tag, readSize);
         device_->markStopped();
-        return 1;
+        return 0;
     }
     std::thread decoder(&DataReceiver::decodeThread, this);
 
@@ -211,10 +225,11 @@ bool DataReceiver::takeFrames() {
             return false;
         }
         if (total > ring_->used()) return true;  // not complete yet
-        ring_->read(frameBuffer_.get(), total);
+        if (!frameRoom(total)) return false;
+        ring_->read(frameBuffer_.data(), total);
         if (frame.payloadLength > 0) {
             renderer_->decodeRecvVideo(frame.frameFlag, header_.encoderType,
-                                       frameBuffer_.get() + RSUP_HEADER_SIZE, 0, frame.payloadLength);
+                                       frameBuffer_.data() + RSUP_HEADER_SIZE, 0, frame.payloadLength);
         }
     }
     return false;

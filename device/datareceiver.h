@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "control/sockets.h"
 #include "device/ringbuffer.h"
@@ -24,7 +25,8 @@ public:
     DecodeAndRender* renderer() const { return renderer_; }
 
     // Render thread: runs the whole stream and returns when it ends. 1 after a stream that was set up, 0
-    // when set-up failed (the device then keeps running with its window).
+    // when set-up failed (logged; the device then keeps running with its window, except when the stream's
+    // own buffers could not be made).
     int32_t ReceiveAndDec();
 
     // Exact-length read; retries only transient errors and gives up when the device stops.
@@ -49,10 +51,15 @@ private:
     DecodeAndRender* const renderer_;  // owned
     RsupHeader header_;                // the config header; render thread only
 
-    // Sized from the config frame before the decode thread starts; afterwards the frame buffer belongs to the
-    // decode thread and the ring is shared through its own lock.
+    // Grows the frame buffer to hold n bytes (at most frameBufferSize_); false when it cannot.
+    bool frameRoom(size_t n);
+
+    // frameBufferSize_ is the largest frame the config allows. The buffers grow as the stream's frames need,
+    // up to it (the ring to twice it): an announced size alone costs nothing. Used by the render thread
+    // before the decode thread starts; afterwards the frame buffer belongs to the decode thread and the ring
+    // is shared through its own lock.
     uint32_t frameBufferSize_ = 0;
-    std::unique_ptr<uint8_t[]> frameBuffer_;
+    std::vector<uint8_t> frameBuffer_;
     std::unique_ptr<RingBuffer> ring_;
 
     // Released once per socket read (and when the stream ends); the decode thread waits on it.

@@ -193,11 +193,9 @@ platform::Window* Device::waitForWindow() {
 void Device::receiveStream(platform::Window* hwnd) {
     receiver = new DataReceiver(this);
     receiver->renderer()->setHwnd(hwnd);
-    if (receiver->ReceiveAndDec() != 0) {
+    // A failed set-up was logged where it failed.
+    if (receiver->ReceiveAndDec() != 0)
         log_write(LOG_USER_INFO, "%s:%u createThreadReceiveAndDec success", "device", __LINE__);
-    } else {
-        log_write(LOG_USER_ERROR, "%s:%u createThreadReceiveAndDec fail", "device", __LINE__);
-    }
 }
 
 void Device::joinThreads() {

@@ -133,9 +133,12 @@ void DisplayWindow::ProcessMessage(uint32_t message, uintptr_t wParam, intptr_t 
         case platform::WM_MOUSEWHEEL:
             if (wParam & platform::MK_CONTROL) resizeByWheel(platform::wheelDelta(wParam));
             return;
-        case platform::WM_SET_RENDERER:
-            setRenderer(reinterpret_cast<DecodeAndRender*>(lParam));
+        case platform::WM_SET_RENDERER: {
+            auto* renderer = reinterpret_cast<DecodeAndRender*>(lParam);
+            if (renderer) renderer->noticeTaken();
+            setRenderer(renderer);
             return;
+        }
         default:
             break;
     }

@@ -4,9 +4,35 @@
 #include <cstring>
 #include <new>
 
-RingBuffer::RingBuffer(size_t capacity)
-    // Left uninitialised: a ring sized for the largest frames is only touched as far as the stream fills it.
-    : capacity_(capacity), data_(capacity ? new (std::nothrow) uint8_t[capacity] : nullptr) {}
+RingBuffer::RingBuffer(size_t limit)
+    : limit_(limit),
+      capacity_(std::min(limit, kInitialCapacity)),
+      data_(capacity_ ? new (std::nothrow) uint8_t[capacity_] : nullptr) {}
+
+bool RingBuffer::ok() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return data_ != nullptr;
+}
+
+size_t RingBuffer::capacity() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return capacity_;
+}
+
+bool RingBuffer::growLocked(size_t newCapacity) {
+    std::unique_ptr<uint8_t[]> grown(new (std::nothrow) uint8_t[newCapacity]);
+    if (!grown) return false;
+    const size_t used = usedLocked();
+    const size_t first = std::min(used, capacity_ - readIndex_);
+    memcpy(grown.get(), data_.get() + readIndex_, first);
+    memcpy(grown.get() + first, data_.get(), used - first);
+    data_ = std::move(grown);
+    capacity_ = newCapacity;
+    readIndex_ = 0;
+    writeIndex_ = used % newCapacity;
+    full_ = used == newCapacity;
+    return true;
+}
 
 size_t RingBuffer::usedLocked() const {
     if (writeIndex_ != readIndex_) {
@@ -22,7 +48,13 @@ size_t RingBuffer::used() const {
 
 size_t RingBuffer::write(const uint8_t* src, size_t n) {
     std::lock_guard<std::mutex> lock(mutex_);
-    const size_t m = std::min(n, capacity_ - usedLocked());
+    const size_t used = usedLocked();
+    if (n > capacity_ - used && capacity_ < limit_) {
+        // Doubled at least, so a stream that needs the whole limit grows only a few times.
+        const size_t wanted = std::max(used + std::min(n, limit_ - used), std::min(limit_, 2 * capacity_));
+        growFailed_ = !growLocked(std::min(wanted, limit_));  // then the writer waits for room
+    }
+    const size_t m = std::min(n, capacity_ - used);
     if (m == 0) return 0;
     const size_t first = std::min(m, capacity_ - writeIndex_);
     memcpy(data_.get() + writeIndex_, src, first);
@@ -60,7 +92,8 @@ size_t RingBuffer::peek(uint8_t* dst, size_t n) const {
 
 bool RingBuffer::waitForRoom() {
     std::unique_lock<std::mutex> lock(mutex_);
-    roomFreed_.wait(lock, [&] { return closed_ || usedLocked() < capacity_; });
+    roomFreed_.wait(
+        lock, [&] { return closed_ || usedLocked() < capacity_ || (capacity_ < limit_ && !growFailed_); });
     return !closed_;
 }
 

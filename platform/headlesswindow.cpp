@@ -18,6 +18,7 @@ bool HeadlessWindow::getMessage(Message& out) {
 void HeadlessWindow::postMessage(const Message& message) {
     {
         std::lock_guard lock(mutex_);
+        if (posted_.size() >= kMaxPostedMessages) return;
         posted_.push_back(message);
     }
     changed_.notify_all();

@@ -141,8 +141,10 @@ public:
     // effect; after quit() it returns false (and keeps returning false).
     virtual bool getMessage(Message& out) = 0;
 
-    // Any thread.
+    // Any thread. A queue that holds kMaxPostedMessages already drops the message, as a full Win32 queue
+    // refuses it.
     virtual void postMessage(const Message& message) = 0;
+    static constexpr size_t kMaxPostedMessages = 10000;
     // Any thread: ends the message loop; the window disappears from the screen.
     virtual void quit() = 0;
     // Any thread; applied on the window's thread. False when the request could not be carried out.

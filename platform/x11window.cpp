@@ -209,6 +209,7 @@ bool X11Window::getMessage(Message& out) {
 void X11Window::postMessage(const Message& message) {
     {
         std::lock_guard lock(mutex_);
+        if (posted_.size() >= kMaxPostedMessages) return;
         posted_.push_back(message);
     }
     wake();

@@ -221,12 +221,14 @@ TEST(Decompress, FirstFrameMustBeAbsolute) {
     EXPECT_TRUE(log.contains("ERROR USER ZRC: [1] Expect absolute frame"));
     EXPECT_EQ(h->mapsize, 0u);
 
-    // A new size needs an absolute frame too; the old geometry stays and takes the refused id.
+    // A new size needs an absolute frame too; the old geometry stays, and the refused frame does not count in
+    // the sequence: the frame after it is a gap.
     ASSERT_EQ(decode(h.get(), zrctest::buildFrame(flatAbsolute(g, 2)), image), 32 * 32 * 4);
     const Geometry wider{48, 32, 8, true};
     EXPECT_EQ(decode(h.get(), zrctest::buildFrame(emptyReplace(wider, 3)), image), -4);
     EXPECT_EQ(h->width, 32);
-    EXPECT_EQ(decode(h.get(), zrctest::buildFrame(emptyReplace(g, 4)), image), 32 * 32 * 4);
+    EXPECT_EQ(decode(h.get(), zrctest::buildFrame(emptyReplace(g, 4)), image), 0);
+    EXPECT_EQ(decode(h.get(), zrctest::buildFrame(emptyReplace(g, 3)), image), 32 * 32 * 4);
 }
 
 TEST(Decompress, CommandOneStartsOverFromZeroedPlanes) {
@@ -409,7 +411,10 @@ TEST(Decompress, DamagedPayloadLeavesTheImage) {
                 EXPECT_EQ(decode(h.get(), frame, image), -6);
                 EXPECT_EQ(image, before);
                 EXPECT_EQ(Bytes(h->work[4], h->work[4] + g.planeBytes()), coefficients);
-                // The handle goes on with the next good frame.
+                // A failed frame does not advance the sequence: a relative frame after it is a gap, and the
+                // handle goes on with the next absolute frame.
+                EXPECT_EQ(h->last_id, 1u);
+                EXPECT_EQ(decode(h.get(), zrctest::buildFrame(emptyReplace(g, 3)), image), 0);
                 EXPECT_GT(decode(h.get(), zrctest::buildFrame(flatAbsolute(g, 3, 7)), image), 0);
             }
         }

@@ -25,6 +25,20 @@ TEST(HeadlessWindow, PostedMessagesComeOutBeforeTheQuit) {
     EXPECT_FALSE(window.getMessage(message));
 }
 
+// A window that does not pump its queue cannot make it grow without bound: a full queue drops new messages.
+TEST(HeadlessWindow, FullQueueDropsNewMessages) {
+    HeadlessWindow window({0, 0, 100, 100}, ShowState::Normal);
+    const uint32_t total = static_cast<uint32_t>(Window::kMaxPostedMessages) + 5;
+    for (uint32_t i = 0; i < total; ++i)
+        window.postMessage({WM_KEYDOWN, i, 0});
+    window.quit();
+    size_t taken = 0;
+    Message m{};
+    for (uintptr_t expected = 0; window.getMessage(m); ++expected, ++taken)
+        ASSERT_EQ(m.wParam, expected) << "the oldest messages stay, in order";
+    EXPECT_EQ(taken, Window::kMaxPostedMessages);
+}
+
 TEST(HeadlessWindow, QuitFromAnotherThreadWakesABlockedLoop) {
     HeadlessWindow window({0, 0, 100, 100}, ShowState::Normal);
     bool got = true;

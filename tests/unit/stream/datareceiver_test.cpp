@@ -1,7 +1,12 @@
 #include "device/datareceiver.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <string>
 
 #include <thread>
 #include <vector>
@@ -173,6 +178,67 @@ TEST_F(ReceiverTest, FrameLargerThanTheFrameBufferEndsTheStream) {
     EXPECT_FALSE(device.isRunning());
     EXPECT_EQ(log.count("exceeds the frame buffer of 16488 bytes, stream ended"), 1);
     EXPECT_EQ(log.count("receiveThread over"), 1);
+}
+
+// The process's mapped memory in KiB (VmSize), which counts even memory allocated and never touched.
+long mappedKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmSize:") {
+            long value = 0;
+            status >> value;
+            return value;
+        }
+        status.ignore(256, '\n');
+    }
+    return -1;
+}
+
+// Announcing the largest picture costs no more than the stream's frames use: the buffers grow with them.
+TEST_F(ReceiverTest, AnnouncedSizeAloneAllocatesLittle) {
+    const long before = mappedKiB();
+    ASSERT_GT(before, 0);
+    send(rsupFrame(kZrc, {0}, 4096, 4096));
+    ASSERT_TRUE(waitUntil([&] { return log.count("initDecRender success, encoder type 7") == 1; }));
+    // A few MiB of stacks and small buffers; the frame buffer, ring and picture for 4096 x 4096 are 470 MiB.
+    EXPECT_LT(mappedKiB() - before, 64 * 1024);
+}
+
+// SetWindow stores the rectangle on the control thread while the stream sets up its decoder from it on the
+// render thread (ThreadSanitizer checks the pair).
+TEST_F(ReceiverTest, RectangleMayChangeWhileTheStreamSetsUp) {
+    H264Encoder encoder{96, 64};
+    ASSERT_TRUE(encoder.ok());
+    std::atomic<bool> done{false};
+    std::thread control([&] {
+        for (int32_t i = 0; !done; i = (i + 1) % 100) {
+            device.width = 320 + i;
+            device.height = 160 + i;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    send(rsupFrame(kH264, encoder.config(), 96, 64));
+    EXPECT_TRUE(waitUntil([&] { return log.count("initDecRender success, encoder type 1") == 1; }));
+    done = true;
+    control.join();
+}
+
+// A stream whose own buffers cannot be made fails its set-up: the receiver says so (0), not success.
+TEST_F(ReceiverTest, SetUpWithoutAWakeUpDescriptorFails) {
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowestFree = dup(0);
+    ASSERT_GE(lowestFree, 0);
+    close(lowestFree);
+    rlimit none = saved;
+    none.rlim_cur = static_cast<rlim_t>(lowestFree);  // no new descriptor from here on
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+    send(rsupFrame(kZrc, {0}, kWidth, kHeight));
+    render.join();
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_EQ(result, 0);
+    EXPECT_FALSE(device.isRunning());
 }
 
 // Config frames the receiver must refuse before it sizes anything from them.

@@ -1,0 +1,72 @@
+#include "device/ringbuffer.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::vector<uint8_t> counting(size_t n, uint8_t from) {
+    std::vector<uint8_t> bytes(n);
+    std::iota(bytes.begin(), bytes.end(), from);
+    return bytes;
+}
+
+// The storage starts small and grows only as far as the bytes waiting need, keeping them in order across the
+// wrap; at its limit a write takes what fits.
+TEST(RingBuffer, GrowsOnDemandUpToItsLimitKeepingTheOrder) {
+    const size_t limit = 4 * RingBuffer::kInitialCapacity + 100;
+    RingBuffer ring(limit);
+    ASSERT_TRUE(ring.ok());
+    EXPECT_EQ(ring.capacity(), RingBuffer::kInitialCapacity);
+
+    // Wrap the read and write positions first, so the growth has to straighten them out.
+    const size_t nearlyFull = RingBuffer::kInitialCapacity - 10;
+    std::vector<uint8_t> sink(limit);
+    ASSERT_EQ(ring.write(counting(nearlyFull, 0).data(), nearlyFull), nearlyFull);
+    ASSERT_EQ(ring.read(sink.data(), nearlyFull - 20), nearlyFull - 20);
+    const std::vector<uint8_t> first = counting(100, 50);
+    ASSERT_EQ(ring.write(first.data(), first.size()), first.size());  // wraps
+    EXPECT_EQ(ring.capacity(), RingBuffer::kInitialCapacity);
+
+    const std::vector<uint8_t> big = counting(RingBuffer::kInitialCapacity, 7);
+    ASSERT_EQ(ring.write(big.data(), big.size()), big.size());
+    EXPECT_EQ(ring.capacity(), 2 * RingBuffer::kInitialCapacity);
+    std::vector<uint8_t> expected = counting(20, static_cast<uint8_t>(nearlyFull - 20));
+    expected.insert(expected.end(), first.begin(), first.end());
+    expected.insert(expected.end(), big.begin(), big.end());
+    ASSERT_EQ(ring.used(), expected.size());
+    std::vector<uint8_t> out(expected.size());
+    ASSERT_EQ(ring.peek(out.data(), out.size()), out.size());
+    EXPECT_EQ(out, expected);
+
+    const std::vector<uint8_t> huge(limit, 1);
+    EXPECT_EQ(ring.write(huge.data(), huge.size()), limit - expected.size());
+    EXPECT_EQ(ring.capacity(), limit);
+    EXPECT_EQ(ring.used(), limit);
+    ASSERT_EQ(ring.read(out.data(), out.size()), out.size());
+    EXPECT_EQ(out, expected);
+}
+
+// A writer at the limit waits for the reader; below the limit it never waits.
+TEST(RingBuffer, WriterWaitsForRoomOnlyAtTheLimit) {
+    RingBuffer ring(RingBuffer::kInitialCapacity * 2);
+    const std::vector<uint8_t> half(RingBuffer::kInitialCapacity, 3);
+    ASSERT_EQ(ring.write(half.data(), half.size()), half.size());
+    EXPECT_TRUE(ring.waitForRoom());  // full, but it can still grow
+    ASSERT_EQ(ring.write(half.data(), half.size()), half.size());
+    ASSERT_EQ(ring.write(half.data(), 1), 0u);
+    std::thread reader([&] {
+        std::vector<uint8_t> out(10);
+        ring.read(out.data(), out.size());
+    });
+    EXPECT_TRUE(ring.waitForRoom());
+    reader.join();
+    EXPECT_EQ(ring.write(half.data(), 10), 10u);
+    ring.close();
+    EXPECT_FALSE(ring.waitForRoom());
+}
+
+}  // namespace
