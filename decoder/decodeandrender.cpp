@@ -143,7 +143,7 @@ int32_t DecodeAndRender::decodeRecvVideo(uint8_t frameFlag, uint8_t, const uint8
         // Stopped after a failed frame: later frames are dropped without another word.
         if (!decoder) return 0;
         coding = dynamic_cast<AVCDecoder*>(decoder) ? "H264" : "ZRC";
-        if (!picture && !allocatePicture()) {
+        if (!picture && decoder->accepts(data, length) && !allocatePicture()) {
             log_write(LOG_USER_ERROR, "%s allocate new dec buf failed", "DecodeAndRender::decodeRecvVideo");
             r = -1;
         } else {

@@ -12,6 +12,9 @@ public:
     // the picture buffer is to be painted.
     virtual int32_t decodeRecvVideo(uint8_t, const uint8_t*, int32_t, uint8_t*) { return 0; }
     virtual int32_t initial(int32_t, int32_t) { return 0; }
+    // Whether the frame can be decoded into a picture of the stream's size: the picture buffer is made for
+    // the first frame that can.
+    virtual bool accepts(const uint8_t*, int32_t) const { return true; }
     // Frees the library handle; the renderer calls it before destroying a decoder.
     virtual int32_t release() { return 0; }
 };

@@ -17,6 +17,10 @@ public:
     int32_t decodeRecvVideo(uint8_t frameFlag, const uint8_t* data, int32_t length,
                             uint8_t* picture) override;
     int32_t release() override;
+    // Only a frame of the stream's size needs the picture buffer.
+    bool accepts(const uint8_t* data, int32_t length) const override {
+        return frameFits(data, length, width, height);
+    }
 
     // True when data holds a whole frame (header and the payload it announces) of exactly width x height,
     // so the codec reads and writes only inside the buffers it is given.
