@@ -56,8 +56,9 @@ struct RegisteredDevice {
         device->startSending();  // running, so not reaped as a device that ended by itself
     }
     ~RegisteredDevice() {
-        device->socket = INVALID_SOCKET;  // the pair closes its own ends
+        // stop() joins the send thread, which reads the socket, and then closes the socket: the first end.
         device->stop();
+        pair.fd[0] = -1;
         DeviceManager::instance().removeDevice(device->id);
     }
     SocketPair pair;
