@@ -65,9 +65,8 @@ bool allowAddressReuse(SOCKET s);
 
 // One send or recv; the result as the system's (bytes moved, 0, or -1 with lastError()). A peer that closed
 // never raises a signal. With `now`, the call moves only what the socket takes or holds at once and fails
-// with a would-block error otherwise (Winsock has no such flag: there a zero-time wait decides first, and a
-// send then writes at most kSendNowChunk bytes, which a writable socket takes at once).
-constexpr int kSendNowChunk = 16384;
+// with a would-block error otherwise (Winsock has no such flag: there a send switches the socket to
+// non-blocking for the call, and a receive first asks whether the socket is readable).
 #ifdef _WIN32
 constexpr int kNoSignal = 0;  // Windows sockets raise no signals
 #else

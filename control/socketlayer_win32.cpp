@@ -102,18 +102,27 @@ bool allowAddressReuse(SOCKET s) {
            0;
 }
 
+// One call made with the socket switched to non-blocking for its duration: Winsock has no per-call flag.
+// Only the thread that writes a socket makes such sends (the device's send thread, the control thread), and
+// a thread waiting in another call on the socket is not disturbed by the switch.
+template <typename Call>
+int callNow(SOCKET s, Call call) {
+    u_long on = 1, off = 0;
+    if (ioctlsocket(s, FIONBIO, &on) != 0) return -1;
+    const int n = call();
+    const int error = WSAGetLastError();
+    ioctlsocket(s, FIONBIO, &off);
+    WSASetLastError(error);
+    return n;
+}
+
 int sendSome(SOCKET s, const char* data, int length, int flags, bool now) {
-    if (now) {
-        if (!readyNow(s, kWritable)) {
-            WSASetLastError(WSAEWOULDBLOCK);
-            return -1;
-        }
-        if (length > kSendNowChunk) length = kSendNowChunk;
-    }
+    if (now) return callNow(s, [&] { return send(s, data, length, flags); });
     return send(s, data, length, flags);
 }
 
 int recvSome(SOCKET s, char* buffer, int length, int flags, bool now) {
+    // A readable socket gives what it holds without waiting; only an empty one would block.
     if (now && !readyNow(s, kReadable)) {
         WSASetLastError(WSAEWOULDBLOCK);
         return -1;
