@@ -35,6 +35,9 @@ const char* devsimUsage() {
     return "usage: qx-devsim [options]\n"
            "  --port N              listen on 127.0.0.1:N (5555; 0 picks a free port)\n"
            "  --once                serve one connection, then exit\n"
+           "  --devices N           serve N phones, one port each (from --port up; 0: free ports), all\n"
+           "                        sending one pre-coded --loop; --send-log FILE becomes FILE-0, FILE-1, "
+           "...\n"
            "  --codec h264|zrc      stream coding (h264)\n"
            "  --size WxH            picture size (720x1280)\n"
            "  --fps N               pictures per second (30)\n"
@@ -42,6 +45,9 @@ const char* devsimUsage() {
            "  --loop N              code N pictures once, then send them over and over\n"
            "  --source synthetic|png:DIR|video:FILE   picture source (synthetic)\n"
            "  --accent RRGGBB       status bar colour of the synthetic screen (2A7FD4)\n"
+           "  --motion scroll|area|clock   synthetic screen: all of it moves, one small area changes, or "
+           "only\n"
+           "                        the status bar (scroll)\n"
            "  --send-log FILE       append \"NUMBER MICROSECONDS\" for every picture sent (steady clock)\n"
            "  --quality Q --matrix M --frame-format F --absolute-every N   ZRC settings (2, 8, 0x8E, 0)\n"
            "misbehaviour:\n"
@@ -100,6 +106,15 @@ bool parseDevsimOptions(int argc, const char* const* argv, DevsimOptions* option
             ok = parseSize(value, &o.width, &o.height) && o.width <= 4096 && o.height <= 4096;
         } else if (name == "--announce") {
             ok = parseSize(value, &o.announceWidth, &o.announceHeight);
+        } else if (name == "--devices") {
+            ok = parseInteger(value, 1, 1024, 10, &number);
+            o.devices = static_cast<int32_t>(number);
+        } else if (name == "--motion") {
+            const std::string motion = value ? value : "";
+            ok = motion == "scroll" || motion == "area" || motion == "clock";
+            o.motion = motion == "area"    ? DevsimOptions::Motion::Area
+                       : motion == "clock" ? DevsimOptions::Motion::Clock
+                                           : DevsimOptions::Motion::Scroll;
         } else if (name == "--fps") {
             ok = parseInteger(value, 1, 240, 10, &number);
             o.fps = static_cast<int32_t>(number);
@@ -132,6 +147,17 @@ bool parseDevsimOptions(int argc, const char* const* argv, DevsimOptions* option
             return false;
         }
         if (takesValue) ++i;
+    }
+    // Many phones share one coded loop and one loop of polls, which has no room for misbehaviour.
+    const bool misbehaves = o.badToken || o.noAnswer || o.closeMidFrame || o.truncateFrame ||
+                            o.corruptFrame || o.oversizeFrame || o.announceWidth;
+    if (o.devices > 1 && (o.loop == 0 || o.frames != 0 || o.once || misbehaves)) {
+        *error = "--devices takes --loop and none of --frames, --once or the misbehaviours";
+        return false;
+    }
+    if (o.devices > 1 && o.port != 0 && o.port + o.devices - 1 > 65535) {
+        *error = "--devices from --port run past port 65535";
+        return false;
     }
     *options = o;
     return true;

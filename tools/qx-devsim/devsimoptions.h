@@ -5,8 +5,12 @@
 #include <string>
 
 struct DevsimOptions {
+    // How much of the synthetic screen changes from picture to picture.
+    enum class Motion { Scroll, Area, Clock };
+
     uint16_t port = 5555;  // always on 127.0.0.1
     bool once = false;     // serve one connection, then exit
+    int32_t devices = 1;   // phones served by this process, each on a port of its own (from port up, or free)
     // Stream.
     std::string codec = "h264";  // "h264" or "zrc"
     int32_t width = 720;
@@ -16,6 +20,7 @@ struct DevsimOptions {
     int64_t loop = 0;                  // code this many pictures once and send them over and over
     std::string source = "synthetic";  // "synthetic", "png:DIR" or "video:FILE"
     uint32_t accent = 0x2A7FD4;        // synthetic screen: status bar colour, 0xRRGGBB
+    Motion motion = Motion::Scroll;    // synthetic screen: what moves
     std::string sendLog;               // file that records when each picture left, for latency figures
     // ZRC settings.
     uint32_t quality = 2;

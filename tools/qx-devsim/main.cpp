@@ -1,5 +1,6 @@
 // qx-devsim: a simulated phone for the client. Listens on 127.0.0.1, serves one client connection at a time
-// and prints every control frame it receives on standard output, one line each.
+// and prints every control frame it receives on standard output, one line each. With --devices N it is N
+// phones at once, which drop their control frames.
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 
 #include "control/sockets.h"
 #include "tools/qx-devsim/devicesession.h"
+#include "tools/qx-devsim/devicewall.h"
 #include "tools/qx-devsim/devsimoptions.h"
 #include "tools/qx-devsim/framecoder.h"
 #include "tools/qx-devsim/picturesource.h"
@@ -30,6 +32,17 @@ int main(int argc, char** argv) {
     if (!parseDevsimOptions(argc, argv, &options, &error)) {
         fprintf(stderr, "qx-devsim: %s\n%s", error.c_str(), devsimUsage());
         return 2;
+    }
+    if (options.devices > 1) {
+        DeviceWall wall(options);
+        if (!wall.open(&error)) {
+            fprintf(stderr, "qx-devsim: %s\n", error.c_str());
+            return 1;
+        }
+        for (uint16_t port : wall.ports())
+            printf("listening on 127.0.0.1:%u\n", port);
+        fflush(stdout);
+        return wall.run() < 0 ? 1 : 0;
     }
     // A source or coder that cannot work is reported now, not at the first connection.
     if (!makePictureSource(options, &error) || !makeFrameCoder(options, &error)) {

@@ -16,5 +16,5 @@ std::unique_ptr<PictureSource> makePictureSource(const DevsimOptions& options, s
         if (!video->open(source.substr(6), error)) return nullptr;
         return video;
     }
-    return std::make_unique<SyntheticScreen>(options.width, options.height, options.accent);
+    return std::make_unique<SyntheticScreen>(options.width, options.height, options.accent, options.motion);
 }

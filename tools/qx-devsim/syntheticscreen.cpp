@@ -29,16 +29,24 @@ int32_t bounce(uint32_t t, int32_t span) {
 
 }  // namespace
 
-SyntheticScreen::SyntheticScreen(int32_t width, int32_t height, uint32_t accent)
-    : width_(width), height_(height), accent_(accent) {}
+SyntheticScreen::SyntheticScreen(int32_t width, int32_t height, uint32_t accent, Motion motion)
+    : width_(width), height_(height), accent_(accent), motion_(motion) {}
 
 SyntheticScreen::Layout SyntheticScreen::layout(int32_t width, int32_t height) {
     Layout l{};
     l.statusBarHeight = std::max(8, height / 25);
-    l.cellWidth = std::max(1, width / (3 * kNumberCells));
-    l.cellHeight = std::max(2, l.statusBarHeight / 2);
-    l.x = width - kNumberCells * l.cellWidth;
-    l.y = (l.statusBarHeight - l.cellHeight) / 2;
+    // The widest power of two up to 32 that keeps the cells within three quarters of the width.
+    l.cellWidth = 1;
+    while (l.cellWidth < 32 && 2 * l.cellWidth * kNumberCells <= width * 3 / 4)
+        l.cellWidth *= 2;
+    l.x = (width - kNumberCells * l.cellWidth) / l.cellWidth * l.cellWidth;
+    if (l.statusBarHeight >= 24) {
+        l.y = 8;
+        l.cellHeight = (l.statusBarHeight - 8) / 8 * 8;
+    } else {
+        l.cellHeight = std::max(2, l.statusBarHeight / 2);
+        l.y = (l.statusBarHeight - l.cellHeight) / 2;
+    }
     return l;
 }
 
@@ -76,6 +84,9 @@ void SyntheticScreen::disc(uint8_t* rgba, int32_t cx, int32_t cy, int32_t r, uin
 void SyntheticScreen::draw(uint32_t n, uint8_t* rgba) const {
     const Layout l = layout(width_, height_);
     fill(rgba, 0, 0, width_, height_, kBackground);
+    // Only the scrolling screen moves its list and shapes; the others show them as in picture 0.
+    const uint32_t picture = n;
+    if (motion_ != Motion::Scroll) n = 0;
 
     // Scrolling list below the status bar: an avatar and two lines of "text" per row.
     const int32_t rowHeight = std::max(16, height_ / 12);
@@ -108,15 +119,25 @@ void SyntheticScreen::draw(uint32_t n, uint8_t* rgba) const {
     const int32_t sy = height_ / 2 + bounce(n * 4, height_ / 2 - side);
     fill(rgba, sx, sy, sx + side, sy + side, 0x3BB273);
 
-    // Status bar last, so nothing covers it: accent colour, a "clock" of small blocks, the picture number.
+    // A small area that changes with every picture: a square (an eighth of the width) cycling its colour.
+    if (motion_ == Motion::Area) {
+        static constexpr uint32_t kSpinner[] = {0xE2574C, 0x3BB273, 0x2A7FD4, 0xF2B134};
+        const int32_t s = std::max(4, width_ / 8);
+        const int32_t x = width_ - 2 * s;
+        const int32_t y = height_ - 2 * s;
+        fill(rgba, x, y, x + s, y + s, kSpinner[picture % 4]);
+    }
+
+    // Status bar last, so nothing covers it: accent colour, a "clock" of small blocks left of the picture
+    // number.
     fill(rgba, 0, 0, width_, l.statusBarHeight, accent_);
     const int32_t digit = std::max(2, l.statusBarHeight / 3);
     for (int32_t i = 0; i < 4; ++i) {
-        const int32_t x = width_ / 2 - 3 * digit + i * digit * 3 / 2 + (i >= 2 ? digit / 2 : 0);
+        const int32_t x = digit + i * digit * 3 / 2 + (i >= 2 ? digit / 2 : 0);
         fill(rgba, x, digit, x + digit, 2 * digit, kWhite);
     }
     for (int32_t i = 0; i < kNumberCells; ++i) {
-        const bool bit = (n >> (kNumberCells - 1 - i)) & 1;
+        const bool bit = (picture >> (kNumberCells - 1 - i)) & 1;
         const int32_t x = l.x + i * l.cellWidth;
         fill(rgba, x, l.y, x + l.cellWidth, l.y + l.cellHeight, bit ? kWhite : kBlack);
     }

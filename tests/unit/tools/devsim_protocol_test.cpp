@@ -147,7 +147,9 @@ TEST(DevsimOptions, ReadsSettingsAndRefusesBadValues) {
                           "--corrupt-frame",
                           "3",
                           "--loop",
-                          "30"};
+                          "30",
+                          "--motion",
+                          "clock"};
     DevsimOptions o;
     std::string error;
     ASSERT_TRUE(parseDevsimOptions(sizeof(good) / sizeof(good[0]), good, &o, &error)) << error;
@@ -163,15 +165,29 @@ TEST(DevsimOptions, ReadsSettingsAndRefusesBadValues) {
     EXPECT_EQ(o.frameFormat, 0x8Cu);
     EXPECT_EQ(o.corruptFrame, 3);
     EXPECT_EQ(o.loop, 30);
+    EXPECT_EQ(o.motion, DevsimOptions::Motion::Clock);
 
     const std::vector<std::vector<const char*>> bad = {
-        {"--port", "70000"}, {"--port"},
-        {"--codec", "vp9"},  {"--size", "720"},
-        {"--size", "0x10"},  {"--size", "5000x10"},
-        {"--fps", "0"},      {"--matrix", "12"},
-        {"--matrix", "4"},   {"--frame-format", "0x85"},
-        {"--quality", "6"},  {"--source", "camera"},
-        {"--frames", "-1"},  {"--colour", "red"},
+        {"--port", "70000"},
+        {"--port"},
+        {"--codec", "vp9"},
+        {"--size", "720"},
+        {"--size", "0x10"},
+        {"--size", "5000x10"},
+        {"--fps", "0"},
+        {"--matrix", "12"},
+        {"--matrix", "4"},
+        {"--frame-format", "0x85"},
+        {"--quality", "6"},
+        {"--source", "camera"},
+        {"--frames", "-1"},
+        {"--colour", "red"},
+        {"--motion", "spin"},
+        // Many phones in one process send one pre-coded loop and do not misbehave.
+        {"--devices", "4"},
+        {"--devices", "4", "--loop", "3", "--corrupt-frame", "2"},
+        {"--devices", "0"},
+        {"--devices", "4", "--loop", "3", "--port", "65533"},
     };
     for (const auto& args : bad) {
         std::vector<const char*> argv = {"qx-devsim"};

@@ -2,12 +2,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <future>
+#include <thread>
 #include <vector>
 
 #include "device/rsupheader.h"
 #include "tools/qx-devsim/devicesession.h"
+#include "tools/qx-devsim/devicewall.h"
 
 namespace {
 
@@ -129,4 +133,102 @@ TEST(DeviceSession, MisbehavesAsAsked) {
         EXPECT_EQ(config.height, 4u);
         EXPECT_EQ(client.frame().payloadLength, 5000 * 4 * 8 + 104);
     }
+}
+
+namespace {
+
+// A client's connection to one phone of a wall.
+class WallClient {
+public:
+    explicit WallClient(uint16_t port) : s_(TCPConnect(port, "127.0.0.1", 5000)) {
+        timeval limit{5, 0};
+        setsockopt(s_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+    }
+    ~WallClient() {
+        if (s_ >= 0) close(s_);
+    }
+    bool send(const char* bytes) { return ::send(s_, bytes, 12, 0) == 12; }
+    // The device's ACK to a good SYN, then the client's final ACK.
+    void handshake() {
+        ASSERT_TRUE(send("\x01\x02\x03\x04RSUP SYN"));
+        char ack[12];
+        ASSERT_EQ(recv(s_, ack, 12, MSG_WAITALL), 12);
+        EXPECT_EQ(std::string(ack, 12), "\x01\x02\x03\x04RSUP ACK");
+        ASSERT_TRUE(send(ack));
+    }
+    // The next frame's payload; empty when the device closed or stayed silent.
+    std::vector<uint8_t> frame() {
+        uint8_t header[RSUP_HEADER_SIZE];
+        if (recv(s_, header, RSUP_HEADER_SIZE, MSG_WAITALL) != RSUP_HEADER_SIZE) return {};
+        std::vector<uint8_t> payload(static_cast<size_t>(RsupHeader::parse(header).payloadLength));
+        if (recv(s_, payload.data(), payload.size(), MSG_WAITALL) != static_cast<ssize_t>(payload.size()))
+            return {};
+        return payload;
+    }
+    bool closedByDevice() {
+        char byte;
+        return recv(s_, &byte, 1, 0) == 0;
+    }
+
+private:
+    SOCKET s_;
+};
+
+}  // namespace
+
+TEST(DeviceWall, EveryPhoneSendsTheCodedLoopOnItsOwnConnection) {
+    const std::string log = testing::TempDir() + "devsim-wall-sent";
+    for (int i = 0; i < 2; ++i)
+        std::remove((log + "-" + std::to_string(i)).c_str());
+    DevsimOptions options = smallStream();
+    options.frames = 0;
+    options.codec = "zrc";
+    options.loop = 3;
+    options.devices = 2;
+    options.port = 0;
+    options.sendLog = log;
+    DeviceWall wall(options);
+    std::string error;
+    ASSERT_TRUE(wall.open(&error)) << error;
+    const std::vector<uint16_t> ports = wall.ports();
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_NE(ports[0], ports[1]);
+    std::thread serving([&] { EXPECT_EQ(wall.run(), 0); });
+
+    std::vector<std::vector<uint8_t>> first;  // phone 0's config and pictures 1..4
+    {
+        WallClient phone0(ports[0]);
+        phone0.handshake();
+        for (int i = 0; i < 5; ++i)
+            first.push_back(phone0.frame());
+        EXPECT_EQ(first[0], std::vector<uint8_t>({'Z', 'R', 'C', '2'}));
+        // The loop of three starts again with its (absolute) first picture.
+        EXPECT_EQ(first[4], first[1]);
+        EXPECT_NE(first[2], first[1]);
+
+        // A client that does not open with a SYN loses its connection; the other phone goes on.
+        WallClient stranger(ports[1]);
+        ASSERT_TRUE(stranger.send("\x01\x02\x03\x04HELLO THERE"));
+        EXPECT_TRUE(stranger.closedByDevice());
+        EXPECT_FALSE(phone0.frame().empty());
+    }
+    // Another connection to either phone starts at the first picture again.
+    for (uint16_t port : ports) {
+        WallClient again(port);
+        again.handshake();
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(again.frame(), first[static_cast<size_t>(i)]) << port << " frame " << i;
+    }
+    wall.stop();
+    serving.join();
+
+    // Each phone logs the picture number its screen shows, counted from 0 within the loop.
+    std::ifstream sent(log + "-0");
+    std::vector<long long> numbers;
+    long long number, micros;
+    while (sent >> number >> micros)
+        numbers.push_back(number);
+    ASSERT_GE(numbers.size(), 7u);
+    EXPECT_EQ(std::vector<long long>(numbers.begin(), numbers.begin() + 5),
+              (std::vector<long long>{0, 1, 2, 0, 1}));
 }

@@ -1,0 +1,282 @@
+#include "tools/qx-devsim/devicewall.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "device/rsupheader.h"
+#include "tools/qx-devsim/devicehandshake.h"
+#include "tools/qx-devsim/framecoder.h"
+#include "tools/qx-devsim/picturesource.h"
+
+namespace {
+
+enum class Stage { Listening, AwaitingSyn, AwaitingAck, Streaming };
+
+}  // namespace
+
+// Owned by the polling thread alone.
+struct DeviceWall::Phone {
+    int index = 0;
+    SOCKET listener = -1;
+    uint16_t port = 0;
+    SOCKET s = -1;
+    Stage stage = Stage::Listening;
+    uint8_t handshake[RSUP_HANDSHAKE_SIZE] = {};  // the SYN, then the client's final ACK
+    size_t handshakeLength = 0;
+    uint8_t ack[RSUP_HANDSHAKE_SIZE] = {};
+    int64_t sent = 0;  // pictures started on this connection
+    Clock::time_point due;
+    // The frame under way: header, then the payload (one of the coded pictures, never copied).
+    uint8_t header[RSUP_HEADER_SIZE] = {};
+    const std::vector<uint8_t>* payload = nullptr;
+    size_t offset = 0;  // bytes of header and payload already sent
+    FILE* log = nullptr;
+};
+
+DeviceWall::DeviceWall(const DevsimOptions& options) : options_(options) {}
+
+DeviceWall::~DeviceWall() {
+    for (const std::unique_ptr<Phone>& p : phones_) {
+        if (p->s >= 0) close(p->s);
+        if (p->listener >= 0) close(p->listener);
+        if (p->log) fclose(p->log);
+    }
+    for (int fd : wake_) {
+        if (fd >= 0) close(fd);
+    }
+}
+
+bool DeviceWall::open(std::string* error) {
+    std::unique_ptr<PictureSource> source = makePictureSource(options_, error);
+    std::unique_ptr<FrameCoder> coder = source ? makeFrameCoder(options_, error) : nullptr;
+    if (!coder) return false;
+    std::vector<uint8_t> picture(static_cast<size_t>(options_.width) * options_.height * 4);
+    loop_.resize(static_cast<size_t>(options_.loop));
+    for (int64_t n = 1; n <= options_.loop; ++n) {
+        if (!source->next(picture.data()) || !coder->encode(picture.data(), n, &loop_[n - 1])) {
+            *error = "picture " + std::to_string(n) + " could not be made";
+            return false;
+        }
+    }
+    encoderType_ = coder->encoderType();
+    config_ = coder->config();
+    if (pipe(wake_) != 0) {
+        *error = std::string("no wake pipe: ") + strerror(errno);
+        return false;
+    }
+    fcntl(wake_[0], F_SETFL, O_NONBLOCK);
+    fcntl(wake_[1], F_SETFL, O_NONBLOCK);
+    for (int i = 0; i < options_.devices; ++i) {
+        auto phone = std::make_unique<Phone>();
+        phone->index = i;
+        const uint16_t port = options_.port ? static_cast<uint16_t>(options_.port + i) : 0;
+        phone->listener = TCPListen("127.0.0.1", port);
+        if (phone->listener < 0) {
+            *error = "cannot listen on 127.0.0.1:" + std::to_string(port);
+            return false;
+        }
+        fcntl(phone->listener, F_SETFL, O_NONBLOCK);
+        sockaddr_in bound{};
+        socklen_t size = sizeof(bound);
+        getsockname(phone->listener, reinterpret_cast<sockaddr*>(&bound), &size);
+        phone->port = ntohs(bound.sin_port);
+        if (!options_.sendLog.empty()) {
+            const std::string name = options_.sendLog + "-" + std::to_string(i);
+            phone->log = fopen(name.c_str(), "a");
+            if (!phone->log) {
+                *error = "cannot open " + name;
+                return false;
+            }
+            // Whole lines at once: the probe reads the logs while the phones go on sending.
+            setvbuf(phone->log, nullptr, _IOLBF, 0);
+        }
+        phones_.push_back(std::move(phone));
+    }
+    return true;
+}
+
+std::vector<uint16_t> DeviceWall::ports() const {
+    std::vector<uint16_t> ports;
+    for (const std::unique_ptr<Phone>& p : phones_)
+        ports.push_back(p->port);
+    return ports;
+}
+
+void DeviceWall::stop() {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t r = write(wake_[1], &byte, 1);
+}
+
+void DeviceWall::drop(Phone& phone, const char* why) {
+    fprintf(stderr, "qx-devsim: phone %d: %s\n", phone.index, why);
+    close(phone.s);
+    phone.s = -1;
+    phone.stage = Stage::Listening;
+    phone.payload = nullptr;
+}
+
+void DeviceWall::accept(Phone& phone) {
+    sockaddr_in peer{};
+    const SOCKET s = TCPAccept(phone.listener, &peer);
+    if (s < 0) return;  // gone again, or nothing waiting after all
+    fcntl(s, F_SETFL, fcntl(s, F_GETFL) | O_NONBLOCK);
+    phone.s = s;
+    phone.stage = Stage::AwaitingSyn;
+    phone.handshakeLength = 0;
+    phone.sent = 0;
+    phone.payload = nullptr;
+}
+
+void DeviceWall::receive(Phone& phone) {
+    uint8_t chunk[4096];
+    for (;;) {
+        const bool handshaking = phone.stage != Stage::Streaming;
+        const size_t room = handshaking ? RSUP_HANDSHAKE_SIZE - phone.handshakeLength : sizeof(chunk);
+        uint8_t* into = handshaking ? phone.handshake + phone.handshakeLength : chunk;
+        const ssize_t n = recv(phone.s, into, room, 0);
+        if (n == 0) return drop(phone, "client left");
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
+            return drop(phone, strerror(errno));
+        }
+        if (!handshaking) continue;  // control frames: nobody reads them on a wall
+        phone.handshakeLength += static_cast<size_t>(n);
+        if (phone.handshakeLength < RSUP_HANDSHAKE_SIZE) continue;
+        phone.handshakeLength = 0;
+        if (phone.stage == Stage::AwaitingSyn) {
+            if (memcmp(phone.handshake + 4, "RSUP SYN", 8) != 0) return drop(phone, "not a SYN");
+            memcpy(phone.ack, phone.handshake, 4);
+            memcpy(phone.ack + 4, "RSUP ACK", 8);
+            // Twelve bytes into a fresh connection's empty send buffer go at once.
+            if (send(phone.s, phone.ack, RSUP_HANDSHAKE_SIZE, MSG_NOSIGNAL) != RSUP_HANDSHAKE_SIZE)
+                return drop(phone, "ACK not sent");
+            phone.stage = Stage::AwaitingAck;
+        } else {
+            if (memcmp(phone.handshake, phone.ack, RSUP_HANDSHAKE_SIZE) != 0) return drop(phone, "bad ACK");
+            phone.stage = Stage::Streaming;
+            // The phones' pictures are spread over the period, not all sent at the same instant.
+            const auto period = std::chrono::nanoseconds(1000000000LL / options_.fps);
+            phone.due = Clock::now() + period * phone.index / options_.devices;
+            startFrame(phone, config_);
+            if (!flush(phone)) return drop(phone, "send failed");
+        }
+    }
+}
+
+void DeviceWall::startFrame(Phone& phone, const std::vector<uint8_t>& payload) {
+    RsupHeader header;
+    header.encoderType = encoderType_;
+    header.width = static_cast<uint32_t>(options_.width);
+    header.height = static_cast<uint32_t>(options_.height);
+    header.payloadLength = static_cast<int32_t>(payload.size());
+    header.write(phone.header);
+    phone.payload = &payload;
+    phone.offset = 0;
+}
+
+bool DeviceWall::flush(Phone& phone) {
+    while (phone.payload) {
+        iovec parts[2];
+        int count = 0;
+        if (phone.offset < RSUP_HEADER_SIZE) {
+            parts[count++] = {phone.header + phone.offset, RSUP_HEADER_SIZE - phone.offset};
+            parts[count++] = {const_cast<uint8_t*>(phone.payload->data()), phone.payload->size()};
+        } else {
+            const size_t done = phone.offset - RSUP_HEADER_SIZE;
+            parts[count++] = {const_cast<uint8_t*>(phone.payload->data()) + done,
+                              phone.payload->size() - done};
+        }
+        msghdr message{};
+        message.msg_iov = parts;
+        message.msg_iovlen = static_cast<size_t>(count);
+        const ssize_t n = sendmsg(phone.s, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        phone.offset += static_cast<size_t>(n);
+        if (phone.offset == RSUP_HEADER_SIZE + phone.payload->size()) phone.payload = nullptr;
+    }
+    return true;
+}
+
+int DeviceWall::run() {
+    const auto period = std::chrono::nanoseconds(1000000000LL / options_.fps);
+    std::vector<pollfd> polls;
+    std::vector<Phone*> polled;  // the phone of polls[i + 1]
+    for (;;) {
+        // Send every picture whose time has come on a connection that has finished its last one. A phone
+        // the client does not keep up with sends its pictures late, one after another, as a device does
+        // whose socket was full.
+        const Clock::time_point now = Clock::now();
+        Clock::time_point next = Clock::time_point::max();
+        for (const std::unique_ptr<Phone>& p : phones_) {
+            if (p->stage != Stage::Streaming || p->payload) continue;
+            if (p->due <= now) {
+                const std::vector<uint8_t>& payload = loop_[static_cast<size_t>(p->sent % options_.loop)];
+                const int64_t shown = p->sent;
+                p->due += period;
+                ++p->sent;
+                if (payload.empty()) continue;  // nothing changed in this picture
+                startFrame(*p, payload);
+                if (p->log) {
+                    const auto leaving = std::chrono::duration_cast<std::chrono::microseconds>(
+                        Clock::now().time_since_epoch());
+                    fprintf(p->log, "%lld %lld\n", static_cast<long long>(shown % options_.loop),
+                            static_cast<long long>(leaving.count()));
+                }
+                if (!flush(*p)) {
+                    drop(*p, "send failed");
+                    continue;
+                }
+                if (p->payload) continue;
+            }
+            next = std::min(next, p->due);
+        }
+
+        polls.assign(1, pollfd{wake_[0], POLLIN, 0});
+        polled.clear();
+        for (const std::unique_ptr<Phone>& p : phones_) {
+            if (p->stage == Stage::Listening) {
+                polls.push_back({p->listener, POLLIN, 0});
+            } else {
+                polls.push_back({p->s, static_cast<short>(POLLIN | (p->payload ? POLLOUT : 0)), 0});
+            }
+            polled.push_back(p.get());
+        }
+        timespec timeout{};
+        timespec* wait = nullptr;
+        if (next != Clock::time_point::max()) {
+            const auto left = std::max(Clock::duration::zero(), next - Clock::now());
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            timeout = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+            wait = &timeout;
+        }
+        const int ready = ppoll(polls.data(), polls.size(), wait, nullptr);
+        if (ready < 0 && errno != EINTR) {
+            fprintf(stderr, "qx-devsim: poll failed: %s\n", strerror(errno));
+            return -1;
+        }
+        if (ready <= 0) continue;
+        if (polls[0].revents) return 0;
+        for (size_t i = 1; i < polls.size(); ++i) {
+            Phone& p = *polled[i - 1];
+            const short events = polls[i].revents;
+            if (!events) continue;
+            if (p.stage == Stage::Listening) {
+                accept(p);
+                continue;
+            }
+            if ((events & POLLOUT) && !flush(p)) {
+                drop(p, "send failed");
+                continue;
+            }
+            if (events & (POLLIN | POLLHUP | POLLERR)) receive(p);
+        }
+    }
+}

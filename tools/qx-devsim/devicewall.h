@@ -1,0 +1,51 @@
+// Many simulated phones in one process: each listens on a port of its own and serves one client connection at
+// a time, all of them sending the same pictures, coded once before any client comes, from one thread that
+// polls every socket. A wall of phones then costs the machine little beside the client being measured.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "control/sockets.h"
+#include "tools/qx-devsim/devsimoptions.h"
+
+class DeviceWall {
+public:
+    explicit DeviceWall(const DevsimOptions& options);
+    ~DeviceWall();
+    DeviceWall(const DeviceWall&) = delete;
+    DeviceWall& operator=(const DeviceWall&) = delete;
+
+    // Codes the loop of pictures, opens the send logs and the listeners; false with the reason in *error.
+    bool open(std::string* error);
+    // The port of each phone, in order (after open).
+    std::vector<uint16_t> ports() const;
+    // Serves the phones until stop(); 0, or -1 when polling failed.
+    int run();
+    // Any thread: makes run() return soon.
+    void stop();
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Phone;
+
+    void accept(Phone& phone);
+    // Reads what the client sent: the handshake, then control frames, which are dropped.
+    void receive(Phone& phone);
+    // Sends what the socket takes of the frame under way; false when the connection failed.
+    bool flush(Phone& phone);
+    // Starts sending payload (the first sent byte is the picture's leaving time).
+    void startFrame(Phone& phone, const std::vector<uint8_t>& payload);
+    void drop(Phone& phone, const char* why);
+
+    const DevsimOptions& options_;
+    uint8_t encoderType_ = 0;
+    std::vector<uint8_t> config_;
+    std::vector<std::vector<uint8_t>> loop_;  // the pictures every phone sends, in turn
+    std::vector<std::unique_ptr<Phone>> phones_;
+    int wake_[2] = {-1, -1};  // stop() writes to wake_[1]; run() polls wake_[0]
+};
