@@ -64,9 +64,11 @@ demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS)
 	./scripts/demo $(BUILD)
 
-# As many simulated phones as the machine can show at 30 pictures per second (not part of `make test`).
-load: build
-	./scripts/load $(BUILD)
+# Walls of simulated phones, more and more of them until a goal is missed (README "Load"; not part of
+# `make test`): the profiles named in QX_LOAD_PROFILE (zrc-scroll, wall, h264), all three when it is unset.
+load: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS) qx-loadprobe
+	for p in $${QX_LOAD_PROFILE:-zrc-scroll wall h264}; do QX_LOAD_PROFILE=$$p ./scripts/load $(BUILD) || exit 1; done
 
 # Installs into PREFIX (/usr/local); DESTDIR puts the tree under another root.
 PREFIX ?= /usr/local
