@@ -3,11 +3,12 @@
 // appearing on the screen and the pictures never shown; for the client its CPU use and resident memory over
 // the same time, beside the CPU of the whole machine, of other named processes and of the probe itself.
 //
-// usage: qx-loadprobe --pid PID --seconds S --picture WxH [--base-rss KB] [--sweep-ms MS]
+// usage: qx-loadprobe --pid PID --seconds S --picture WxH [--base-rss KB] [--sweep-ms MS (1, the shortest)]
 //                     [--cpu NAME=PID[,PID...]]... [--group NAME] X,Y,W,H:SENDLOG ...
 // Each window is given by its place on the screen and the send log of its simulator (qx-devsim --send-log);
 // it belongs to the group named last before it ("all" when none was). The last lines are "result NAME
 // key=value ..." for each group and "result client key=value ...", for scripts.
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,6 +51,14 @@ struct Figures {
     std::vector<double> sentLatencies;  // ms, of each picture sent, until seen; infinite when never seen
     size_t missed = 0;
 };
+
+using namespace std::chrono_literals;
+
+long long threadCpuNanos() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1000000000LL + t.tv_nsec;
+}
 
 long long nowMicros() {
     return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
@@ -253,14 +262,21 @@ int main(int argc, char** argv) {
     const long long end = start + static_cast<long long>(seconds * 1e6);
     long sweeps = 0;
     auto nextSweep = Clock::now();
-    const auto sweep = std::chrono::microseconds(static_cast<long long>(sweepMs * 1000));
+    const auto shortest = std::chrono::microseconds(static_cast<long long>(sweepMs * 1000));
+    Clock::duration sweep = shortest;
     while (nowMicros() < end) {
         nextSweep += sweep;
         std::this_thread::sleep_until(nextSweep);
         // A probe that fell behind (a busy machine) sweeps again at once, not a backlog of sweeps.
         nextSweep = std::max(nextSweep, Clock::now() - sweep);
+        const long long began = threadCpuNanos();
         if (!screen.read()) continue;
         const long long at = nowMicros();
+        // The probe takes at most about a tenth of a core: many rows of windows are swept less often, yet at
+        // least every 5 ms. (Its own time, not the wait for a busy X server, which would slow it for
+        // nothing.)
+        const auto cost = std::chrono::nanoseconds(threadCpuNanos() - began);
+        sweep = std::clamp<Clock::duration>(cost * 10, shortest, std::max<Clock::duration>(shortest, 5ms));
         for (Watched& w : windows) {
             uint32_t n = 0;
             for (int x : w.cellX)

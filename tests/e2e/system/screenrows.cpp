@@ -1,34 +1,33 @@
 #include "tests/e2e/system/screenrows.h"
 
-#include <sys/ipc.h>
-#include <sys/shm.h>
+#include <xcb/xcb.h>
 
-namespace {
+#include <cstdlib>
+#include <cstring>
 
-// A window that goes away while it is read must not end the probe (Xlib's default handler exits).
-int ignoreError(Display*, XErrorEvent*) {
-    return 0;
-}
-
-}  // namespace
-
-ScreenRows::ScreenRows() : display_(XOpenDisplay(nullptr)) {
-    XSetErrorHandler(ignoreError);
-    segment_.shmid = -1;
+ScreenRows::ScreenRows() {
+    int screenNumber = 0;
+    xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return;
+    }
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; i < screenNumber && screens.rem; ++i)
+        xcb_screen_next(&screens);
+    // The probe reads 32-bit pixels: a screen of another depth is not one it can read.
+    if (!screens.rem || screens.data->root_depth != 24) {
+        xcb_disconnect(connection);
+        return;
+    }
+    root_ = screens.data->root;
+    connection_ = connection;
 }
 
 ScreenRows::~ScreenRows() {
-    if (segment_.shmaddr) {
-        XShmDetach(display_, &segment_);
-        XSync(display_, False);
-    }
-    for (Span& s : spans_) {
-        if (!s.image) continue;
-        if (segment_.shmaddr) s.image->data = nullptr;  // the segment's, not Xlib's to free
-        XDestroyImage(s.image);
-    }
-    if (segment_.shmaddr) shmdt(segment_.shmaddr);
-    if (display_) XCloseDisplay(display_);
+    for (Span& s : spans_)
+        free(s.reply);
+    if (connection_) xcb_disconnect(connection_);
 }
 
 int ScreenRows::add(int x, int y, int width) {
@@ -36,72 +35,33 @@ int ScreenRows::add(int x, int y, int width) {
     return static_cast<int>(spans_.size()) - 1;
 }
 
-bool ScreenRows::share() {
-    if (!XShmQueryExtension(display_)) return false;
-    const int screen = DefaultScreen(display_);
-    size_t total = 0;
-    for (Span& s : spans_) {
-        s.image = XShmCreateImage(display_, DefaultVisual(display_, screen), DefaultDepth(display_, screen),
-                                  ZPixmap, nullptr, &segment_, static_cast<unsigned>(s.width), 1);
-        if (!s.image) return false;
-        total += static_cast<size_t>(s.image->bytes_per_line);
-    }
-    segment_.shmid = shmget(IPC_PRIVATE, total, IPC_CREAT | 0600);
-    if (segment_.shmid < 0) return false;
-    char* base = static_cast<char*>(shmat(segment_.shmid, nullptr, 0));
-    // Removed once both sides have detached, even when the probe is killed.
-    shmctl(segment_.shmid, IPC_RMID, nullptr);
-    if (base == reinterpret_cast<char*>(-1)) return false;
-    segment_.readOnly = False;
-    segment_.shmaddr = base;
-    if (!XShmAttach(display_, &segment_)) {
-        shmdt(base);
-        segment_.shmaddr = nullptr;
-        return false;
-    }
-    XSync(display_, False);
-    size_t offset = 0;
-    for (Span& s : spans_) {
-        s.image->data = base + offset;
-        offset += static_cast<size_t>(s.image->bytes_per_line);
-    }
-    return true;
-}
-
 bool ScreenRows::read() {
-    if (!prepared_) {
-        prepared_ = true;
-        if (!share()) {
-            for (Span& s : spans_) {
-                if (s.image) s.image->data = nullptr;
-                if (s.image) XDestroyImage(s.image);
-                s.image = nullptr;
-            }
-        }
+    std::vector<xcb_get_image_cookie_t> cookies;
+    for (const Span& s : spans_) {
+        cookies.push_back(xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_,
+                                        static_cast<int16_t>(s.x), static_cast<int16_t>(s.y),
+                                        static_cast<uint16_t>(s.width), 1, ~0u));
     }
-    const Window root = DefaultRootWindow(display_);
     bool all = true;
-    for (Span& s : spans_) {
-        if (segment_.shmaddr) {
-            all = XShmGetImage(display_, root, s.image, s.x, s.y, AllPlanes) && all;
-            continue;
+    for (size_t i = 0; i < spans_.size(); ++i) {
+        Span& s = spans_[i];
+        free(s.reply);
+        xcb_generic_error_t* error = nullptr;
+        s.reply = xcb_get_image_reply(connection_, cookies[i], &error);
+        free(error);
+        if (s.reply && xcb_get_image_data_length(s.reply) < s.width * 4) {
+            free(s.reply);
+            s.reply = nullptr;
         }
-        XImage* image =
-            XGetImage(display_, root, s.x, s.y, static_cast<unsigned>(s.width), 1, AllPlanes, ZPixmap);
-        if (!image) {
-            all = false;
-            continue;
-        }
-        if (s.image) XDestroyImage(s.image);
-        s.image = image;
+        all = all && s.reply;
     }
     return all;
 }
 
 uint32_t ScreenRows::pixel(int span, int x) const {
     const Span& s = spans_[static_cast<size_t>(span)];
-    if (!s.image || x < s.x || x >= s.x + s.width) return 0;
-    if (s.image->bits_per_pixel == 32 && s.image->byte_order == LSBFirst)
-        return reinterpret_cast<const uint32_t*>(s.image->data)[x - s.x] & 0xFFFFFF;
-    return static_cast<uint32_t>(XGetPixel(s.image, x - s.x, 0)) & 0xFFFFFF;
+    if (!s.reply || x < s.x || x >= s.x + s.width) return 0;
+    uint32_t value;
+    memcpy(&value, xcb_get_image_data(s.reply) + (x - s.x) * 4, 4);
+    return value & 0xFFFFFF;
 }
