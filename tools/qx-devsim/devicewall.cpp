@@ -20,6 +20,9 @@ namespace {
 
 enum class Stage { Listening, AwaitingSyn, AwaitingAck, Streaming };
 
+// A client that connects and never completes the handshake does not keep the phone from the next one.
+constexpr auto kHandshakeTime = std::chrono::seconds(10);
+
 }  // namespace
 
 // Owned by the polling thread alone.
@@ -32,8 +35,8 @@ struct DeviceWall::Phone {
     uint8_t handshake[RSUP_HANDSHAKE_SIZE] = {};  // the SYN, then the client's final ACK
     size_t handshakeLength = 0;
     uint8_t ack[RSUP_HANDSHAKE_SIZE] = {};
-    int64_t sent = 0;  // pictures started on this connection
-    Clock::time_point due;
+    int64_t sent = 0;       // pictures started on this connection
+    Clock::time_point due;  // of the next picture; while handshaking, the end of the handshake's time
     // The frame under way: header, then the payload (one of the coded pictures, never copied).
     uint8_t header[RSUP_HEADER_SIZE] = {};
     const std::vector<uint8_t>* payload = nullptr;
@@ -130,6 +133,7 @@ void DeviceWall::accept(Phone& phone) {
     fcntl(s, F_SETFL, fcntl(s, F_GETFL) | O_NONBLOCK);
     phone.s = s;
     phone.stage = Stage::AwaitingSyn;
+    phone.due = Clock::now() + kHandshakeTime;
     phone.handshakeLength = 0;
     phone.sent = 0;
     phone.payload = nullptr;
@@ -216,6 +220,13 @@ int DeviceWall::run() {
         const Clock::time_point now = Clock::now();
         Clock::time_point next = Clock::time_point::max();
         for (const std::unique_ptr<Phone>& p : phones_) {
+            if (p->stage == Stage::AwaitingSyn || p->stage == Stage::AwaitingAck) {
+                if (p->due <= now) {
+                    drop(*p, "no handshake in time");
+                } else {
+                    next = std::min(next, p->due);
+                }
+            }
             if (p->stage != Stage::Streaming || p->payload) continue;
             if (p->due <= now) {
                 const std::vector<uint8_t>& payload = loop_[static_cast<size_t>(p->sent % options_.loop)];
