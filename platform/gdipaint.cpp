@@ -56,4 +56,53 @@ bool paintPicture(HDC target, const Picture& picture, int32_t width, int32_t hei
     return ok;
 }
 
+GdiImage::~GdiImage() {
+    release();
+}
+
+uint32_t* GdiImage::pixels(HDC reference, int32_t width, int32_t height, bool& made) {
+    made = false;
+    if (width <= 0 || height <= 0) return nullptr;
+    if (bitmap_ && width == width_ && height == height_) return bits_;
+    release();
+    made = true;
+    dc_ = CreateCompatibleDC(reference);
+    if (!dc_) return nullptr;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // negative: rows top to bottom
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;  // 32-bit words 0x00RRGGBB
+    void* bits = nullptr;
+    bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!bitmap_ || !bits) {
+        release();
+        return nullptr;
+    }
+    previous_ = SelectObject(dc_, bitmap_);
+    bits_ = static_cast<uint32_t*>(bits);
+    width_ = width;
+    height_ = height;
+    return bits_;
+}
+
+bool GdiImage::put(HDC target, const Rect& area) {
+    if (!dc_) return false;
+    GdiFlush();  // the pixels were written by the CPU, not through GDI
+    return BitBlt(target, area.x, area.y, area.width, area.height, dc_, area.x, area.y, SRCCOPY) != 0;
+}
+
+void GdiImage::release() {
+    if (dc_ && previous_) SelectObject(dc_, previous_);
+    if (bitmap_) DeleteObject(bitmap_);
+    if (dc_) DeleteDC(dc_);
+    dc_ = nullptr;
+    bitmap_ = nullptr;
+    previous_ = nullptr;
+    bits_ = nullptr;
+    width_ = height_ = 0;
+}
+
 }  // namespace platform

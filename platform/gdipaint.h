@@ -12,4 +12,29 @@ namespace platform {
 // Returns false when GDI refused a step; every object made here is deleted on every path.
 bool paintPicture(HDC target, const Picture& picture, int32_t width, int32_t height);
 
+// A window-sized off-screen bitmap that a window's paints stretch into, kept from paint to paint so that a
+// paint redraws and copies to the window only what changed. Window thread only.
+class GdiImage {
+public:
+    GdiImage() = default;
+    ~GdiImage();
+    GdiImage(const GdiImage&) = delete;
+    GdiImage& operator=(const GdiImage&) = delete;
+
+    // The pixels (0x00RRGGBB, rows packed top to bottom) of a width x height bitmap compatible with
+    // reference, remade when the size changes (made is set then: they hold nothing yet, and the old bitmap
+    // is gone first, so a window that shrinks gives its memory back); null when GDI refused.
+    uint32_t* pixels(HDC reference, int32_t width, int32_t height, bool& made);
+    // Copies area of the bitmap to the same place in target; false when GDI refused.
+    bool put(HDC target, const Rect& area);
+    void release();
+
+private:
+    HDC dc_ = nullptr;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ previous_ = nullptr;  // dc_'s bitmap before bitmap_ was selected
+    uint32_t* bits_ = nullptr;
+    int32_t width_ = 0, height_ = 0;
+};
+
 }  // namespace platform

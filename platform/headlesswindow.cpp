@@ -1,5 +1,6 @@
 #include "platform/headlesswindow.h"
 
+#include "platform/stretch.h"
 #include "platform/windowlimits.h"
 
 namespace platform {
@@ -45,6 +46,19 @@ bool HeadlessWindow::setState(ShowState state) {
 
 void HeadlessWindow::present(std::shared_ptr<const Picture> picture) {
     keepPicture(std::move(picture));
+}
+
+void HeadlessWindow::present(std::shared_ptr<const Picture> picture, const Rect& changed) {
+    keepPicture(std::move(picture), changed);
+}
+
+Rect HeadlessWindow::paint() {
+    const Rect window = geometry();
+    const PaintJob job = nextPaint(window.width, window.height);
+    if (job.area.empty()) return Rect{};
+    sizeImage(image_, static_cast<size_t>(window.width) * window.height);
+    stretchNearestArea(*job.picture, image_.data(), window.width, window.height, job.area);
+    return job.area;
 }
 
 }  // namespace platform

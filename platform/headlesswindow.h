@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <vector>
 
 #include "platform/window.h"
 
@@ -20,13 +21,22 @@ public:
     bool setPosition(const Rect& rect) override;
     bool setState(ShowState state) override;
     void present(std::shared_ptr<const Picture> picture) override;
+    void present(std::shared_ptr<const Picture> picture, const Rect& changed) override;
     uint64_t nativeId() const override { return 0; }
+
+    // Paints as a window on a display does, into an image of the window's size kept in memory: nothing
+    // happens until it is called, so a window nobody looks at costs no stretch. Returns the rectangle drawn.
+    // Called from one thread at a time.
+    Rect paint();
+    // The image of the last paint: geometry's width x height pixels, 0x00RRGGBB, rows packed.
+    const std::vector<uint32_t>& image() const { return image_; }
 
 private:
     std::mutex mutex_;
     std::condition_variable changed_;  // signalled with mutex_ on a posted message or quit
     std::deque<Message> posted_;       // guarded by mutex_
     bool quit_ = false;                // guarded by mutex_
+    std::vector<uint32_t> image_;      // paint()'s thread only
 };
 
 }  // namespace platform

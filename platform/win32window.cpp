@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/gdipaint.h"
+#include "platform/stretch.h"
 #include "platform/windowlimits.h"
 
 namespace platform {
@@ -99,6 +100,7 @@ void Win32Window::endLoop() {
     ended_ = true;
     SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
     DestroyWindow(hwnd_);
+    image_.release();
 }
 
 void Win32Window::postMessage(const Message& message) {
@@ -137,8 +139,22 @@ bool Win32Window::setState(ShowState state) {
 }
 
 void Win32Window::present(std::shared_ptr<const Picture> picture) {
-    keepPicture(std::move(picture));
-    InvalidateRect(hwnd_, nullptr, FALSE);
+    const Rect whole = picture ? Rect{0, 0, picture->width, picture->height} : Rect{};
+    present(std::move(picture), whole);
+}
+
+// Only the stretched image of the change is invalidated; Windows gathers what presents and the system
+// invalidate into the next WM_PAINT's rectangle.
+void Win32Window::present(std::shared_ptr<const Picture> picture, const Rect& changed) {
+    const int32_t width = picture ? picture->width : 0, height = picture ? picture->height : 0;
+    const Rect added = keepPicture(std::move(picture), changed);
+    RECT client{};
+    if (added.empty() || !GetClientRect(hwnd_, &client)) return;
+    const Rect area =
+        stretchedArea(added, width, height, client.right - client.left, client.bottom - client.top);
+    if (area.empty()) return;
+    const RECT invalid{area.x, area.y, area.x + area.width, area.y + area.height};
+    InvalidateRect(hwnd_, &invalid, FALSE);
 }
 
 void Win32Window::paint() {
@@ -147,10 +163,26 @@ void Win32Window::paint() {
     if (!hdc) return;
     RECT client{};
     GetClientRect(hwnd_, &client);
+    const int32_t width = client.right - client.left, height = client.bottom - client.top;
+    const PaintJob job = nextPaint(width, height);
     // Without a picture of its own the window leaves its content alone: an H.264 library draws into it
     // directly, and a black fill here would wipe its newest picture until the next one.
-    if (std::shared_ptr<const Picture> picture = presented())
-        paintPicture(hdc, *picture, client.right - client.left, client.bottom - client.top);
+    if (job.picture) {
+        const Rect whole{0, 0, width, height};
+        const RECT& asked = paintStruct.rcPaint;
+        Rect area = intersect(
+            unite(job.area, Rect{asked.left, asked.top, asked.right - asked.left, asked.bottom - asked.top}),
+            whole);
+        bool made = false;
+        uint32_t* pixels = image_.pixels(hdc, width, height, made);
+        if (made) area = whole;
+        if (!pixels) {
+            repaintAll();
+        } else if (!area.empty()) {
+            stretchNearestArea(*job.picture, pixels, width, height, area);
+            if (!image_.put(hdc, area)) repaintAll();
+        }
+    }
     EndPaint(hwnd_, &paintStruct);
 }
 

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "platform/gdipaint.h"
 #include "platform/window.h"  // includes windows.h
 
 namespace platform {
@@ -25,6 +26,7 @@ public:
     bool setPosition(const Rect& rect) override;
     bool setState(ShowState state) override;
     void present(std::shared_ptr<const Picture> picture) override;
+    void present(std::shared_ptr<const Picture> picture, const Rect& changed) override;
     uint64_t nativeId() const override { return reinterpret_cast<uintptr_t>(hwnd_); }
 
 private:
@@ -40,6 +42,7 @@ private:
     MSG retrieved_{};  // the message last handed to the caller, dispatched at the next getMessage
     bool dispatchDue_ = false;
     bool ended_ = false;
+    GdiImage image_;  // the paints' off-screen image, the client area's size
 };
 
 }  // namespace platform

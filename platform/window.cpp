@@ -1,6 +1,9 @@
 #include "platform/window.h"
 
+#include <algorithm>
+
 #include "platform/headlesswindow.h"
+#include "platform/stretch.h"
 #include "platform/windowlimits.h"
 #ifdef _WIN32
 #include "platform/win32window.h"
@@ -9,6 +12,24 @@
 #endif
 
 namespace platform {
+
+Rect intersect(const Rect& a, const Rect& b) {
+    const int64_t left = std::max(a.x, b.x), top = std::max(a.y, b.y);
+    const int64_t right = std::min(int64_t{a.x} + a.width, int64_t{b.x} + b.width);
+    const int64_t bottom = std::min(int64_t{a.y} + a.height, int64_t{b.y} + b.height);
+    if (a.empty() || b.empty() || right <= left || bottom <= top) return Rect{};
+    return Rect{static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(right - left),
+                static_cast<int32_t>(bottom - top)};
+}
+
+Rect unite(const Rect& a, const Rect& b) {
+    if (a.empty()) return b.empty() ? Rect{} : b;
+    if (b.empty()) return a;
+    const int32_t left = std::min(a.x, b.x), top = std::min(a.y, b.y);
+    const int64_t right = std::max(int64_t{a.x} + a.width, int64_t{b.x} + b.width);
+    const int64_t bottom = std::max(int64_t{a.y} + a.height, int64_t{b.y} + b.height);
+    return Rect{left, top, static_cast<int32_t>(right - left), static_cast<int32_t>(bottom - top)};
+}
 
 Window::Window(const Rect& rect, ShowState state) : geometry_(rect), state_(state) {}
 
@@ -37,9 +58,50 @@ void Window::recordState(ShowState state) {
     state_ = state;
 }
 
+void Window::present(std::shared_ptr<const Picture> picture, const Rect&) {
+    present(std::move(picture));
+}
+
 void Window::keepPicture(std::shared_ptr<const Picture> picture) {
+    const Rect whole = picture ? Rect{0, 0, picture->width, picture->height} : Rect{};
+    keepPicture(std::move(picture), whole);
+}
+
+Rect Window::keepPicture(std::shared_ptr<const Picture> picture, const Rect& changed) {
+    const Rect whole = picture ? Rect{0, 0, picture->width, picture->height} : Rect{};
     std::lock_guard lock(mutex_);
+    // Another size or byte order reads every pixel differently.
+    const bool resized = !picture_ || !picture || picture_->width != picture->width ||
+                         picture_->height != picture->height || picture_->format != picture->format;
+    const Rect added = resized ? whole : intersect(changed, whole);
+    changed_ = resized ? whole : unite(changed_, added);
     picture_ = std::move(picture);
+    return added;
+}
+
+Window::PaintJob Window::nextPaint(int32_t width, int32_t height) {
+    PaintJob job;
+    Rect changed;
+    {
+        std::lock_guard lock(mutex_);
+        job.picture = picture_;
+        changed = changed_;
+        changed_ = Rect{};
+    }
+    if (!job.picture || width <= 0 || height <= 0) return job;
+    const Picture& picture = *job.picture;
+    if (paintAll_ || width != paintedWidth_ || height != paintedHeight_ ||
+        picture.width != paintedPictureWidth_ || picture.height != paintedPictureHeight_) {
+        paintAll_ = false;
+        paintedWidth_ = width;
+        paintedHeight_ = height;
+        paintedPictureWidth_ = picture.width;
+        paintedPictureHeight_ = picture.height;
+        job.area = Rect{0, 0, width, height};
+        return job;
+    }
+    job.area = stretchedArea(changed, picture.width, picture.height, width, height);
+    return job;
 }
 
 std::unique_ptr<Window> Window::create(const Rect& rect, ShowState initialState) {

@@ -98,7 +98,13 @@ constexpr int16_t wheelDelta(uintptr_t wParam) {
 struct Rect {
     int32_t x = 0, y = 0, width = 0, height = 0;
     bool operator==(const Rect&) const = default;
+    bool empty() const { return width <= 0 || height <= 0; }
 };
+
+// The common part of two rectangles; empty when they do not overlap.
+Rect intersect(const Rect& a, const Rect& b);
+// The smallest rectangle holding both; an empty one adds nothing.
+Rect unite(const Rect& a, const Rect& b);
 
 enum class ShowState { Normal, Minimized, Maximized };
 
@@ -154,6 +160,12 @@ public:
     // Any thread: hands over the newest picture (newest wins, no queue) and asks for a repaint, which the
     // window's thread draws stretched nearest-neighbour to the client area. Never waits for a paint.
     virtual void present(std::shared_ptr<const Picture> picture) = 0;
+    // Any thread: as present(picture), telling that only `changed` (in picture pixels) differs from the
+    // picture presented before it; the window repaints only the stretched image of that area (the union of
+    // the areas of pictures presented before a paint; the whole window when the picture's size changed or a
+    // paint was asked for by the system). present(picture) means the whole picture changed. A window that
+    // does not track changes repaints everything.
+    virtual void present(std::shared_ptr<const Picture> picture, const Rect& changed);
     // The native window id (the X window, the HWND), 0 for headless windows.
     virtual uint64_t nativeId() const = 0;
 
@@ -166,13 +178,37 @@ protected:
     Window(const Rect& rect, ShowState state);
     void recordGeometry(const Rect& rect);
     void recordState(ShowState state);
+    // Keeps picture as the newest and adds changed (clipped to the picture) to the area the next paint draws;
+    // a picture of another size or pixel format than the one before it counts as changed everywhere. Returns
+    // the area added. keepPicture(picture) means the whole picture changed.
+    Rect keepPicture(std::shared_ptr<const Picture> picture, const Rect& changed);
     void keepPicture(std::shared_ptr<const Picture> picture);
+
+    // What a paint draws: the newest picture and the rectangle of the window (window pixels) to stretch it
+    // into and put on the screen.
+    struct PaintJob {
+        std::shared_ptr<const Picture> picture;
+        Rect area;
+    };
+    // Window thread: the paint of a width x height window. The area is the whole window after a change of the
+    // window's or the picture's size, on the first paint and after repaintAll(); else it covers the stretched
+    // image of what changed since the last paint (empty when nothing did). Empties the changed area.
+    PaintJob nextPaint(int32_t width, int32_t height);
+    // Window thread: the window's image was lost or the system asked for a paint; the next paint draws it
+    // all.
+    void repaintAll() { paintAll_ = true; }
 
 private:
     mutable std::mutex mutex_;
     Rect geometry_;                           // guarded by mutex_
     ShowState state_;                         // guarded by mutex_
     std::shared_ptr<const Picture> picture_;  // guarded by mutex_
+    Rect changed_;  // guarded by mutex_; picture pixels changed since the last paint
+
+    // Window thread only: the sizes of the last paint, to tell when it must draw everything.
+    bool paintAll_ = true;
+    int32_t paintedWidth_ = 0, paintedHeight_ = 0;
+    int32_t paintedPictureWidth_ = 0, paintedPictureHeight_ = 0;
 };
 
 }  // namespace platform

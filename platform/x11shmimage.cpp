@@ -26,12 +26,14 @@ X11ShmImage::~X11ShmImage() {
     release();
 }
 
-uint32_t* X11ShmImage::pixels(int32_t width, int32_t height) {
+uint32_t* X11ShmImage::pixels(int32_t width, int32_t height, bool& made) {
+    made = false;
     if (!usable_ || width <= 0 || height <= 0) return nullptr;
     if (image_ && image_->width == width && image_->height == height) {
         return reinterpret_cast<uint32_t*>(image_->data);
     }
     release();
+    made = true;
     const int screen = DefaultScreen(display_);
     image_ =
         XShmCreateImage(display_, DefaultVisual(display_, screen), DefaultDepth(display_, screen), ZPixmap,
@@ -66,9 +68,9 @@ uint32_t* X11ShmImage::pixels(int32_t width, int32_t height) {
     return reinterpret_cast<uint32_t*>(image_->data);
 }
 
-void X11ShmImage::put(::Window window, GC gc) {
-    XShmPutImage(display_, window, gc, image_, 0, 0, 0, 0, static_cast<unsigned>(image_->width),
-                 static_cast<unsigned>(image_->height), False);
+void X11ShmImage::put(::Window window, GC gc, int32_t x, int32_t y, int32_t width, int32_t height) {
+    XShmPutImage(display_, window, gc, image_, x, y, x, y, static_cast<unsigned>(width),
+                 static_cast<unsigned>(height), False);
     XSync(display_, False);
 }
 

@@ -17,13 +17,15 @@ public:
     X11ShmImage(const X11ShmImage&) = delete;
     X11ShmImage& operator=(const X11ShmImage&) = delete;
 
-    // The pixels (0x00RRGGBB words, rows packed) of an image of this size, made or remade as needed; null
-    // when shared memory cannot be used. The server learns of a new segment asynchronously: the caller checks
-    // for an X error afterwards and calls disable() when there was one.
-    uint32_t* pixels(int32_t width, int32_t height);
-    // Copies the whole image to the window and waits until the server has read it, so the next paint may
-    // write the pixels again.
-    void put(::Window window, GC gc);
+    // The pixels (0x00RRGGBB words, rows packed) of an image of this size, made or remade as needed (made
+    // is set then: the pixels hold nothing yet); null when shared memory cannot be used. The old image goes
+    // before a new one is made, so a window that shrinks gives its memory back. The server learns of a new
+    // segment asynchronously: the caller checks for an X error afterwards and calls disable() when there was
+    // one.
+    uint32_t* pixels(int32_t width, int32_t height, bool& made);
+    // Copies the rectangle x, y, width x height of the image to the same place in the window and waits until
+    // the server has read it, so the next paint may write the pixels again.
+    void put(::Window window, GC gc, int32_t x, int32_t y, int32_t width, int32_t height);
     // Stops using shared memory for good (the server cannot reach it, for example over the network).
     void disable();
 

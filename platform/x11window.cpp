@@ -233,7 +233,13 @@ bool X11Window::setState(ShowState state) {
 }
 
 void X11Window::present(std::shared_ptr<const Picture> picture) {
-    keepPicture(std::move(picture));
+    const Rect whole = picture ? Rect{0, 0, picture->width, picture->height} : Rect{};
+    present(std::move(picture), whole);
+}
+
+void X11Window::present(std::shared_ptr<const Picture> picture, const Rect& changed) {
+    // Nothing to draw when nothing changed: the newest picture is kept for the next paint all the same.
+    if (keepPicture(std::move(picture), changed).empty()) return;
     {
         std::lock_guard lock(mutex_);
         repaint_ = true;
@@ -318,7 +324,10 @@ bool X11Window::translate(XEvent& event, Message& out) {
                                       event.xmotion.x_root, event.xmotion.y_root, event.xmotion.state});
             break;
         case Expose:
-            if (event.xexpose.count == 0) paint();
+            if (event.xexpose.count == 0) {
+                repaintAll();
+                paint();
+            }
             break;
         case ConfigureNotify:
             if (event.xconfigure.width != clientWidth_ || event.xconfigure.height != clientHeight_) {
@@ -335,9 +344,9 @@ bool X11Window::translate(XEvent& event, Message& out) {
     return true;
 }
 
-uint32_t* X11Window::sharedPixels() {
+uint32_t* X11Window::sharedPixels(bool& made) {
     tlsXError = false;
-    uint32_t* pixels = shm_.pixels(clientWidth_, clientHeight_);
+    uint32_t* pixels = shm_.pixels(clientWidth_, clientHeight_, made);
     if (tlsXError) {
         shm_.disable();
         return nullptr;
@@ -346,25 +355,41 @@ uint32_t* X11Window::sharedPixels() {
 }
 
 void X11Window::paint() {
-    std::shared_ptr<const Picture> picture = presented();
-    if (!picture || !canDraw_ || clientWidth_ <= 0 || clientHeight_ <= 0) return;
-    if (uint32_t* shared = sharedPixels()) {
-        stretchNearest(*picture, shared, clientWidth_, clientHeight_);
-        shm_.put(window_, gc_);
+    if (!canDraw_) return;
+    PaintJob job = nextPaint(clientWidth_, clientHeight_);
+    if (job.area.empty()) return;
+    const Rect whole{0, 0, clientWidth_, clientHeight_};
+    bool made = false;
+    if (uint32_t* shared = sharedPixels(made)) {
+        // A new image, or one that took over from the plain path, holds nothing of the last paint.
+        if (made || !paintedShared_) job.area = whole;
+        paintedShared_ = true;
+        stretchNearestArea(*job.picture, shared, clientWidth_, clientHeight_, job.area);
+        shm_.put(window_, gc_, job.area.x, job.area.y, job.area.width, job.area.height);
         return;
     }
-    backBuffer_.resize(static_cast<size_t>(clientWidth_) * clientHeight_);
-    stretchNearest(*picture, backBuffer_.data(), clientWidth_, clientHeight_);
+    const size_t pixels = static_cast<size_t>(clientWidth_) * clientHeight_;
+    if (paintedShared_ || backBuffer_.size() != pixels) job.area = whole;
+    paintedShared_ = false;
+    sizeImage(backBuffer_, pixels);
+    stretchNearestArea(*job.picture, backBuffer_.data(), clientWidth_, clientHeight_, job.area);
+    putPlain(job.area);
+}
+
+void X11Window::putPlain(const Rect& area) {
     Visual* visual = DefaultVisual(display_, DefaultScreen(display_));
     XImage* image =
         XCreateImage(display_, visual, DefaultDepth(display_, DefaultScreen(display_)), ZPixmap, 0,
                      reinterpret_cast<char*>(backBuffer_.data()), static_cast<unsigned>(clientWidth_),
                      static_cast<unsigned>(clientHeight_), 32, 0);
-    if (!image) return;
+    if (!image) {
+        repaintAll();
+        return;
+    }
     // The pixels are host-order 32-bit words; Xlib converts when the server's order differs.
     image->byte_order = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? LSBFirst : MSBFirst;
-    XPutImage(display_, window_, gc_, image, 0, 0, 0, 0, static_cast<unsigned>(clientWidth_),
-              static_cast<unsigned>(clientHeight_));
+    XPutImage(display_, window_, gc_, image, area.x, area.y, area.x, area.y,
+              static_cast<unsigned>(area.width), static_cast<unsigned>(area.height));
     image->data = nullptr;  // the buffer belongs to backBuffer_
     XDestroyImage(image);
     XFlush(display_);

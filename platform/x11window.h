@@ -34,6 +34,7 @@ public:
     bool setPosition(const Rect& rect) override;
     bool setState(ShowState state) override;
     void present(std::shared_ptr<const Picture> picture) override;
+    void present(std::shared_ptr<const Picture> picture, const Rect& changed) override;
     uint64_t nativeId() const override { return window_; }
 
 private:
@@ -52,8 +53,10 @@ private:
     void wake();
     bool translate(XEvent& event, Message& out);
     void paint();
-    // The shared image's pixels at the client size; null when the plain XPutImage path has to be taken.
-    uint32_t* sharedPixels();
+    // The shared image's pixels at the client size (made is set when they are new); null when the plain
+    // XPutImage path has to be taken.
+    uint32_t* sharedPixels(bool& made);
+    void putPlain(const Rect& area);
     bool applyPosition(const Rect& rect);
     bool applyState(ShowState state);
     void sendNetWmState(long action, Atom first, Atom second);
@@ -79,6 +82,7 @@ private:
     int32_t clientWidth_, clientHeight_;
     X11ShmImage shm_;                   // the paint's target when the server shares memory
     std::vector<uint32_t> backBuffer_;  // the paint's target otherwise
+    bool paintedShared_ = false;        // the last paint went through shm_
 };
 
 }  // namespace platform

@@ -286,6 +286,16 @@ TEST_F(WindowE2eTest, PresentedPictureFillsTheWindowWithItsColours) {
                pixelAt(190, 90) == 0x0000FF;
     })) << std::hex
         << pixelAt(10, 10) << " " << pixelAt(99, 50) << " " << pixelAt(100, 50) << " " << pixelAt(190, 90);
+
+    // Only the right pixel changes, to green: its half is repainted and the left half stays red.
+    auto next = std::make_shared<platform::Picture>(*picture);
+    next->pixels = {255, 0, 0, 0, 0, 255, 0, 0};
+    device.window.load()->getHwnd()->present(next, platform::Rect{1, 0, 1, 1});
+    EXPECT_TRUE(eventually([&] {
+        return pixelAt(10, 10) == 0xFF0000 && pixelAt(99, 50) == 0xFF0000 && pixelAt(100, 50) == 0x00FF00 &&
+               pixelAt(190, 90) == 0x00FF00;
+    })) << std::hex
+        << pixelAt(10, 10) << " " << pixelAt(99, 50) << " " << pixelAt(100, 50) << " " << pixelAt(190, 90);
 }
 
 TEST_F(WindowE2eTest, WindowCommandsFailAtOnceAfterTheDeviceEndedByItself) {

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
 #include <thread>
+#include <vector>
+
+#include "platform/stretch.h"
 
 #include "tests/support/testsystem.h"
 
@@ -70,6 +74,69 @@ TEST(HeadlessWindow, KeepsOnlyTheNewestPicture) {
     window.present(first);
     window.present(second);
     EXPECT_EQ(window.presented(), second);
+}
+
+// Presents with changed areas, painted now and then as a display would: the window's image is always the
+// whole stretch of the newest picture, and a paint draws everything only when it must.
+TEST(HeadlessWindow, PaintsWhatChangedAndEndsEqualToAWholeStretch) {
+    enum Expect { Whole, Part, Nothing };
+    struct Step {
+        int32_t pictureWidth, pictureHeight;
+        Rect changed;  // the pixels changed in the picture, and the area told to present
+        int32_t windowWidth, windowHeight;
+        bool paint;
+        Expect drawn;
+    };
+    const Step steps[] = {
+        {17, 13, {0, 0, 17, 13}, 40, 30, true, Whole},  // first paint
+        {17, 13, {2, 3, 4, 2}, 40, 30, true, Part},
+        {17, 13, {1, 1, 2, 1}, 40, 30, false, Nothing},  // two presents before one paint: their union
+        {17, 13, {6, 7, 3, 2}, 40, 30, true, Part},
+        {17, 13, {5, 5, 0, 0}, 40, 30, true, Nothing},
+        {17, 13, {-5, 10, 30, 30}, 40, 30, true, Part},  // reaches outside the picture
+        {9, 21, {1, 1, 1, 1}, 40, 30, true, Whole},      // the picture's size changed
+        {9, 21, {3, 4, 2, 2}, 40, 30, false, Nothing},
+        {9, 21, {4, 5, 1, 1}, 6, 8, true, Whole},     // the window's size changed
+        {9, 21, {4, 5, 1, 1}, 6, 8, true, Part},      // fewer window pixels than picture pixels
+        {9, 21, {2, 0, 1, 21}, 6, 8, true, Nothing},  // a column the stretch drops
+        {17, 13, {0, 0, 1, 1}, 6, 8, false, Nothing},
+        {9, 21, {2, 2, 1, 1}, 6, 8, true, Whole},  // back to the size painted last, across another size
+    };
+    HeadlessWindow window({0, 0, 40, 30}, ShowState::Normal);
+    std::mt19937 random(5);
+    std::shared_ptr<Picture> newest;
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE(testing::Message() << "step " << i);
+        const Step& step = steps[i];
+        auto picture = std::make_shared<Picture>();
+        if (newest && newest->width == step.pictureWidth && newest->height == step.pictureHeight) {
+            *picture = *newest;
+        } else {
+            picture->width = step.pictureWidth;
+            picture->height = step.pictureHeight;
+            picture->format = i % 2 ? PixelFormat::Rgbx : PixelFormat::Bgrx;
+            picture->pixels.resize(static_cast<size_t>(step.pictureWidth) * step.pictureHeight * 4);
+            for (uint8_t& byte : picture->pixels)
+                byte = static_cast<uint8_t>(random());
+        }
+        const Rect changed = intersect(step.changed, Rect{0, 0, picture->width, picture->height});
+        for (int32_t y = changed.y; y < changed.y + changed.height; ++y) {
+            for (int32_t x = changed.x; x < changed.x + changed.width; ++x)
+                picture->pixels[(static_cast<size_t>(y) * picture->width + x) * 4] ^= 0x80;
+        }
+        window.present(picture, step.changed);
+        newest = picture;
+        ASSERT_TRUE(window.setPosition(Rect{0, 0, step.windowWidth, step.windowHeight}));
+        if (!step.paint) continue;
+
+        const Rect drawn = window.paint();
+        const Rect whole{0, 0, step.windowWidth, step.windowHeight};
+        const Expect got = drawn == whole ? Whole : drawn.empty() ? Nothing : Part;
+        EXPECT_EQ(got, step.drawn) << drawn.x << "," << drawn.y << " " << drawn.width << "x" << drawn.height;
+        std::vector<uint32_t> expected(static_cast<size_t>(step.windowWidth) * step.windowHeight);
+        platform::stretchNearest(*newest, expected.data(), step.windowWidth, step.windowHeight);
+        ASSERT_EQ(window.image(), expected);
+    }
 }
 
 TEST(WindowBackend, EnvironmentChoosesTheBackend) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -95,6 +96,16 @@ TEST(Win32Window, PaintsTheNewestPictureStretchedInItsColours) {
         EXPECT_EQ(pixel(*window, 10, kPlace.height - 10), 0x0000FFu);
         EXPECT_EQ(pixel(*window, kPlace.width - 10, kPlace.height - 10), 0xFFFFFFu);
     }
+    // A present of one changed quadrant repaints it and leaves the others as they are.
+    auto next = quadrants(PixelFormat::Rgbx);
+    std::fill_n(next->pixels.begin() + 4, 3, uint8_t{0x40});
+    window->present(next, Rect{1, 0, 1, 1});
+    UpdateWindow(handle(*window));
+    EXPECT_EQ(pixel(*window, kPlace.width - 10, 10), 0x404040u);
+    EXPECT_EQ(pixel(*window, kPlace.width / 2, 0), 0x404040u);
+    EXPECT_EQ(pixel(*window, kPlace.width / 2 - 1, 0), 0xFF0000u);
+    EXPECT_EQ(pixel(*window, kPlace.width - 10, kPlace.height / 2), 0xFFFFFFu);
+    EXPECT_EQ(pixel(*window, 10, kPlace.height - 10), 0x0000FFu);
     // After a resize the next paint fills the new client area.
     ASSERT_TRUE(window->setPosition(Rect{kPlace.x, kPlace.y, 60, 200}));
     window->present(quadrants(PixelFormat::Bgrx));
