@@ -173,11 +173,11 @@ template <uint32_t Format, Source From, int E>
 ZRC_INLINE void convertRange(const Geometry& g, uint8_t* image, const uint8_t* map, uint32_t begin,
                              uint32_t end, bool reference) {
     forEachChangedBlock<E>(g, map, begin, end, [&](uint32_t b, int x0, int y0, int w, int h) ZRC_LAMBDA {
-        if (!reference && w == E && h == E) {
-            convertWholeBlock<Format, From, E>(g, image, b, x0, y0);
-        } else {
-            convertBlock<Format, From, E>(g, image, b, w, h);
+        if constexpr (E >= 8) {
+            if (!reference && w == E && h == E)
+                return convertWholeBlock<Format, From, E>(g, image, b, x0, y0);
         }
+        convertBlock<Format, From, E>(g, image, b, w, h);
     });
 }
 
@@ -218,6 +218,17 @@ template <Source From>
 ZRC_INLINE void convertEdges(uint32_t format, const Geometry& g, uint8_t* image, const uint8_t* map,
                              uint32_t begin, uint32_t end, bool reference) {
     switch (g.edge) {
+        // The small edges come from reduced scales only; a 4:2:0 block of edge 1 is converted as 4:4:4.
+        case 1:
+            if constexpr (From != Source::kYuv420)
+                convertFormats<From, 1>(format, g, image, map, begin, end, true);
+            break;
+        case 2:
+            convertFormats<From, 2>(format, g, image, map, begin, end, true);
+            break;
+        case 4:
+            convertFormats<From, 4>(format, g, image, map, begin, end, true);
+            break;
         case 8:
             convertFormats<From, 8>(format, g, image, map, begin, end, reference);
             break;
@@ -460,37 +471,59 @@ bool convertibleFrame(uint32_t frame_format, int matrix) {
            (frame_format >= ZRC_FRAME_YUV420A && frame_format <= ZRC_FRAME_YUV420B);
 }
 
-size_t convertBlocks(uint32_t frame_format, const uint8_t* planes, uint8_t* image, const uint8_t* map,
-                     uint32_t begin, uint32_t end, int matrix, int width, int height, uint32_t image_format) {
+namespace {
+
+// Converts with luma blocks of `edge`; colour blocks of half that for 4:2:0 unless edge is 1 (then one
+// sample per block, as 4:4:4).
+size_t convertEdge(uint32_t frame_format, const uint8_t* planes, uint8_t* image, const uint8_t* map,
+                   uint32_t begin, uint32_t end, int edge, int width, int height, uint32_t image_format) {
     const int pixel_bytes = convertedPixelBytes(image_format);
-    if (pixel_bytes == 0 || (matrix != 8 && matrix != 16 && matrix != 32)) return 0;
-    const bool chroma420 = frame_format >= ZRC_FRAME_YUV420A && frame_format <= ZRC_FRAME_YUV420B;
-    const int columns = (width + matrix - 1) / matrix;
-    const PictureLayout layout =
-        PictureLayout::of(matrix, columns * matrix, (height + matrix - 1) / matrix * matrix, chroma420);
-    const Geometry g{
-        {planes, planes + layout.offsets[1], planes + layout.offsets[2]}, matrix, columns, width, height,
-        static_cast<size_t>(width) * static_cast<size_t>(pixel_bytes)};
+    const bool chroma420 = frame_format >= ZRC_FRAME_YUV420A && frame_format <= ZRC_FRAME_YUV420B && edge > 1;
+    const int columns = (width + edge - 1) / edge;
+    const int rows = (height + edge - 1) / edge;
+    const size_t luma = static_cast<size_t>(columns) * static_cast<size_t>(rows) * edge * edge;
+    const size_t colour = chroma420 ? luma / 4 : luma;
+    const Geometry g{{planes, planes + luma, planes + luma + colour},
+                     edge,
+                     columns,
+                     width,
+                     height,
+                     static_cast<size_t>(width) * static_cast<size_t>(pixel_bytes)};
     const bool reference = referenceKernels();
-    // A combination without a form is refused rather than left unwritten.
-    if (!convertibleFrame(frame_format, matrix)) return 0;
     if (frame_format == ZRC_FRAME_RGB) {
         convertRgb(image_format, g, image, map, begin, end, reference);
-    } else if (frame_format == ZRC_FRAME_YUV444) {
+    } else if (!chroma420) {
         convertYuv444(image_format, g, image, map, begin, end, reference);
-    } else if (chroma420) {
+    } else {
 #if ZRC_HAVE_AVX2_KERNELS
-        if (!reference && avx2Kernels()) {
+        if (!reference && avx2Kernels() && edge >= 8) {
             convertYuv420Avx2(image_format, g, image, map, begin, end);
             return static_cast<size_t>(width) * static_cast<size_t>(height) *
                    static_cast<size_t>(pixel_bytes);
         }
 #endif
         convertYuv420(image_format, g, image, map, begin, end, reference);
-    } else {
-        return 0;
     }
     return static_cast<size_t>(width) * static_cast<size_t>(height) * static_cast<size_t>(pixel_bytes);
+}
+
+}  // namespace
+
+size_t convertBlocks(uint32_t frame_format, const uint8_t* planes, uint8_t* image, const uint8_t* map,
+                     uint32_t begin, uint32_t end, int matrix, int width, int height, uint32_t image_format) {
+    return convertScaledBlocks(frame_format, planes, image, map, begin, end, matrix, 0, width, height,
+                               image_format);
+}
+
+size_t convertScaledBlocks(uint32_t frame_format, const uint8_t* planes, uint8_t* image, const uint8_t* map,
+                           uint32_t begin, uint32_t end, int matrix, int shift, int width, int height,
+                           uint32_t image_format) {
+    // A combination without a form is refused rather than left unwritten.
+    if (convertedPixelBytes(image_format) == 0 || !convertibleFrame(frame_format, matrix) || shift < 0 ||
+        shift > 3)
+        return 0;
+    return convertEdge(frame_format, planes, image, map, begin, end, matrix >> shift, width, height,
+                       image_format);
 }
 
 size_t convertPicture(uint32_t frame_format, const uint8_t* planes, uint8_t* image, const uint8_t* map,

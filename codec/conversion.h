@@ -39,6 +39,13 @@ size_t convertPicture(uint32_t frame_format, const uint8_t* planes, uint8_t* ima
 size_t convertBlocks(uint32_t frame_format, const uint8_t* planes, uint8_t* image, const uint8_t* map,
                      uint32_t begin, uint32_t end, int matrix, int width, int height, uint32_t image_format);
 
+// The same at 1 / (1 << shift) of the size (shift 0..3): planes of blocks of edge matrix >> shift (4:2:0
+// colour blocks of half that, but one sample where half would be none) into an image of width x height
+// pixels at that scale.
+size_t convertScaledBlocks(uint32_t frame_format, const uint8_t* planes, uint8_t* image, const uint8_t* map,
+                           uint32_t begin, uint32_t end, int matrix, int shift, int width, int height,
+                           uint32_t image_format);
+
 }  // namespace zrc
 
 #endif

@@ -1,21 +1,21 @@
-// zrc_decompress: one frame through header checks, unpacking, coefficients, inverse transform, smoothing
-// and conversion into the caller's image. Only blocks whose map entry is not 0 are touched after unpacking.
+// zrc_decode_coefficients: one frame through header checks and unpacking into the kept coefficients; and
+// zrc_decompress, the same followed by the render (codec/render.cpp) into the caller's image. Only blocks
+// whose map entry is not 0 are touched after unpacking.
+#include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "codec/blockmap.h"
 #include "codec/changedruns.h"
 #include "codec/coefficients.h"
 #include "codec/frameheader.h"
-#include "codec/framestages.h"
 #include "codec/handle.h"
 #include "codec/lz.h"
 #include "codec/picturelayout.h"
 #include "codec/tick.h"
 #include "codec/wordrle.h"
-#include "codec/workerpool.h"
 
 namespace {
 
@@ -65,11 +65,10 @@ int checkSections(const ZrcFrameHeader& h, const zrc::PictureLayout& layout, uin
 
 int finishFrame(ZrcHandle* handle, const ZrcFrameHeader& h, size_t result);
 
-// Changed pixels (luma) from which a frame's passes are spread over the cores: 1/8 of a 1080p picture.
-constexpr size_t kSpreadPixels = size_t{1} << 18;
-
-// Steps after the header and sequence checks, with the handle locked and configured for the frame.
-int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payload, uint8_t* image) {
+// Steps after the header and sequence checks, with the handle locked and configured for the frame: the
+// frame's coefficients into the kept planes, its blocks into those the next render converts. Returns the
+// frame's bytes, or a negative error.
+int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payload) {
     if (h.quality != handle->quality) {
         handle->quality = h.quality;
         zrc_log(ZRC_LOG_INFO, "%s: [%u] Decode quality changed to %u", "ZRC", h.id, h.quality);
@@ -77,36 +76,22 @@ int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payl
     if (h.diff_type == ZRC_DIFF_ABSOLUTE) ++handle->absolute_count;
     if (h.diff_type == ZRC_DIFF_REPLACE) ++handle->replace_count;
     if (h.diff_type == ZRC_DIFF_XOR) ++handle->xor_count;
-    uint8_t* target = h.diff_type == ZRC_DIFF_REPLACE ? handle->work[5] : handle->work[6];
 
     const size_t map_bytes = handle->mapsize / 4;
     const size_t expected = map_bytes + h.diff_length;
     if (expected > handle->workSize())
         return refuseSections(h.id, "unpacked size", expected, handle->workSize());
+    // The map expansion reads whole words: up to 3 bytes past the map's bytes.
+    if (!zrc::sizeBuffer(handle->unpacked, std::max(handle->unpacked.size(), expected + 4), "unpacking"))
+        return -6;
+    uint8_t* target = handle->unpacked.data();
 
     const bool chroma420 = isChroma420(h.frame_format);
     const bool known_format =
         h.frame_format == ZRC_FRAME_RGB || h.frame_format == ZRC_FRAME_YUV444 || chroma420;
-    const bool direct = handle->image_format == h.frame_format;
-    const bool smooth = (handle->flags & ZRC_FLAG_SMOOTH) != 0;
-    const bool multicore = (handle->flags & ZRC_FLAG_MULTICORE) != 0;
     const int matrix = static_cast<int>(handle->matrix);
     const zrc::PictureLayout layout =
         zrc::PictureLayout::of(matrix, handle->paddedWidth(), handle->paddedHeight(), chroma420);
-    const zrc::FrameStages stages{layout,
-                                  handle->quality,
-                                  handle->time_map,
-                                  handle->space_map,
-                                  handle->work[4],
-                                  matrix == 32 ? handle->work[3] : nullptr,
-                                  direct && !smooth ? image : handle->work[2],
-                                  smooth ? (direct ? image : handle->work[1]) : nullptr,
-                                  (handle->flags & ZRC_FLAG_MARK_EDGES) != 0,
-                                  direct ? nullptr : image,
-                                  h.frame_format,
-                                  handle->image_format,
-                                  handle->width,
-                                  handle->height};
 
     const long produced = unpack(h, payload, target, expected);
     if (produced != static_cast<long>(expected)) return refuseUnpacked(h, expected, produced);
@@ -118,57 +103,30 @@ int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payl
     zrc::ChangedRuns& runs = handle->changed_runs;
     runs.find(handle->time_map, handle->mapsize);
     if (int refused = checkSections(h, layout, runs.changedBlocks()); refused != 0) return refused;
+    if (!zrc::sizeBuffer(handle->coefficients, layout.bytes, "coefficients") ||
+        !zrc::sizeBuffer(handle->pending, handle->mapsize, "blocks") ||
+        !zrc::sizeBuffer(handle->rows, handle->mapsize, "blocks"))
+        return -6;
     const uint8_t* section = target + map_bytes;
-    uint8_t* coefficients = handle->work[4];
-    // An absolute frame of full planes is copied into the kept planes a range at a time in the transform's
-    // pass, while the range is in cache, and transformed from the section.
-    const bool whole = h.diff_type == ZRC_DIFF_ABSOLUTE && h.trans_length == layout.bytes;
-    if (h.diff_type == ZRC_DIFF_ABSOLUTE && !whole) {
+    uint8_t* coefficients = handle->coefficients.data();
+    if (h.diff_type == ZRC_DIFF_ABSOLUTE) {
         std::memcpy(coefficients, section, h.trans_length);
     } else if (h.diff_type == ZRC_DIFF_REPLACE || h.diff_type == ZRC_DIFF_XOR) {
         zrc::applyCodedBlocks(section, coefficients, handle->time_map, handle->mapsize, h.predictions, matrix,
                               handle->paddedPixels(), chroma420, h.diff_type == ZRC_DIFF_XOR);
     }
-
-    // A block's conversion needs only that block's planes, so it runs in the same pass as the last stage
-    // before it; the smoothing of a block needs its neighbours decoded, hence a pass of its own.
-    const size_t converted = direct ? 0 : stages.convert(0, 0);
-    // Handing a pass to the other cores costs a thread wake-up, tens of microseconds on a virtual machine:
-    // more than a few percent of a 1080p picture must have changed to gain from it.
-    const bool spread = multicore && runs.changedBlocks() * layout.blockBytes(0) >= kSpreadPixels;
-    const bool convert = converted != 0;
-    const auto transform = [&](const uint8_t* source, uint32_t begin, uint32_t end) {
-        for (int plane = 0; plane < 3; ++plane)
-            stages.transform(plane, source, begin, end);
-        if (convert && !smooth) stages.convert(begin, end);
-    };
-    if (whole) {
-        zrc::WorkerPool::instance().run(handle->mapsize, spread, [&](uint32_t begin, uint32_t end) {
-            for (int plane = 0; plane < 3; ++plane) {
-                const size_t bytes = layout.blockBytes(plane);
-                const size_t at = layout.offsets[plane] + begin * bytes;
-                std::memcpy(coefficients + at, section + at, (end - begin) * bytes);
-            }
-            transform(section, begin, end);
-        });
-    } else {
-        runs.forEach(spread, [&](uint32_t begin, uint32_t end) { transform(coefficients, begin, end); });
+    // Kept coefficients of another layout must all be drawn again.
+    if (h.frame_format != handle->decoded_format) handle->render_all = true;
+    handle->decoded_format = h.frame_format;
+    // A block is transformed with the quality row of the frame that coded it last: row 0 for map entry 1.
+    const uint8_t* map = handle->time_map;
+    for (uint32_t b = zrc::nextChanged(map, 0, handle->mapsize); b < handle->mapsize;
+         b = zrc::nextChanged(map, b + 1, handle->mapsize)) {
+        const uint8_t row = map[b] == 1 ? 0 : static_cast<uint8_t>(h.quality);
+        handle->rows[b] = row;
+        handle->pending[b] = static_cast<uint8_t>(4 + row);
     }
-    if (smooth) {
-        std::memcpy(handle->space_map, handle->time_map, handle->mapsize);
-        runs.forEach(spread, [&](uint32_t begin, uint32_t end) {
-            for (int plane = 0; plane < 3; ++plane)
-                stages.smooth(plane, begin, end);
-            if (convert) stages.convert(begin, end);
-        });
-    }
-    if (direct) return finishFrame(handle, h, layout.bytes);
-    if (!convert) {
-        zrc_log(ZRC_LOG_ERROR, "%s: [%u] Cannot convert frame format %#08X to image format %#08X", "ZRC",
-                h.id, h.frame_format, handle->image_format);
-        return -8;
-    }
-    return finishFrame(handle, h, converted);
+    return finishFrame(handle, h, ZRC_HEADER_SIZE + h.pack_length);
 }
 
 // Pacing and frame counting after a decoded frame; returns the result.
@@ -185,15 +143,13 @@ int finishFrame(ZrcHandle* handle, const ZrcFrameHeader& h, size_t result) {
     return static_cast<int>(result);
 }
 
-}  // namespace
-
-extern "C" int zrc_decompress(ZrcHandle* handle, const void* frame, void* image, uint32_t* quality_out) {
-    if (handle == nullptr) {
-        zrc_log(ZRC_LOG_ERROR, "%s: Invalid handle", "ZRC");
-        return -1;
-    }
+// Header and sequence checks, configuration for the frame's geometry, then decodeLocked; returns with
+// `lock` holding the handle's lock.
+int decodeFrame(ZrcHandle* handle, const void* frame, std::unique_lock<std::mutex>& lock,
+                uint32_t* quality_out, uint32_t* previous_id = nullptr) {
     const uint8_t* bytes = static_cast<const uint8_t*>(frame);
     const ZrcFrameHeader h = zrc::restoreHeader(bytes);
+    lock = std::unique_lock<std::mutex>(handle->lock);
     if (int check = zrc_check_header(&h); check != 0) {
         zrc_log(ZRC_LOG_ERROR, "%s: Invalid frame header: %d", "ZRC", check);
         return -2;
@@ -206,8 +162,6 @@ extern "C" int zrc_decompress(ZrcHandle* handle, const void* frame, void* image,
             "ZRC", h.id, major, minor, patch, 2u, 0u, 12u);
         return -3;
     }
-
-    std::unique_lock<std::mutex> lock(handle->lock);
     if (h.id != handle->last_id + 1 && h.diff_type != ZRC_DIFF_ABSOLUTE) {
         zrc_log(ZRC_LOG_ERROR, "%s: Unexpect relative frame id: %u", "ZRC", h.id);
         return 0;
@@ -230,21 +184,46 @@ extern "C" int zrc_decompress(ZrcHandle* handle, const void* frame, void* image,
             return -4;
         }
         lock.unlock();
-        if (zrc_configure(handle, static_cast<int>(h.matrix), h.width, h.height, 0) != 0) {
+        // The encoder's buffers are not needed for decoding.
+        if (zrc::configure(handle, static_cast<int>(h.matrix), h.width, h.height, 0, false) != 0) {
+            lock.lock();
             zrc_log(ZRC_LOG_ERROR, "%s: [%u] Configure decoder failed", "ZRC", h.id);
             return -5;
         }
         lock.lock();
-        // The encoder's buffers are not needed for decoding.
-        for (int i : {0, 7}) {
-            std::free(handle->work[i]);
-            handle->work[i] = nullptr;
-        }
     }
-    const int result = decodeLocked(handle, h, bytes + ZRC_HEADER_SIZE, static_cast<uint8_t*>(image));
+    const int result = decodeLocked(handle, h, bytes + ZRC_HEADER_SIZE);
     // Only a decoded frame advances the sequence: after a failed one the next relative frame is a gap, and
     // the picture recovers at the next absolute frame instead of building on planes the failure left
     // half-done.
+    if (previous_id != nullptr) *previous_id = handle->last_id;
     if (result > 0) handle->last_id = h.id;
+    return result;
+}
+
+}  // namespace
+
+extern "C" int zrc_decode_coefficients(ZrcHandle* handle, const void* frame) {
+    if (handle == nullptr) {
+        zrc_log(ZRC_LOG_ERROR, "%s: Invalid handle", "ZRC");
+        return -1;
+    }
+    std::unique_lock<std::mutex> lock;
+    return decodeFrame(handle, frame, lock, nullptr);
+}
+
+extern "C" int zrc_decompress(ZrcHandle* handle, const void* frame, void* image, uint32_t* quality_out) {
+    if (handle == nullptr) {
+        zrc_log(ZRC_LOG_ERROR, "%s: Invalid handle", "ZRC");
+        return -1;
+    }
+    std::unique_lock<std::mutex> lock;
+    uint32_t last_id = 0;
+    const int decoded = decodeFrame(handle, frame, lock, quality_out, &last_id);
+    if (decoded <= 0) return decoded;
+    bool wrote = false;
+    const int result = zrc::renderLocked(handle, static_cast<uint8_t*>(image), &wrote);
+    // A frame whose picture cannot be made does not advance the sequence either.
+    if (result < 0) handle->last_id = last_id;
     return result;
 }

@@ -5,23 +5,54 @@
 #include "codec/transform.h"
 
 namespace zrc {
+namespace {
 
-void FrameStages::transform(int plane, const uint8_t* source, uint32_t begin, uint32_t end) const {
-    if (scratch == nullptr) {
-        inverseTransformBlocks(layout, plane, source, transform_target, time_map, begin, end, quality);
+// One block through the full inverse transform, then each square of (1 << shift) samples averaged; stands
+// in for the reduced kernel.
+void scaledBlock(int edge, int shift, const uint8_t* coefficients, int quality, uint8_t* samples) {
+    uint8_t full[32 * 32];
+    inverseTransformBlock(edge, coefficients, quality, full);
+    const int out = edge >> shift > 0 ? edge >> shift : 1;
+    const int step = edge / out;
+    for (int i = 0; i < out; ++i) {
+        for (int j = 0; j < out; ++j) {
+            int sum = 0;
+            for (int y = 0; y < step; ++y)
+                for (int x = 0; x < step; ++x)
+                    sum += full[(i * step + y) * edge + j * step + x];
+            samples[i * out + j] = static_cast<uint8_t>((sum + step * step / 2) / (step * step));
+        }
+    }
+}
+
+}  // namespace
+
+void FrameStages::transform(int plane, const uint8_t* map, uint32_t begin, uint32_t end) const {
+    if (shift > 0) {
+        const int edge = layout.edges[plane];
+        const size_t in_bytes = layout.blockBytes(plane), out_bytes = output.blockBytes(plane);
+        const uint8_t* in = coefficients + layout.offsets[plane];
+        uint8_t* out = transform_target + output.offsets[plane];
+        for (uint32_t b = begin; b < end; ++b) {
+            if (map[b] != 0) scaledBlock(edge, shift, in + b * in_bytes, map[b] - 4, out + b * out_bytes);
+        }
         return;
     }
-    inverseTransformBlocks(layout, plane, source, scratch, time_map, begin, end, quality);
-    copyBlocks(layout, plane, scratch, transform_target, time_map, begin, end);
+    if (scratch == nullptr) {
+        inverseTransformBlocks(layout, plane, coefficients, transform_target, map, begin, end, 0);
+        return;
+    }
+    inverseTransformBlocks(layout, plane, coefficients, scratch, map, begin, end, 0);
+    copyBlocks(layout, plane, scratch, transform_target, map, begin, end);
 }
 
-void FrameStages::smooth(int plane, uint32_t begin, uint32_t end) const {
-    smoothBlocks(layout, plane, transform_target, smooth_target, time_map, begin, end, mark_edges);
+void FrameStages::smooth(int plane, const uint8_t* map, uint32_t begin, uint32_t end) const {
+    smoothBlocks(layout, plane, transform_target, smooth_target, map, begin, end, mark_edges);
 }
 
-size_t FrameStages::convert(uint32_t begin, uint32_t end) const {
-    return convertBlocks(frame_format, output(), image, time_map, begin, end, layout.edges[0], width, height,
-                         image_format);
+size_t FrameStages::convert(const uint8_t* map, uint32_t begin, uint32_t end) const {
+    return convertScaledBlocks(frame_format, planes(), image, map, begin, end, layout.edges[0], shift, width,
+                               height, image_format);
 }
 
 }  // namespace zrc

@@ -8,15 +8,15 @@
 
 namespace zrc {
 
-// Where one frame's stages read and write, as the decoder chose them for the handle and the frame, and the
-// stages themselves on a range of blocks of one plane, on the calling thread.
+// Where one render's pixel stages read and write, as the decoder chose them for the handle, its frames and
+// the scale, and the stages themselves on a range of blocks of one plane, on the calling thread. A map
+// entry not 0 selects a block; the transform reads it as the block's quality row (see transform.h).
 struct FrameStages {
-    PictureLayout layout;
-    uint32_t quality;
-    uint8_t* time_map;
-    uint8_t* space_map;
-    uint8_t* coefficients;      // the kept coefficient planes
-    uint8_t* scratch;           // matrix 32: the transform's output before its copy into transform_target
+    PictureLayout layout;  // the coefficient planes, at full size
+    PictureLayout output;  // transform_target and smooth_target: layout, or its scaled form
+    int shift;             // 0 full size; 1..3 the reduced transform into output
+    const uint8_t* coefficients;
+    uint8_t* scratch;           // matrix 32 at full size: the transform's output before its copy
     uint8_t* transform_target;  // decoded planes
     uint8_t* smooth_target;     // smoothed planes; null without smoothing
     bool mark_edges;
@@ -24,20 +24,17 @@ struct FrameStages {
     uint8_t* image;
     uint32_t frame_format;
     uint32_t image_format;
-    int width;
+    int width;  // of the image, at the scale
     int height;
 
-    // Inverse transform of the changed blocks [begin, end) of one plane from the coefficient planes at
-    // `source` into the decoded planes.
-    void transform(int plane, const uint8_t* source, uint32_t begin, uint32_t end) const;
-    // Smoothing of the changed blocks [begin, end) of one plane; their neighbours must be decoded.
-    void smooth(int plane, uint32_t begin, uint32_t end) const;
-    uint32_t mapsize() const { return layout.blocks(); }
+    void transform(int plane, const uint8_t* map, uint32_t begin, uint32_t end) const;
+    // Smoothing of the blocks [begin, end) of one plane; their neighbours must be decoded.
+    void smooth(int plane, const uint8_t* map, uint32_t begin, uint32_t end) const;
     // The planes the conversion reads: the smoothed ones when there are.
-    const uint8_t* output() const { return smooth_target != nullptr ? smooth_target : transform_target; }
-    // Conversion of the changed blocks [begin, end) into the image; the image bytes of the whole picture, or
-    // 0 for a format the conversion cannot produce (then nothing is written).
-    size_t convert(uint32_t begin, uint32_t end) const;
+    const uint8_t* planes() const { return smooth_target != nullptr ? smooth_target : transform_target; }
+    // Conversion of the blocks [begin, end) into the image; the image bytes of the whole picture, or 0 for a
+    // format the conversion cannot produce (then nothing is written).
+    size_t convert(const uint8_t* map, uint32_t begin, uint32_t end) const;
 };
 
 }  // namespace zrc

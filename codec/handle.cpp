@@ -26,9 +26,9 @@ uint8_t* allocate(size_t size) {
     return static_cast<uint8_t*>(std::calloc(size, 1));
 }
 
-// Allocates the maps and work buffers for the stored geometry; on failure frees everything and returns the
-// configure result.
-int allocateBuffers(ZrcHandle* handle) {
+// Allocates the maps, and the work buffers when asked, for the stored geometry; on failure frees everything
+// and returns the configure result.
+int allocateBuffers(ZrcHandle* handle, bool work) {
     const size_t time_size = handle->mapsize + 32u;
     handle->time_map = allocate(time_size);
     if (handle->time_map == nullptr) {
@@ -49,7 +49,7 @@ int allocateBuffers(ZrcHandle* handle) {
         return -5;
     }
     const size_t first_size = handle->paddedPixels() * 4 + 4096;
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; work && i < 8; ++i) {
         handle->work[i] = allocate(i == 0 ? first_size : handle->workSize());
         if (handle->work[i] == nullptr) {
             zrc_log(ZRC_LOG_ERROR, "%s: Allocate %u*%u bytes memory failed, memory not enough", "ZRC",
@@ -73,6 +73,25 @@ void freeBuffers(ZrcHandle* handle) {
     std::free(handle->space_map);
     handle->space_map = nullptr;
     handle->mapsize = 0;
+    for (std::vector<uint8_t>* buffer :
+         {&handle->unpacked, &handle->coefficients, &handle->planes, &handle->smoothed, &handle->scratch,
+          &handle->scaled, &handle->pending, &handle->rows, &handle->converted}) {
+        buffer->clear();
+        buffer->shrink_to_fit();
+    }
+    handle->decoded_format = 0;
+    handle->render_all = true;
+}
+
+bool sizeBuffer(std::vector<uint8_t>& buffer, size_t bytes, const char* what) {
+    try {
+        buffer.resize(bytes);
+    } catch (const std::bad_alloc&) {
+        zrc_log(ZRC_LOG_ERROR, "%s: Allocate %zu bytes memory for %s failed, memory not enough", "ZRC", bytes,
+                what);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace zrc
@@ -85,6 +104,11 @@ extern "C" ZrcHandle* zrc_create(void) {
 }
 
 extern "C" int zrc_configure(ZrcHandle* handle, int matrix, int width, int height, uint32_t image_format) {
+    return zrc::configure(handle, matrix, width, height, image_format, true);
+}
+
+int zrc::configure(ZrcHandle* handle, int matrix, int width, int height, uint32_t image_format,
+                   bool encoder_buffers) {
     if (handle == nullptr) {
         zrc_log(ZRC_LOG_ERROR, "%s: Invalid handle", "ZRC");
         return -1;
@@ -119,7 +143,7 @@ extern "C" int zrc_configure(ZrcHandle* handle, int matrix, int width, int heigh
     handle->diff_type = 0;
     handle->mapsize =
         static_cast<uint32_t>(((width + matrix - 1) / matrix) * ((height + matrix - 1) / matrix));
-    int result = zrc::allocateBuffers(handle);
+    int result = zrc::allocateBuffers(handle, encoder_buffers);
     if (result != 0) return result;
     lock.unlock();
     zrc_log(ZRC_LOG_INFO,

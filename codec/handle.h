@@ -47,7 +47,28 @@ struct ZrcHandle {
     uint8_t* time_map = nullptr;   // mapsize + 32 bytes
     uint8_t* space_map = nullptr;  // mapsize * 4 + 128 bytes
     uint8_t* work[8] = {};
-    zrc::ChangedRuns changed_runs;  // of the time map of the frame being decoded
+    zrc::ChangedRuns changed_runs;  // of the map a decoding stage walks
+
+    // Decoder (codec/decompress.cpp, codec/render.cpp). Each buffer is sized when a frame first needs it,
+    // by the frame format and the scale, and is empty otherwise.
+    std::vector<uint8_t> unpacked;      // the frame's block map and sections
+    std::vector<uint8_t> coefficients;  // the kept coefficient planes, always at full size
+    std::vector<uint8_t> planes;        // inverse-transformed planes at full size, kept between renders
+    std::vector<uint8_t> smoothed;      // smoothed planes (full size, smoothing on, converted output)
+    std::vector<uint8_t> scratch;       // matrix 32: the transform's output before its copy into `planes`
+    std::vector<uint8_t> scaled;        // inverse-transformed planes at the reduced scale
+    // Per block: 0, or 4 + the quality row of a block decoded since the last render (the transform reads
+    // 4 + row as that row); the quality row each block was last coded with; the blocks a render converts.
+    std::vector<uint8_t> pending;
+    std::vector<uint8_t> rows;
+    std::vector<uint8_t> converted;
+    uint32_t decoded_format = 0;  // frame format of the kept coefficients, 0 before the first frame
+    int scale_shift = 0;
+    // How the last render made its planes (frame and image format, scale, smoothing, direct output); a
+    // render made another way transforms every block again.
+    uint64_t render_mode = 0;
+    bool render_all = true;  // every block waits: after a configure or a change of scale or mode
+    int area[4] = {};        // x, y, width, height the last render wrote
     std::mutex lock;
     uint32_t flags = 0x8013;
     uint32_t encode_quality = 2;
@@ -81,12 +102,35 @@ struct ZrcHandle {
     }
     // Bytes of each of work[1..7].
     size_t workSize() const { return paddedPixels() * 3 + mapsize / 4 + 4184; }
+    // Bytes of every buffer the handle holds now (for measures and tests).
+    size_t heldBytes() const {
+        size_t bytes = 0;
+        if (mapsize != 0) bytes += mapsize + 32u + static_cast<size_t>(mapsize) * 4 + 128;
+        for (int i = 0; i < 8; ++i)
+            bytes += work[i] == nullptr ? 0 : i == 0 ? paddedPixels() * 4 + 4096 : workSize();
+        for (const std::vector<uint8_t>* buffer :
+             {&unpacked, &coefficients, &planes, &smoothed, &scratch, &scaled, &pending, &rows, &converted})
+            bytes += buffer->capacity();
+        return bytes;
+    }
 };
 
 namespace zrc {
 
-// Frees both maps and every work buffer, leaving the handle unconfigured (mapsize 0).
+// Frees both maps and every work and decoder buffer, leaving the handle unconfigured (mapsize 0).
 void freeBuffers(ZrcHandle* handle);
+
+// zrc_configure, with the encoder's work buffers only when `encoder_buffers` (a decoding handle sizes its
+// own by what its frames need).
+int configure(ZrcHandle* handle, int matrix, int width, int height, uint32_t image_format,
+              bool encoder_buffers);
+
+// Sizes `buffer` to `bytes` (keeping what it holds up to there); false, logged, when memory runs out.
+bool sizeBuffer(std::vector<uint8_t>& buffer, size_t bytes, const char* what);
+
+// The pixel stages for the blocks waiting in `pending`, into image, with the handle locked and configured;
+// the image bytes of the whole picture, with *wrote false when no block was waiting, or -8.
+int renderLocked(ZrcHandle* handle, uint8_t* image, bool* wrote);
 
 }  // namespace zrc
 

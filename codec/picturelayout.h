@@ -25,6 +25,18 @@ struct PictureLayout {
                              {0, pixels, chroma420 ? pixels * 5 / 4 : 2 * pixels},
                              chroma420 ? pixels * 3 / 2 : pixels * 3};
     }
+    // The same blocks at 1 / (1 << shift) of the size: every edge shifted, but never below one sample.
+    PictureLayout scaled(int shift) const {
+        PictureLayout s = *this;
+        size_t at = 0;
+        for (int plane = 0; plane < 3; ++plane) {
+            s.edges[plane] = edges[plane] >> shift > 0 ? edges[plane] >> shift : 1;
+            s.offsets[plane] = at;
+            at += blocks() * s.blockBytes(plane);
+        }
+        s.bytes = at;
+        return s;
+    }
     uint32_t blocks() const { return static_cast<uint32_t>(columns) * static_cast<uint32_t>(rows); }
     size_t blockBytes(int plane) const { return static_cast<size_t>(edges[plane]) * edges[plane]; }
 };

@@ -152,6 +152,7 @@ ZRC_INLINE void fastBlock(const TransformTables& t, const uint8_t* coefficients,
 }
 
 uint32_t blockQuality(uint8_t entry, uint32_t quality) {
+    if (entry >= 4) return entry - 4u;
     return entry == 1 ? 0 : quality;
 }
 

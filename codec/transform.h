@@ -35,7 +35,8 @@ size_t inverseTransformPicture(const uint8_t* coefficients, uint8_t* samples, co
                                uint32_t quality, bool multicore);
 
 // The changed blocks [begin, end) of one plane (0, 1 or 2) of a picture laid out as `layout`, on the calling
-// thread; coefficients and samples point at the first plane.
+// thread; coefficients and samples point at the first plane. A map entry of 4 + r (blocks kept from several
+// frames) names its quality row r itself.
 void inverseTransformBlocks(const PictureLayout& layout, int plane, const uint8_t* coefficients,
                             uint8_t* samples, const uint8_t* map, uint32_t begin, uint32_t end,
                             uint32_t quality);

@@ -62,7 +62,8 @@ Frames makeFrames(Layout layout) {
     zrc_decompress(decoder, out.absolute.data(), image.data(), nullptr);
     out.mapsize = decoder->mapsize;
     out.padded_pixels = decoder->paddedPixels();
-    out.coefficients.assign(decoder->work[4], decoder->work[4] + out.padded_pixels * 3 / 2);
+    out.coefficients.assign(decoder->coefficients.data(),
+                            decoder->coefficients.data() + out.padded_pixels * 3 / 2);
     zrc_release(decoder);
     return out;
 }

@@ -45,7 +45,7 @@ Picture makePicture(int matrix) {
     Bytes image(static_cast<size_t>(kWidth) * kHeight * 4);
     zrc_decompress(decoder, frame.data(), image.data(), nullptr);
     out.layout = zrc::PictureLayout::of(matrix, decoder->paddedWidth(), decoder->paddedHeight(), true);
-    out.coefficients.assign(decoder->work[4], decoder->work[4] + out.layout.bytes);
+    out.coefficients.assign(decoder->coefficients.data(), decoder->coefficients.data() + out.layout.bytes);
     zrc_release(decoder);
 
     std::mt19937 rng(3);

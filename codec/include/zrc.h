@@ -127,6 +127,25 @@ int zrc_dump_header(const void* header, char* text);
  * from the frame format. quality_out may be null. */
 int zrc_decompress(ZrcHandle* handle, const void* frame, void* image, uint32_t* quality_out);
 
+/* Decodes one frame into the kept coefficients only, as zrc_decompress does, and adds its changed blocks to
+ * those the next zrc_render converts. Same checks and results as zrc_decompress (> 0 decoded, 0 a relative
+ * frame out of sequence dropped, negative errors), without writing any image. */
+int zrc_decode_coefficients(ZrcHandle* handle, const void* frame);
+/* Runs the pixel stages (inverse transform, smoothing, conversion) for every block changed since the last
+ * render (every block after a configure or a change of scale) and writes them into image, which holds the
+ * picture at the current scale: ((width + (1 << shift) - 1) >> shift) x ((height + ...) >> shift) pixels of
+ * the image format. Returns the image bytes of the whole picture (> 0) when it wrote, 0 when no block was
+ * waiting, negative on error (-1 handle, -5 not configured, -8 format not producible). */
+int zrc_render(ZrcHandle* handle, void* image);
+/* Output scale of zrc_render (and zrc_decompress): shift 0 full size, 1, 2, 3 for 1/2, 1/4, 1/8, by a reduced
+ * inverse transform of the kept coefficients. The coefficients stay exact at full size, so that after
+ * shift 0 again the next render writes every block and the picture is bit for bit the one a full-size decode
+ * of every frame gives. Returns 0, or -1 handle, -2 shift outside 0..3. */
+int zrc_set_decode_scale(ZrcHandle* handle, int shift);
+/* The bounding rectangle, in image pixels at the current scale, of what the last zrc_render (or
+ * zrc_decompress) wrote; all 0 when it wrote nothing. Returns 0, or -1 handle. */
+int zrc_rendered_area(ZrcHandle* handle, int* x, int* y, int* width, int* height);
+
 /* Encoder: the sending half. The handle is configured with zrc_configure (or zrc_configure_rgb) for the input
  * images: formats 9, 14, 15, 20 (16 bits) and 39, 44, 51, 56 (32 bits), rows of width pixels.
  *

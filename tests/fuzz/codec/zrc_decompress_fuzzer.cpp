@@ -1,8 +1,10 @@
-// Fuzzes zrc_decompress over a sequence of frames on one handle. Each frame in the input is a plain
+// Fuzzes zrc_decompress, and zrc_decode_coefficients with zrc_render at every scale, over a sequence of
+// frames on one handle. Each frame in the input is a plain
 // (unchained) 88-byte header followed by its payload; the harness sets pack_length to the bytes that
 // follow, fixes the checksum and chains the words, so that the fuzzer reaches the payload stages. The
 // reserved word steers the harness: bit 0 keeps the header bytes as they are (chained, checksum unfixed),
-// bits 1-3 choose the flags, bits 4-7 the image format.
+// bits 1-3 choose the flags, bits 4-7 the image format; bits 8-9 the scale for this frame, bit 10 decodes
+// the coefficients only (rendered with a later frame), bit 11 decodes and renders in two calls.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "codec/frameheader.h"
+#include "codec/handle.h"
 #include "codec/include/zrc.h"
 
 namespace {
@@ -69,9 +72,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int64_t bytes = static_cast<int64_t>(h.width) * h.height * 4 > padded * 3
                                   ? static_cast<int64_t>(h.width) * h.height * 4
                                   : padded * 3;
-        image.assign(static_cast<size_t>(bytes), 0);
-        uint32_t quality = 0;
-        zrc_decompress(handle, frame.data(), image.data(), &quality);
+        // Kept across frames: a render may draw blocks of an earlier frame's larger geometry.
+        if (static_cast<size_t>(bytes) > image.size()) image.assign(static_cast<size_t>(bytes), 0);
+        zrc_set_decode_scale(handle, static_cast<int>((steer >> 8) & 3));
+        if (steer & 0x400) {
+            zrc_decode_coefficients(handle, frame.data());
+        } else if (steer & 0x800) {
+            zrc_decode_coefficients(handle, frame.data());
+            zrc_render(handle, image.data());
+        } else {
+            uint32_t quality = 0;
+            zrc_decompress(handle, frame.data(), image.data(), &quality);
+        }
+        int area[4];
+        zrc_rendered_area(handle, &area[0], &area[1], &area[2], &area[3]);
+        if (area[0] < 0 || area[1] < 0 || area[2] < 0 || area[3] < 0 || area[0] + area[2] > handle->width ||
+            area[1] + area[3] > handle->height)
+            std::abort();
     }
     zrc_release(handle);
     return 0;
