@@ -143,6 +143,92 @@ BENCHMARK(BM_DecodeRelativeText5Percent1080p)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
 
+// A 720x1280 phone screen (format 0x8E, or 0x84 for argument rgb) scrolling: an absolute frame, then
+// relative frames each redrawing about 5% of it as new text.
+struct PhoneStream {
+    Bytes absolute;
+    std::vector<Bytes> relative;
+};
+
+constexpr int kPhoneWidth = 720, kPhoneHeight = 1280, kPhoneFrames = 8;
+
+const PhoneStream& phoneStream(uint32_t frame_format) {
+    static const auto make = [](uint32_t format) {
+        PhoneStream out;
+        ZrcHandle* encoder = zrc_create();
+        zrc_configure(encoder, kMatrix, kPhoneWidth, kPhoneHeight, 44);
+        zrctest::ScreenPicture picture(kPhoneWidth, kPhoneHeight, 1, Layout::kDesktop);
+        Bytes frame(static_cast<size_t>(zrc_frame_capacity(encoder)));
+        auto encodeOne = [&] {
+            const int length = zrc_encode(encoder, picture.pixels().data(), frame.data(), kQuality, format);
+            return Bytes(frame.begin(), frame.begin() + std::max(length, 0));
+        };
+        out.absolute = encodeOne();
+        for (int step = 1; step <= kPhoneFrames; ++step) {
+            picture.retype(0.05, step);
+            out.relative.push_back(encodeOne());
+        }
+        zrc_release(encoder);
+        return out;
+    };
+    static const PhoneStream yuv = make(ZRC_FRAME_YUV420);
+    static const PhoneStream rgb = make(ZRC_FRAME_RGB);
+    return frame_format == ZRC_FRAME_RGB ? rgb : yuv;
+}
+
+// Decodes the stream's relative frames over and over, their ids rewritten to follow on; `burst` frames are
+// decoded to coefficients before each render (1: zrc_decompress of every frame).
+void decodePhone(benchmark::State& state, uint32_t frame_format, int shift, int burst) {
+    const PhoneStream& stream = phoneStream(frame_format);
+    ZrcHandle* h = zrc_create();
+    Bytes image(static_cast<size_t>(kPhoneWidth) * kPhoneHeight * 4);
+    zrc_set_decode_scale(h, shift);
+    if (zrc_decompress(h, stream.absolute.data(), image.data(), nullptr) <= 0)
+        state.SkipWithError("decode failed");
+    std::vector<Bytes> frames = stream.relative;
+    uint32_t id = zrc::restoreHeader(stream.absolute.data()).id;
+    size_t next = 0;
+    int64_t decoded = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < burst; ++i) {
+            Bytes& frame = frames[next++ % frames.size()];
+            ZrcFrameHeader header = zrc::restoreHeader(frame.data());
+            header.id = ++id;
+            zrc::writeHeader(header, frame.data());
+            const int result = burst == 1 ? zrc_decompress(h, frame.data(), image.data(), nullptr)
+                                          : zrc_decode_coefficients(h, frame.data());
+            if (result <= 0) state.SkipWithError("decode failed");
+        }
+        if (burst > 1 && zrc_render(h, image.data()) < 0) state.SkipWithError("render failed");
+        decoded += burst;
+    }
+    state.counters["frames"] = benchmark::Counter(static_cast<double>(decoded), benchmark::Counter::kIsRate);
+    state.counters["handle_MB"] = static_cast<double>(h->heldBytes()) / 1e6;
+    zrc_release(h);
+}
+
+// Every relative frame decoded and rendered, at full size and at 1/2, 1/4, 1/8.
+void BM_DecodePhone720p(benchmark::State& state) {
+    decodePhone(state, state.range(1) ? ZRC_FRAME_RGB : ZRC_FRAME_YUV420, static_cast<int>(state.range(0)),
+                1);
+}
+BENCHMARK(BM_DecodePhone720p)
+    ->ArgNames({"shift", "rgb"})
+    ->ArgsProduct({{0, 1, 2, 3}, {0, 1}})
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
+// Four frames decoded to coefficients and rendered once, against BM_DecodePhone720p's four renders.
+void BM_DecodePhoneBurstOf4(benchmark::State& state) {
+    decodePhone(state, ZRC_FRAME_YUV420, static_cast<int>(state.range(0)), 4);
+}
+BENCHMARK(BM_DecodePhoneBurstOf4)
+    ->ArgName("shift")
+    ->Arg(0)
+    ->Arg(2)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
 // The inverse transform of every block of the absolute frame, fast form and plain reference.
 void BM_TransformPicture(benchmark::State& state) {
     const Frames& f = frames();
