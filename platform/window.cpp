@@ -88,7 +88,11 @@ Window::PaintJob Window::nextPaint(int32_t width, int32_t height) {
         changed = changed_;
         changed_ = Rect{};
     }
-    if (!job.picture || width <= 0 || height <= 0) return job;
+    if (!job.picture || width <= 0 || height <= 0) {
+        // The changes taken here were drawn nowhere.
+        paintAll_ = true;
+        return job;
+    }
     const Picture& picture = *job.picture;
     if (paintAll_ || width != paintedWidth_ || height != paintedHeight_ ||
         picture.width != paintedPictureWidth_ || picture.height != paintedPictureHeight_) {

@@ -152,4 +152,16 @@ TEST(StretchedArea, IsTheBoundingBoxOfThePixelsTakenFromTheSource) {
     }
 }
 
+// A window that shrank a lot does not keep the image of its largest size; a small shrink keeps the memory.
+TEST(SizeImage, GivesMemoryBackWhenTheWindowShrinksALot) {
+    std::vector<uint32_t> image;
+    platform::sizeImage(image, 1000);
+    platform::sizeImage(image, 600);
+    EXPECT_EQ(image.size(), 600u);
+    EXPECT_GE(image.capacity(), 1000u);
+    platform::sizeImage(image, 100);
+    EXPECT_EQ(image.size(), 100u);
+    EXPECT_LT(image.capacity(), 1000u);
+}
+
 }  // namespace
