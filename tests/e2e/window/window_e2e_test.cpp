@@ -264,38 +264,45 @@ TEST_F(WindowE2eTest, MouseAndMappedKeysReachTheDeviceAsTouches) {
     EXPECT_TRUE(touches(peer, 1, 500).empty());
 }
 
+// Through shared memory and through plain XPutImage (QX_X11_SHM=0).
 TEST_F(WindowE2eTest, PresentedPictureFillsTheWindowWithItsColours) {
-    Device& device = startDevice(1, 100, 50, 200, 100);
-    // 2 x 1 pixels: red on the left, blue on the right, given in R, G, B order.
-    auto picture = std::make_shared<platform::Picture>();
-    picture->width = 2;
-    picture->height = 1;
-    picture->format = platform::PixelFormat::Rgbx;
-    picture->pixels = {255, 0, 0, 0, 0, 0, 255, 0};
-    device.window.load()->getHwnd()->present(picture);
-    auto pixelAt = [&](int x, int y) {
-        XImage* image = XGetImage(display_, xid(device), x, y, 1, 1, AllPlanes, ZPixmap);
-        const unsigned long value = image ? XGetPixel(image, 0, 0) : 0;
-        if (image) XDestroyImage(image);
-        return value & 0xFFFFFF;
-    };
-    // Red up to the middle column, blue from it on. Checked as one state: a paint that ran before the window
-    // manager's last configure may still show the previous scale for a moment.
-    EXPECT_TRUE(eventually([&] {
-        return pixelAt(10, 10) == 0xFF0000 && pixelAt(99, 50) == 0xFF0000 && pixelAt(100, 50) == 0x0000FF &&
-               pixelAt(190, 90) == 0x0000FF;
-    })) << std::hex
-        << pixelAt(10, 10) << " " << pixelAt(99, 50) << " " << pixelAt(100, 50) << " " << pixelAt(190, 90);
+    for (const char* shm : {"1", "0"}) {
+        SCOPED_TRACE(testing::Message() << "QX_X11_SHM=" << shm);
+        setenv("QX_X11_SHM", shm, 1);
+        const bool shared = shm[0] == '1';
+        Device& device = startDevice(shared ? 1 : 2, shared ? 100 : 400, 50, 200, 100);
+        unsetenv("QX_X11_SHM");
+        // 2 x 1 pixels: red on the left, blue on the right, given in R, G, B order.
+        auto picture = std::make_shared<platform::Picture>();
+        picture->width = 2;
+        picture->height = 1;
+        picture->format = platform::PixelFormat::Rgbx;
+        picture->pixels = {255, 0, 0, 0, 0, 0, 255, 0};
+        device.window.load()->getHwnd()->present(picture);
+        auto pixelAt = [&](int x, int y) {
+            XImage* image = XGetImage(display_, xid(device), x, y, 1, 1, AllPlanes, ZPixmap);
+            const unsigned long value = image ? XGetPixel(image, 0, 0) : 0;
+            if (image) XDestroyImage(image);
+            return value & 0xFFFFFF;
+        };
+        auto shows = [&](unsigned long left, unsigned long right) {
+            return pixelAt(10, 10) == left && pixelAt(99, 50) == left && pixelAt(100, 50) == right &&
+                   pixelAt(190, 90) == right;
+        };
+        // Red up to the middle column, blue from it on. Checked as one state: a paint that ran before the
+        // window manager's last configure may still show the previous scale for a moment.
+        EXPECT_TRUE(eventually([&] { return shows(0xFF0000, 0x0000FF); }))
+            << std::hex << pixelAt(10, 10) << " " << pixelAt(99, 50) << " " << pixelAt(100, 50) << " "
+            << pixelAt(190, 90);
 
-    // Only the right pixel changes, to green: its half is repainted and the left half stays red.
-    auto next = std::make_shared<platform::Picture>(*picture);
-    next->pixels = {255, 0, 0, 0, 0, 255, 0, 0};
-    device.window.load()->getHwnd()->present(next, platform::Rect{1, 0, 1, 1});
-    EXPECT_TRUE(eventually([&] {
-        return pixelAt(10, 10) == 0xFF0000 && pixelAt(99, 50) == 0xFF0000 && pixelAt(100, 50) == 0x00FF00 &&
-               pixelAt(190, 90) == 0x00FF00;
-    })) << std::hex
-        << pixelAt(10, 10) << " " << pixelAt(99, 50) << " " << pixelAt(100, 50) << " " << pixelAt(190, 90);
+        // Only the right pixel changes, to green: its half is repainted and the left half stays red.
+        auto next = std::make_shared<platform::Picture>(*picture);
+        next->pixels = {255, 0, 0, 0, 0, 255, 0, 0};
+        device.window.load()->getHwnd()->present(next, platform::Rect{1, 0, 1, 1});
+        EXPECT_TRUE(eventually([&] { return shows(0xFF0000, 0x00FF00); }))
+            << std::hex << pixelAt(10, 10) << " " << pixelAt(99, 50) << " " << pixelAt(100, 50) << " "
+            << pixelAt(190, 90);
+    }
 }
 
 TEST_F(WindowE2eTest, WindowCommandsFailAtOnceAfterTheDeviceEndedByItself) {
