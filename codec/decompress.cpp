@@ -19,6 +19,9 @@
 
 namespace {
 
+// Unpacking room kept whatever the frames' sizes, so that small frames do not allocate each time.
+constexpr size_t kKeptUnpackRoom = size_t{1} << 16;
+
 bool isChroma420(uint32_t frame_format) {
     return frame_format >= ZRC_FRAME_YUV420A && frame_format <= ZRC_FRAME_YUV420B;
 }
@@ -81,10 +84,15 @@ int decodeLocked(ZrcHandle* handle, const ZrcFrameHeader& h, const uint8_t* payl
     const size_t expected = map_bytes + h.diff_length;
     if (expected > handle->workSize())
         return refuseSections(h.id, "unpacked size", expected, handle->workSize());
-    // The map expansion reads whole words: up to 3 bytes past the map's bytes.
-    if (!zrc::sizeBuffer(handle->unpacked, std::max(handle->unpacked.size(), expected + 4), "unpacking"))
-        return -6;
-    uint8_t* target = handle->unpacked.data();
+    // The map expansion reads whole words: up to 3 bytes past the map's bytes. The room an absolute frame
+    // took, many times a relative frame's, is given back at the next small frame.
+    std::vector<uint8_t>& unpacked = handle->unpacked;
+    if (unpacked.size() > 4 * expected + kKeptUnpackRoom) {
+        unpacked.clear();
+        unpacked.shrink_to_fit();
+    }
+    if (!zrc::sizeBuffer(unpacked, std::max(unpacked.size(), expected + 4), "unpacking")) return -6;
+    uint8_t* target = unpacked.data();
 
     const bool chroma420 = isChroma420(h.frame_format);
     const bool known_format =

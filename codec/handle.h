@@ -13,10 +13,10 @@
 #include "codec/include/zrc.h"
 #include "codec/zrcring.h"
 
-// The codec's state for one picture stream. Every field is guarded by `lock` (configure, decompress and the
-// setters take it), except in one gap: zrc_decompress lets go of it while it calls zrc_configure for a new
-// picture size (which takes it itself), so a call made on another thread in that gap sees the handle between
-// two sizes.
+// The codec's state for one picture stream. Every field is guarded by `lock` (configure, decompress,
+// decode_coefficients, render and the setters take it), except in one gap: a decode lets go of it while it
+// configures the handle for a new picture size (which takes it itself), so a call made on another thread in
+// that gap sees the handle between two sizes.
 struct ZrcHandle {
     uint32_t last_id = 0;
     uint32_t command = 0;

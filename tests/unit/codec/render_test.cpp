@@ -112,25 +112,37 @@ TEST(Render, BurstsAndScaledDisplayEndAtTheFrameByFramePicture) {
     for (const StreamCase& c : streamCases()) {
         const std::vector<Bytes> frames = encodeStream(c.frame_format, c.matrix);
         ASSERT_EQ(frames.size(), static_cast<size_t>(kFrames));
-        for (bool smooth : {true, false}) {
-            SCOPED_TRACE(testing::Message() << "format " << std::hex << c.frame_format << std::dec
-                                            << " matrix " << c.matrix << " smooth " << smooth);
+        // Converted pixels with smoothing (the default) and without, and the planes themselves.
+        for (int output = 0; output < 3; ++output) {
+            const bool smooth = output != 1, planes = output == 2;
+            if (planes && c.frame_format == ZRC_FRAME_RGB) continue;  // no image format of those planes
+            SCOPED_TRACE(testing::Message()
+                         << "format " << std::hex << c.frame_format << std::dec << " matrix " << c.matrix
+                         << " smooth " << smooth << " planes " << planes);
+            const zrc::PictureLayout layout = zrc::PictureLayout::of(
+                c.matrix, (kWidth + c.matrix - 1) / c.matrix * c.matrix,
+                (kHeight + c.matrix - 1) / c.matrix * c.matrix, c.frame_format >= ZRC_FRAME_YUV420A);
+            auto bytes = [&](int shift) {
+                return static_cast<int>(planes ? layout.scaled(shift).bytes : imageBytes(shift));
+            };
             Handle straight(zrc_create()), burst(zrc_create()), scaling(zrc_create());
             for (ZrcHandle* h : {straight.get(), burst.get(), scaling.get()}) {
                 if (!smooth) zrc_clear_flags(h, ZRC_FLAG_SMOOTH);
+                if (planes) zrc_set_decode_image_format(h, c.frame_format);
             }
-            Bytes expected(imageBytes(0)), coalesced(imageBytes(0)), shown(imageBytes(0));
+            const size_t size = static_cast<size_t>(bytes(0));
+            Bytes expected(size), coalesced(size), shown(size);
             // Bursts of 1, 2, 3 and 4 frames, rendered once each.
             const int burst_ends[] = {0, 2, 5, 9, 10, 13};
             int next_end = 0;
             for (int i = 0; i < kFrames; ++i) {
                 ASSERT_EQ(zrc_decompress(straight.get(), frames[i].data(), expected.data(), nullptr),
-                          static_cast<int>(imageBytes(0)));
+                          bytes(0));
 
                 ASSERT_GT(zrc_decode_coefficients(burst.get(), frames[i].data()), 0);
                 if (i == burst_ends[next_end]) {
                     ++next_end;
-                    ASSERT_EQ(zrc_render(burst.get(), coalesced.data()), static_cast<int>(imageBytes(0)));
+                    ASSERT_EQ(zrc_render(burst.get(), coalesced.data()), bytes(0));
                     EXPECT_EQ(coalesced, expected) << "burst ending at frame " << i;
                     EXPECT_EQ(zrc_render(burst.get(), coalesced.data()), 0) << "nothing waits any more";
                 }
@@ -139,12 +151,12 @@ TEST(Render, BurstsAndScaledDisplayEndAtTheFrameByFramePicture) {
                 const int shift = i >= 3 && i <= 5 ? i - 2 : 0;
                 ASSERT_EQ(zrc_set_decode_scale(scaling.get(), shift), 0);
                 ASSERT_GT(zrc_decode_coefficients(scaling.get(), frames[i].data()), 0);
-                ASSERT_EQ(zrc_render(scaling.get(), shown.data()), static_cast<int>(imageBytes(shift)));
+                ASSERT_EQ(zrc_render(scaling.get(), shown.data()), bytes(shift));
                 if (shift == 0) {
                     EXPECT_EQ(shown, expected) << "frame " << i;
-                } else {
+                } else if (!planes) {
                     // A preview: near the box average of the full picture, not exact.
-                    const Bytes small(shown.begin(), shown.begin() + static_cast<long>(imageBytes(shift)));
+                    const Bytes small(shown.begin(), shown.begin() + bytes(shift));
                     EXPECT_LT(boxDifference(expected, small, shift), 16.0)
                         << "frame " << i << " shift " << shift;
                 }
