@@ -81,8 +81,8 @@ int renderLocked(ZrcHandle* handle, uint8_t* image, bool* wrote) {
     const PictureLayout layout =
         PictureLayout::of(matrix, handle->paddedWidth(), handle->paddedHeight(), isChroma420(format));
     const PictureLayout output = layout.scaled(shift);
-    if (!direct && convertScaledBlocks(format, nullptr, nullptr, nullptr, 0, 0, matrix, shift, width, height,
-                                       handle->image_format) == 0) {
+    const int pixel_bytes = convertedPixelBytes(handle->image_format);
+    if (!direct && (pixel_bytes == 0 || !convertibleFrame(format, matrix))) {
         zrc_log(ZRC_LOG_ERROR, "%s: [%u] Cannot convert frame format %#08X to image format %#08X", "ZRC",
                 handle->last_id, format, handle->image_format);
         return -8;
@@ -126,7 +126,9 @@ int renderLocked(ZrcHandle* handle, uint8_t* image, bool* wrote) {
                              handle->image_format,
                              width,
                              height};
-    const size_t bytes = direct ? output.bytes : stages.convert(pending, 0, 0);
+    const size_t bytes =
+        direct ? output.bytes
+               : static_cast<size_t>(width) * static_cast<size_t>(height) * static_cast<size_t>(pixel_bytes);
 
     ChangedRuns& runs = handle->changed_runs;
     runs.find(pending, mapsize);
