@@ -10,6 +10,7 @@
 #include "codec/handle.h"
 #include "codec/include/zrc.h"
 #include "codec/picturelayout.h"
+#include "codec/scaledtransform.h"
 #include "codec/smoothing.h"
 #include "codec/transform.h"
 #include "tests/unit/codecenc/screenpicture.h"
@@ -28,11 +29,11 @@ struct Picture {
     Bytes frame;         // the encoded absolute frame
 };
 
-Picture makePicture(int matrix) {
+Picture makePicture(int matrix, int width = kWidth, int height = kHeight) {
     Picture out;
     ZrcHandle* encoder = zrc_create();
-    zrc_configure(encoder, matrix, kWidth, kHeight, 44);
-    zrctest::ScreenPicture screen(kWidth, kHeight);
+    zrc_configure(encoder, matrix, width, height, 44);
+    zrctest::ScreenPicture screen(width, height);
     screen.draw(0);
     Bytes frame(static_cast<size_t>(zrc_frame_capacity(encoder)));
     zrc_encode(encoder, screen.pixels().data(), frame.data(), kQuality, ZRC_FRAME_YUV420);
@@ -42,7 +43,7 @@ Picture makePicture(int matrix) {
     out.frame = frame;
 
     ZrcHandle* decoder = zrc_create();
-    Bytes image(static_cast<size_t>(kWidth) * kHeight * 4);
+    Bytes image(static_cast<size_t>(width) * height * 4);
     zrc_decompress(decoder, frame.data(), image.data(), nullptr);
     out.layout = zrc::PictureLayout::of(matrix, decoder->paddedWidth(), decoder->paddedHeight(), true);
     out.coefficients.assign(decoder->coefficients.data(), decoder->coefficients.data() + out.layout.bytes);
@@ -160,6 +161,44 @@ void BM_DecodeAbsolute(benchmark::State& state) {
     zrc_release(h);
 }
 BENCHMARK(BM_DecodeAbsolute)->ArgName("form")->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+// Inverse transform of a whole 720x1280 picture (4:2:0, the screen's coefficients, every block changed) block
+// by block at full size (shift 0) and reduced to 1/2, 1/4, 1/8 (shift 1..3); per block is the time over the
+// blocks of all three planes.
+void BM_ScaledTransformPicture(benchmark::State& state) {
+    const int shift = static_cast<int>(state.range(0));
+    const int matrix = static_cast<int>(state.range(2));
+    static const Picture p8 = makePicture(8, 720, 1280), p16 = makePicture(16, 720, 1280);
+    const Picture& p = matrix == 16 ? p16 : p8;
+    const KernelForm form(state.range(1));
+    const bool reference = state.range(1) == 2;
+    Bytes samples(p.layout.bytes);
+    for (auto _ : state) {
+        for (int plane = 0; plane < 3; ++plane) {
+            const int edge = p.layout.edges[plane];
+            const size_t in = p.layout.blockBytes(plane);
+            const size_t out = static_cast<size_t>(zrc::scaledEdge(edge, shift));
+            const uint8_t* c = p.coefficients.data() + p.layout.offsets[plane];
+            uint8_t* s = samples.data() + p.layout.offsets[plane];
+            for (uint32_t b = 0; b < p.layout.blocks(); ++b) {
+                if (shift == 0 && reference) {
+                    zrc::inverseTransformBlockReference(edge, c + b * in, kQuality, s + b * in);
+                } else if (shift == 0) {
+                    zrc::inverseTransformBlock(edge, c + b * in, kQuality, s + b * in);
+                } else {
+                    zrc::scaledInverseTransformBlock(edge, shift, c + b * in, kQuality, s + b * out * out);
+                }
+            }
+        }
+        benchmark::ClobberMemory();
+    }
+    state.counters["per_block"] = benchmark::Counter(
+        3.0 * p.layout.blocks(), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ScaledTransformPicture)
+    ->ArgNames({"shift", "form", "matrix"})
+    ->ArgsProduct({{0, 1, 2, 3}, {0, 2}, {8, 16}})
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
