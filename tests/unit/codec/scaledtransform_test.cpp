@@ -15,15 +15,30 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Puts back the kernel form the process had (ZRC_FORCE_REFERENCE runs this file on the plain kernels).
-class ScaledTransform : public ::testing::Test {
+// The fast form in both legs, the portable code and the AVX2 kernel (skipped without AVX2), whatever the
+// process had chosen (ZRC_FORCE_REFERENCE runs this file on the plain kernels), which it gets back after.
+class ScaledKernels : public ::testing::TestWithParam<bool> {
 protected:
-    void SetUp() override { zrc::useReferenceKernels(false); }
-    void TearDown() override { zrc::useReferenceKernels(reference_); }
+    void SetUp() override {
+        zrc::useReferenceKernels(false);
+        zrc::useAvx2Kernels(GetParam());
+        if (GetParam() && !zrc::avx2Kernels())
+            GTEST_SKIP() << "this processor has no AVX2; its kernels are not tested";
+    }
+    void TearDown() override {
+        zrc::useReferenceKernels(reference_);
+        zrc::useAvx2Kernels(avx2_);
+    }
 
 private:
     const bool reference_ = zrc::referenceKernels();
+    const bool avx2_ = zrc::avx2Kernels();
 };
+
+INSTANTIATE_TEST_SUITE_P(Forms, ScaledKernels, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Avx2" : "Portable";
+                         });
 
 // Kinds of blocks that take different paths through the fast form.
 enum Kind { kSparse, kDense, kExtreme, kLowSquare, kOneCoefficient, kDcOnly, kKinds };
@@ -56,7 +71,7 @@ Bytes randomBlock(std::mt19937& rng, int edge, int kind) {
     return block;
 }
 
-TEST_F(ScaledTransform, FastFormMatchesReferenceForEveryEdgeShiftAndQuality) {
+TEST_P(ScaledKernels, FastFormMatchesReferenceForEveryEdgeShiftAndQuality) {
     std::mt19937 rng(13);
     for (int edge : {4, 8, 16, 32}) {
         for (int shift = 1; shift <= 3; ++shift) {
@@ -81,7 +96,7 @@ TEST_F(ScaledTransform, FastFormMatchesReferenceForEveryEdgeShiftAndQuality) {
 // Smooth content: coefficients falling off with frequency, so that the full block neither clamps nor holds
 // much the smaller picture cannot show. The reduced picture is a preview: close to the box average of the
 // full one, not equal to it.
-TEST_F(ScaledTransform, CloseToTheBoxAverageOfTheFullBlockOnSmoothContent) {
+TEST(ScaledTransform, CloseToTheBoxAverageOfTheFullBlockOnSmoothContent) {
     struct Case {
         int edge, shift;
         double mean;  // bound on the mean difference
@@ -115,7 +130,7 @@ TEST_F(ScaledTransform, CloseToTheBoxAverageOfTheFullBlockOnSmoothContent) {
                 clamped = clamped || v == 0 || v == 255;
             if (clamped) continue;
             ++blocks;
-            zrc::scaledInverseTransformBlock(c.edge, c.shift, block.data(), q, reduced.data());
+            zrc::scaledInverseTransformBlockReference(c.edge, c.shift, block.data(), q, reduced.data());
             for (int a = 0; a < out; ++a) {
                 for (int b = 0; b < out; ++b) {
                     int sum = 0;
@@ -137,7 +152,7 @@ TEST_F(ScaledTransform, CloseToTheBoxAverageOfTheFullBlockOnSmoothContent) {
 }
 
 // A block with its first coefficient only is flat: the reduced block is the same flat value, clamped or not.
-TEST_F(ScaledTransform, DcOnlyBlockIsTheFullBlocksValue) {
+TEST_P(ScaledKernels, DcOnlyBlockIsTheFullBlocksValue) {
     for (int edge : {4, 8, 16, 32}) {
         for (int shift = 1; shift <= 3; ++shift) {
             const size_t out = static_cast<size_t>(zrc::scaledEdge(edge, shift));
