@@ -110,7 +110,7 @@ const ScaledTables& scaledTables(int edge, int shift) {
         {ScaledTables(16, 1), ScaledTables(16, 2), ScaledTables(16, 3)},
         {ScaledTables(32, 1), ScaledTables(32, 2), ScaledTables(32, 3)}};
     const int e = edge == 4 ? 0 : edge == 8 ? 1 : edge == 16 ? 2 : 3;
-    const int s = shift < 1 ? 0 : shift > 3 ? 2 : shift - 1;
+    const int s = shift > 3 ? 2 : shift - 1;
     return tables[e][s];
 }
 
@@ -237,6 +237,7 @@ ZRC_AVX2 void avx2Scaled4(const ScaledTables& s, const uint8_t* coefficients, in
 
 void scaledInverseTransformBlockReference(int edge, int shift, const uint8_t* coefficients, int quality,
                                           uint8_t* samples) {
+    if (shift <= 0) return inverseTransformBlockReference(edge, coefficients, quality, samples);
     const ScaledTables& s = scaledTables(edge, shift);
     const int n = s.out;
     uint32_t c[kMaxOut * kMaxOut];
@@ -265,6 +266,7 @@ void scaledInverseTransformBlock(int edge, int shift, const uint8_t* coefficient
                                  uint8_t* samples) {
     if (referenceKernels())
         return scaledInverseTransformBlockReference(edge, shift, coefficients, quality, samples);
+    if (shift <= 0) return inverseTransformBlock(edge, coefficients, quality, samples);
     const ScaledTables& s = scaledTables(edge, shift);
     switch (s.out) {
         case 1:

@@ -9,7 +9,8 @@ namespace zrc {
 // inverseTransformBlock reads them: signed bytes in zigzag order, quality 0..5 choosing the dequantisation
 // row) to an out x out block of samples, out = max(1, edge >> shift), shift 1..3, row by row: the picture
 // the block shows at 1/2, 1/4, 1/8 of its size, from its low-frequency coefficients only (as scaled JPEG
-// decoding does), without computing the full block.
+// decoding does), without computing the full block. Shift 0 is the full inverse transform, so that a caller
+// can take every scale through one call.
 //
 // Only the top-left out x out coefficients count. Their weights are the full transform's weights summed
 // over the edge / out samples each output sample stands for and divided by that count (rounded), so that

@@ -74,7 +74,7 @@ Bytes randomBlock(std::mt19937& rng, int edge, int kind) {
 TEST_P(ScaledKernels, FastFormMatchesReferenceForEveryEdgeShiftAndQuality) {
     std::mt19937 rng(13);
     for (int edge : {4, 8, 16, 32}) {
-        for (int shift = 1; shift <= 3; ++shift) {
+        for (int shift = 0; shift <= 3; ++shift) {
             const size_t out = static_cast<size_t>(zrc::scaledEdge(edge, shift));
             for (int q = 0; q < 6; ++q) {
                 for (int kind = 0; kind < kKinds; ++kind) {
@@ -154,7 +154,7 @@ TEST(ScaledTransform, CloseToTheBoxAverageOfTheFullBlockOnSmoothContent) {
 // A block with its first coefficient only is flat: the reduced block is the same flat value, clamped or not.
 TEST_P(ScaledKernels, DcOnlyBlockIsTheFullBlocksValue) {
     for (int edge : {4, 8, 16, 32}) {
-        for (int shift = 1; shift <= 3; ++shift) {
+        for (int shift = 0; shift <= 3; ++shift) {
             const size_t out = static_cast<size_t>(zrc::scaledEdge(edge, shift));
             for (int q = 0; q < 6; ++q) {
                 for (int dc = -128; dc < 128; ++dc) {
