@@ -34,13 +34,16 @@ MfDecoder* MfDecoder::open(const uint8_t* config, int32_t configLength, int32_t 
     return decoder;
 }
 
-int32_t MfDecoder::decode(const uint8_t* data, int32_t length, int32_t rotation) {
+int32_t MfDecoder::decode(const uint8_t* data, int32_t length, int32_t rotation, bool show) {
     if (!data || length <= 0) return -1;
-    {
+    if (rotation >= 0) {
         std::lock_guard lock(mutex_);
         rotation_ = normalizeRotation(rotation);
     }
-    auto sink = [this](const Yuv420View& decoded) { take(decoded); };
+    // A picture that a newer one follows is never seen: it costs no conversion.
+    auto sink = [this, show](const Yuv420View& decoded) {
+        if (show) take(decoded);
+    };
     if (config_.empty()) return transform_->decode(data, static_cast<size_t>(length), sink);
     // The parameter sets travel in front of the first unit: the transform learns the stream from it.
     std::vector<uint8_t> first = std::move(config_);

@@ -19,8 +19,10 @@ public:
     MfDecoder(const MfDecoder&) = delete;
     MfDecoder& operator=(const MfDecoder&) = delete;
 
-    // Decode thread. Pictures presented, or -1 when the data was rejected.
-    int32_t decode(const uint8_t* data, int32_t length, int32_t rotation);
+    // Decode thread. show: the pictures are converted and presented, turned by rotation (a negative rotation
+    // keeps the one set before); else they are only decoded. Pictures decoded, or -1 when the data was
+    // rejected.
+    int32_t decode(const uint8_t* data, int32_t length, int32_t rotation, bool show);
     // Any thread: later pictures are turned by rotation; repaint presents the newest one again at once.
     void setRotation(int32_t rotation, bool repaint);
 

@@ -48,8 +48,9 @@ MFTAVC_API void mftavc_set_logpath(const char* folder);
 // config: the stream's SPS/PPS in Annex B form (null with configLength 0 when the stream brings them in
 // band). width, height: the size the stream announced, 1..4096 each, or 0, 0 when unknown. hardware: 1 tries
 // a hardware decoder first and falls back to software silently. window may be null. displayWidth and
-// displayHeight are accepted for compatibility: the window stretches each picture to its own size.
-// Returns null when no decoder could be opened.
+// displayHeight: the size the window shows (0, 0 when unknown); pictures are converted straight to it (never
+// beyond their own size), and the window stretches what remains. Returns null when no decoder could be
+// opened.
 MFTAVC_API MftavcDecoder* mftavc_decoder_init(const uint8_t* config, int32_t configLength, int32_t width,
                                               int32_t height, int32_t hardware, const MftavcWindow* window,
                                               int32_t displayWidth, int32_t displayHeight);
@@ -61,8 +62,14 @@ MFTAVC_API int32_t mftavc_decode(MftavcDecoder* decoder, uint8_t* picture, const
                                  int32_t length, int32_t, int32_t, int32_t, int32_t, int32_t rotation,
                                  int32_t);
 
-// The window changed size or the picture is to be turned: later pictures are turned by rotation, and when
-// flag is 1 the newest picture is presented again at once with it (the size is the window's own business).
+// Decodes one access unit that a newer one already follows: the decoder moves on, and the pictures it
+// completes are neither converted nor presented. Returns the number of pictures decoded, or -1 when the data
+// was rejected. Callers look it up at run time (a library may lack it) and use mftavc_decode without it.
+MFTAVC_API int32_t mftavc_decode_only(MftavcDecoder* decoder, const uint8_t* data, int32_t length);
+
+// The window changed size or the picture is to be turned: later pictures are converted to width x height
+// (when both are above 0) and turned by rotation, and when flag is 1 the newest picture is presented again
+// at once with them.
 MFTAVC_API void mftavc_decode_winmessage(MftavcDecoder* decoder, int32_t, int32_t, int32_t width,
                                          int32_t height, int32_t rotation, int32_t flag);
 

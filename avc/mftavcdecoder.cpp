@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -68,7 +69,8 @@ bool MftavcDecoder::openCodec(const uint8_t* config, int32_t configLength, int32
     packet_ = av_packet_alloc();
     frame_ = av_frame_alloc();
     transferred_ = av_frame_alloc();
-    if (!context_ || !packet_ || !frame_ || !transferred_) return false;
+    if (!kept_) kept_ = av_frame_alloc();
+    if (!context_ || !packet_ || !frame_ || !transferred_ || !kept_) return false;
     context_->opaque = this;
     context_->width = width;
     context_->height = height;
@@ -134,6 +136,7 @@ bool MftavcDecoder::attachHardware() {
 
 MftavcDecoder::~MftavcDecoder() {
     sws_freeContext(scaler_);
+    av_frame_free(&kept_);
     av_frame_free(&transferred_);
     av_frame_free(&frame_);
     av_packet_free(&packet_);
@@ -141,9 +144,9 @@ MftavcDecoder::~MftavcDecoder() {
     av_buffer_unref(&hwDevice_);
 }
 
-int32_t MftavcDecoder::decode(const uint8_t* data, int32_t length, int32_t rotation) {
+int32_t MftavcDecoder::decode(const uint8_t* data, int32_t length, int32_t rotation, bool show) {
     if (!data || length <= 0) return -1;
-    {
+    if (rotation >= 0) {
         std::lock_guard<std::mutex> lock(mutex_);
         rotation_ = normalizeRotation(rotation);
     }
@@ -152,15 +155,16 @@ int32_t MftavcDecoder::decode(const uint8_t* data, int32_t length, int32_t rotat
     int r = avcodec_send_packet(context_, packet_);
     av_packet_unref(packet_);
     if (r < 0) return -1;
-    int32_t presented = 0;
+    int32_t decoded = 0;
     for (;;) {
         r = avcodec_receive_frame(context_, frame_);
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
         if (r < 0) return -1;
-        if (convertAndPresent(frame_)) ++presented;
+        // A picture that a newer one follows is never seen: it costs no conversion.
+        if (!show || convertAndPresent(frame_)) ++decoded;
         av_frame_unref(frame_);
     }
-    return presented;
+    return decoded;
 }
 
 bool MftavcDecoder::convertAndPresent(AVFrame* decoded) {
@@ -170,19 +174,35 @@ bool MftavcDecoder::convertAndPresent(AVFrame* decoded) {
         if (av_hwframe_transfer_data(transferred_, decoded, 0) < 0) return false;
         source = transferred_;
     }
-    const int32_t width = source->width, height = source->height;
-    if (width < 1 || height < 1 || width > kMaxEdge || height > kMaxEdge) return false;
-    scaler_ = sws_getCachedContext(scaler_, width, height, static_cast<AVPixelFormat>(source->format), width,
-                                   height, AV_PIX_FMT_BGR0, SWS_POINT, nullptr, nullptr, nullptr);
-    if (!scaler_) return false;
-
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::shared_ptr<platform::Picture> picture = pictures_.take(width, height, platform::PixelFormat::Bgrx);
-    uint8_t* planes[4] = {picture->pixels.data(), nullptr, nullptr, nullptr};
-    int strides[4] = {width * 4, 0, 0, 0};
-    if (sws_scale(scaler_, source->data, source->linesize, 0, height, planes, strides) != height)
+    if (source->width < 1 || source->height < 1 || source->width > kMaxEdge || source->height > kMaxEdge)
         return false;
-    latest_ = picture;
+    std::lock_guard<std::mutex> lock(mutex_);
+    av_frame_unref(kept_);
+    if (av_frame_ref(kept_, source) < 0) return false;
+    return presentKept();
+}
+
+bool MftavcDecoder::presentKept() {
+    const int32_t width = kept_->width, height = kept_->height;
+    if (!kept_->data[0] || width < 1 || height < 1) return false;
+    // Converted straight to the size the window shows (as it stands once turned), never beyond the
+    // picture's own: the window then only stretches what a bigger window needs.
+    int32_t outWidth = width, outHeight = height;
+    if (shownWidth_ > 0 && shownHeight_ > 0) {
+        const bool across = rotation_ == 90 || rotation_ == 270;
+        outWidth = std::min(width, across ? shownHeight_ : shownWidth_);
+        outHeight = std::min(height, across ? shownWidth_ : shownHeight_);
+    }
+    scaler_ =
+        sws_getCachedContext(scaler_, width, height, static_cast<AVPixelFormat>(kept_->format), outWidth,
+                             outHeight, AV_PIX_FMT_BGR0, SWS_POINT, nullptr, nullptr, nullptr);
+    if (!scaler_) return false;
+    std::shared_ptr<platform::Picture> picture =
+        pictures_.take(outWidth, outHeight, platform::PixelFormat::Bgrx);
+    uint8_t* planes[4] = {picture->pixels.data(), nullptr, nullptr, nullptr};
+    int strides[4] = {outWidth * 4, 0, 0, 0};
+    if (sws_scale(scaler_, kept_->data, kept_->linesize, 0, height, planes, strides) != outHeight)
+        return false;
     presentRotated(picture);
     return true;
 }
@@ -201,8 +221,12 @@ void MftavcDecoder::presentRotated(const std::shared_ptr<platform::Picture>& pic
     window_->present(turned);
 }
 
-void MftavcDecoder::setRotation(int32_t rotation, bool repaint) {
+void MftavcDecoder::windowChanged(int32_t width, int32_t height, int32_t rotation, bool repaint) {
     std::lock_guard<std::mutex> lock(mutex_);
     rotation_ = normalizeRotation(rotation);
-    if (repaint && latest_) presentRotated(latest_);
+    if (width > 0 && height > 0 && width <= kMaxEdge && height <= kMaxEdge) {
+        shownWidth_ = width;
+        shownHeight_ = height;
+    }
+    if (repaint) presentKept();
 }

@@ -1,5 +1,5 @@
 // One H.264 decoder of the library: FFmpeg decoding (hardware when offered), conversion to the window's
-// pixel format with libswscale, rotation, and presentation into a platform::Window.
+// pixel format and size with libswscale, rotation, and presentation into a platform::Window.
 #pragma once
 
 #include <cstdint>
@@ -24,10 +24,13 @@ public:
     MftavcDecoder(const MftavcDecoder&) = delete;
     MftavcDecoder& operator=(const MftavcDecoder&) = delete;
 
-    // Decode thread. Pictures presented, or -1 when the data was rejected.
-    int32_t decode(const uint8_t* data, int32_t length, int32_t rotation);
-    // Any thread: later pictures are turned by rotation; repaint presents the newest one again at once.
-    void setRotation(int32_t rotation, bool repaint);
+    // Decode thread. show: the pictures are converted and presented, turned by rotation (a negative
+    // rotation keeps the one set before); else they are only decoded. Pictures decoded, or -1 when the
+    // data was rejected.
+    int32_t decode(const uint8_t* data, int32_t length, int32_t rotation, bool show);
+    // Any thread: later pictures are converted to width x height (when both are above 0) and turned by
+    // rotation; repaint presents the newest one again at once with them.
+    void windowChanged(int32_t width, int32_t height, int32_t rotation, bool repaint);
 
     bool usesHardware() const { return hwDevice_ != nullptr; }
     int hardwareFormat() const { return hwFormat_; }
@@ -36,8 +39,10 @@ private:
     explicit MftavcDecoder(platform::Window* window) : window_(window) {}
     bool openCodec(const uint8_t* config, int32_t configLength, int32_t width, int32_t height, bool hardware);
     bool attachHardware();
-    // Converts the decoded frame into a new unrotated picture and presents it; false when it is unusable.
+    // Keeps the decoded frame as the newest and presents it; false when it is unusable.
     bool convertAndPresent(AVFrame* decoded);
+    // Converts the kept frame at the shown size and presents it turned; caller holds mutex_.
+    bool presentKept();
     // Presents picture turned by rotation_; caller holds mutex_.
     void presentRotated(const std::shared_ptr<platform::Picture>& picture);
 
@@ -48,10 +53,11 @@ private:
     AVPacket* packet_ = nullptr;
     AVFrame* frame_ = nullptr;
     AVFrame* transferred_ = nullptr;  // hardware frames downloaded to memory
-    SwsContext* scaler_ = nullptr;
 
     std::mutex mutex_;  // guards the fields below: decode and window changes come from different threads
     int32_t rotation_ = 0;
-    std::shared_ptr<platform::Picture> latest_;  // newest picture, unrotated
+    int32_t shownWidth_ = 0, shownHeight_ = 0;  // the window's size; 0 when unknown
+    AVFrame* kept_ = nullptr;                   // the newest decoded picture, converted again on a resize
+    SwsContext* scaler_ = nullptr;
     PicturePool pictures_;
 };

@@ -45,7 +45,13 @@ int32_t mftavc_decode(MftavcDecoder* decoder, uint8_t*, const uint8_t* data, int
                       int32_t, int32_t, int32_t rotation, int32_t) {
     if (!decoder) return -1;
     enterCom();
-    return decoder->decode(data, length, rotation);
+    return decoder->decode(data, length, rotation, true);
+}
+
+int32_t mftavc_decode_only(MftavcDecoder* decoder, const uint8_t* data, int32_t length) {
+    if (!decoder) return -1;
+    enterCom();
+    return decoder->decode(data, length, -1, false);
 }
 
 void mftavc_decode_winmessage(MftavcDecoder* decoder, int32_t, int32_t, int32_t, int32_t, int32_t rotation,

@@ -25,6 +25,31 @@ MftavcWindow describe(platform::Window* hwnd) {
 #endif
 }
 
+using DecodeOnly = int32_t (*)(MftavcDecoder*, const uint8_t*, int32_t);
+
+// mftavc_decode_only of the library in use, or null when it has none (a library with the older set of
+// functions).
+DecodeOnly lookUpDecodeOnly() {
+#ifdef _WIN32
+    HMODULE library = nullptr;
+    if (!GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(&mftavc_decode), &library)) {
+        return nullptr;
+    }
+    // Through void (*)(): the one function pointer type any other converts to without a warning.
+    return reinterpret_cast<DecodeOnly>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library, "mftavc_decode_only")));
+#else
+    return &mftavc_decode_only;
+#endif
+}
+
+DecodeOnly decodeOnly() {
+    static const DecodeOnly found = lookUpDecodeOnly();
+    return found;
+}
+
 }  // namespace
 
 int32_t AVCDecoder::open(const char* tag, const uint8_t* config, int32_t configLength, int32_t width,
@@ -37,6 +62,9 @@ int32_t AVCDecoder::open(const char* tag, const uint8_t* config, int32_t configL
     if (!handle) {
         log_write(LOG_USER_ERROR, "%s init dxva decoder failed", tag);
         status = -7;
+    } else if (!decodeOnly()) {
+        log_write(LOG_USER_INFO, "%s the H.264 library has no mftavc_decode_only: every picture is shown",
+                  tag);
     }
     return status;
 }
@@ -63,6 +91,15 @@ int32_t AVCDecoder::decodeRecvVideo(uint8_t, const uint8_t* data, int32_t length
     // The library's own result is not used: a damaged access unit is skipped and the stream goes on.
     mftavc_decode(handle, picture, data, length, 0, 0, 0, 0, rotation, 0);
     return status;
+}
+
+int32_t AVCDecoder::decodeWithoutShowing(uint8_t frameFlag, const uint8_t* data, int32_t length,
+                                         uint8_t* picture) {
+    if (const DecodeOnly only = decodeOnly()) {
+        if (handle) only(handle, data, length);
+        return status;
+    }
+    return decodeRecvVideo(frameFlag, data, length, picture);
 }
 
 int32_t AVCDecoder::release() {

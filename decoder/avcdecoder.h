@@ -22,6 +22,10 @@ public:
 
     int32_t decodeRecvVideo(uint8_t frameFlag, const uint8_t* data, int32_t length,
                             uint8_t* picture) override;
+    // Decodes without converting or presenting when the library can (mftavc_decode_only); a library
+    // without it presents the picture as any other.
+    int32_t decodeWithoutShowing(uint8_t frameFlag, const uint8_t* data, int32_t length,
+                                 uint8_t* picture) override;
     // A decoder with no config data and no window.
     int32_t initial(int32_t width, int32_t height) override;
     int32_t release() override;

@@ -1,5 +1,6 @@
 #include "decoder/decodeandrender.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -36,13 +37,44 @@ bool DecodeAndRender::sizeValid() const {
     return width >= 1 && height >= 1 && width <= kMaxEdge && height <= kMaxEdge;
 }
 
-bool DecodeAndRender::allocatePicture() {
+bool DecodeAndRender::allocatePicture(int32_t shift) {
     free(picture);
     picture = nullptr;
+    pictureWidth = pictureHeight = 0;
     if (!sizeValid()) return false;
+    const int32_t w = ZRCDecoder::scaled(width, shift), h = ZRCDecoder::scaled(height, shift);
     // Zeroed, so that whatever is painted before the first whole picture arrives is black.
-    picture = static_cast<uint8_t*>(calloc(static_cast<size_t>(width) * height, 4));
-    return picture != nullptr;
+    picture = static_cast<uint8_t*>(calloc(static_cast<size_t>(w) * h, 4));
+    if (!picture) return false;
+    pictureWidth = w;
+    pictureHeight = h;
+    pictureShift = shift;
+    setBitmapHeaderLocked(w, h);
+    return true;
+}
+
+bool DecodeAndRender::fitScale(ZRCDecoder* zrc) {
+    const int32_t shift = ZRCDecoder::scaleFor(width, height, shownWidth, shownHeight);
+    if (picture && shift == pictureShift && shift == zrc->scale()) return true;
+    if (zrc->setScale(shift) < 0) return false;
+    // The codec renders every block after a change of scale: the new buffer is filled whole.
+    if (!allocatePicture(shift)) return false;
+    changed = {0, 0, pictureWidth, pictureHeight};
+    return true;
+}
+
+void DecodeAndRender::addRendered(const platform::Rect& area) {
+    if (area.width <= 0 || area.height <= 0) return;
+    if (changed.width <= 0 || changed.height <= 0) {
+        changed = area;
+        return;
+    }
+    const int32_t right = std::max(changed.x + changed.width, area.x + area.width);
+    const int32_t bottom = std::max(changed.y + changed.height, area.y + area.height);
+    changed.x = std::min(changed.x, area.x);
+    changed.y = std::min(changed.y, area.y);
+    changed.width = right - changed.x;
+    changed.height = bottom - changed.y;
 }
 
 void DecodeAndRender::announce() {
@@ -96,6 +128,14 @@ int32_t DecodeAndRender::initDecRender(uint8_t encoderType, uint8_t reserved, in
         std::lock_guard<std::mutex> lock(decoderMutex);
         this->width = width;
         this->height = height;
+        if (hwnd) {
+            // Until the window is told otherwise, it shows its own rectangle (the work area when maximised).
+            const platform::Rect shown = hwnd->state() == platform::ShowState::Maximized
+                                             ? platform::desktopWorkArea()
+                                             : hwnd->geometry();
+            shownWidth = shown.width;
+            shownHeight = shown.height;
+        }
     }
     int32_t result = initRenderAndDecoder(encoderType, reserved);
     if (result != 0) {
@@ -130,7 +170,7 @@ int32_t DecodeAndRender::initRenderAndDecoder(uint8_t, uint8_t) {
 }
 
 int32_t DecodeAndRender::decodeRecvVideo(uint8_t frameFlag, uint8_t, const uint8_t* data, int32_t,
-                                         int32_t length) {
+                                         int32_t length, bool newest) {
     if (!hwnd) {
         log_write(LOG_USER_WARNING, "%s  DecodeAndRender::Hwnd not initialed,so no need to decode data",
                   "DecodeAndRender::decodeRecvVideo");
@@ -142,12 +182,19 @@ int32_t DecodeAndRender::decodeRecvVideo(uint8_t frameFlag, uint8_t, const uint8
         std::lock_guard<std::mutex> lock(decoderMutex);
         // Stopped after a failed frame: later frames are dropped without another word.
         if (!decoder) return 0;
-        coding = dynamic_cast<AVCDecoder*>(decoder) ? "H264" : "ZRC";
-        if (!picture && decoder->accepts(data, length) && !allocatePicture()) {
+        auto* zrc = dynamic_cast<ZRCDecoder*>(decoder);
+        coding = zrc ? "ZRC" : "H264";
+        // A ZRC picture buffer is needed (at the shown scale) only for a picture to show; the H.264 library
+        // is handed one of the stream's size with every frame.
+        const bool needsPicture = zrc ? newest && zrc->accepts(data, length) : decoder->accepts(data, length);
+        if (needsPicture && !(zrc ? fitScale(zrc) : picture || allocatePicture(0))) {
             log_write(LOG_USER_ERROR, "%s allocate new dec buf failed", "DecodeAndRender::decodeRecvVideo");
             r = -1;
+        } else if (!newest) {
+            r = decoder->decodeWithoutShowing(frameFlag, data, length, picture);
         } else {
             r = decoder->decodeRecvVideo(frameFlag, data, length, picture);
+            if (zrc && r > 0) addRendered(zrc->renderedArea());
         }
     }
     if (r < 0) {
@@ -166,19 +213,60 @@ int32_t DecodeAndRender::stop() {
     std::lock_guard<std::mutex> lock(decoderMutex);
     free(picture);
     picture = nullptr;
+    pictureWidth = pictureHeight = 0;
     replaceDecoder();
     return 0;
 }
 
 void DecodeAndRender::forwardWinMessage(int32_t a, int32_t b, int32_t width, int32_t height, int32_t angle,
                                         int32_t flag) {
-    std::lock_guard<std::mutex> lock(decoderMutex);
-    if (auto* avc = dynamic_cast<AVCDecoder*>(decoder))
-        avc->decodeWinMessage(a, b, width, height, angle, flag);
+    bool repaint;
+    {
+        std::lock_guard<std::mutex> lock(decoderMutex);
+        if (auto* avc = dynamic_cast<AVCDecoder*>(decoder))
+            avc->decodeWinMessage(a, b, width, height, angle, flag);
+        shownWidth = width;
+        shownHeight = height;
+        repaint = growLocked();
+    }
+    if (repaint) paint();
+}
+
+void DecodeAndRender::windowSized(int32_t width, int32_t height) {
+    bool repaint;
+    {
+        std::lock_guard<std::mutex> lock(decoderMutex);
+        shownWidth = width;
+        shownHeight = height;
+        if (auto* avc = dynamic_cast<AVCDecoder*>(decoder))
+            avc->decodeWinMessage(0, 0, width, height, avc->rotationAngle(), 1);
+        repaint = growLocked();
+    }
+    if (repaint) paint();
+}
+
+bool DecodeAndRender::growLocked() {
+    auto* zrc = dynamic_cast<ZRCDecoder*>(decoder);
+    // Only a picture that no longer covers the window is made again now; a smaller window takes its
+    // smaller scale with the next frame.
+    if (!zrc || !picture || ZRCDecoder::scaleFor(width, height, shownWidth, shownHeight) >= pictureShift)
+        return false;
+    if (!fitScale(zrc) || zrc->render(picture) < 0) {
+        // The decoder is gone (it said why) or no buffer: the next frame reports it as a failure.
+        log_write(LOG_USER_ERROR, "%s render at %d x %d failed", "DecodeAndRender::windowSized", shownWidth,
+                  shownHeight);
+        return false;
+    }
+    changed = {0, 0, pictureWidth, pictureHeight};
+    return true;
 }
 
 void DecodeAndRender::setBitmapHeader(int32_t width, int32_t height) {
     std::lock_guard<std::mutex> lock(decoderMutex);
+    setBitmapHeaderLocked(width, height);
+}
+
+void DecodeAndRender::setBitmapHeaderLocked(int32_t width, int32_t height) {
     bitmapInfo = BitmapInfoHeader{};
     bitmapInfo.biSize = sizeof(BitmapInfoHeader);
     bitmapInfo.biWidth = width;
@@ -193,11 +281,14 @@ void DecodeAndRender::invalidate(platform::Window* hwnd) {
 
 int32_t DecodeAndRender::paint() {
     std::lock_guard<std::mutex> lock(decoderMutex);
-    const int32_t pictureWidth = bitmapInfo.biWidth, pictureHeight = -bitmapInfo.biHeight;
-    if (!picture || !hwnd || pictureWidth != width || pictureHeight != height) return 0;
+    // H.264 pictures are shown by the library; the buffer is the library's to use.
+    if (!picture || !hwnd || !dynamic_cast<ZRCDecoder*>(decoder)) return 0;
     // The codec writes each pixel as bytes R, G, B, 255: the window is told so, and red stays red.
-    std::shared_ptr<platform::Picture> shown = pictures.take(width, height, platform::PixelFormat::Rgbx);
-    memcpy(shown->pixels.data(), picture, static_cast<size_t>(width) * height * 4);
-    hwnd->present(shown);
+    std::shared_ptr<platform::Picture> shown =
+        pictures.take(pictureWidth, pictureHeight, platform::PixelFormat::Rgbx);
+    memcpy(shown->pixels.data(), picture, static_cast<size_t>(pictureWidth) * pictureHeight * 4);
+    const platform::Rect area = changed;
+    changed = {};
+    hwnd->present(shown, area);
     return 0;
 }

@@ -1,6 +1,7 @@
 // The per-device stage between the stream receiver and the window: owns the decoder and the picture
 // buffer, tells the window about itself, and paints ZRC pictures into it (H.264 pictures are presented by
-// the avc library itself).
+// the avc library itself). Every frame is decoded; only the newest is rendered and shown, at the smallest
+// scale that still covers the window.
 #pragma once
 
 #include <atomic>
@@ -8,11 +9,10 @@
 #include <mutex>
 
 #include "avc/picturepool.h"
+#include "platform/window.h"
 
-namespace platform {
-class Window;
-}
 class VedioDecoder;
+class ZRCDecoder;
 
 // Describes the picture buffer: 32 bits per pixel, rows top to bottom (negative height), no compression.
 struct BitmapInfoHeader {
@@ -48,22 +48,27 @@ public:
     // cannot have a picture buffer (made with the first frame).
     int32_t initDecRender(uint8_t encoderType, uint8_t reserved, int32_t width, int32_t height);
 
-    // Decode thread: one frame's payload. 0 when handled or dropped; -4 when the decoder failed (or the
+    // Decode thread: one frame's payload. newest: no later frame waits behind it, so it is shown; a frame
+    // that is not the newest is decoded only. 0 when handled or dropped; -4 when the decoder failed (or the
     // picture buffer could not be made), after which the renderer is stopped and drops every later frame.
     int32_t decodeRecvVideo(uint8_t frameFlag, uint8_t encoderType, const uint8_t* data, int32_t reserved,
-                            int32_t length);
+                            int32_t length, bool newest = true);
     // Window thread: the WM_SET_RENDERER notice was taken out of the queue; the next frame may post another.
     void noticeTaken();
     // Frees the picture buffer and the decoder. Returns 0.
     int32_t stop();
-    // Window or control thread: a window change for the H.264 decoder; nothing for any other decoder.
+    // Window or control thread: a window change for the H.264 decoder; for a ZRC stream the new size.
     void forwardWinMessage(int32_t a, int32_t b, int32_t width, int32_t height, int32_t angle, int32_t flag);
+    // Window or control thread: the window now shows width x height pixels (a resize, maximise or restore).
+    // A ZRC picture kept at a smaller scale than that is rendered again at once from the decoder's state
+    // and shown (a still screen sends no frame that would do it); an H.264 picture is shown again.
+    void windowSized(int32_t width, int32_t height);
 
     void setBitmapHeader(int32_t width, int32_t height);
     // Asks hwnd (when not null) to show the picture buffer again: paints it.
     void invalidate(platform::Window* hwnd);
-    // Hands a copy of the picture buffer to the window, which draws it stretched to its client area.
-    // Returns 0.
+    // Hands a copy of the picture buffer to the window, which draws it stretched to its client area and
+    // repaints what changed since the last paint. Returns 0.
     int32_t paint();
 
     const BitmapInfoHeader& bitmapHeader() const { return bitmapInfo; }
@@ -74,17 +79,33 @@ private:
     void replaceDecoder();
     // Whether width x height can be a picture (1 to 4096 each).
     bool sizeValid() const;
-    // Allocates a picture buffer of width x height x 4 bytes; false when it cannot (or the size is absurd).
-    bool allocatePicture();
+    // Allocates a picture buffer for the stream at the given scale; false when it cannot (or the size is
+    // absurd). Caller holds decoderMutex.
+    bool allocatePicture(int32_t shift);
+    // ZRC: brings the scale in line with the shown size before a render, making a picture buffer of the
+    // new size; false when it cannot. Caller holds decoderMutex.
+    bool fitScale(ZRCDecoder* zrc);
+    // Adds the area the last render wrote to what the next paint shows. Caller holds decoderMutex.
+    void addRendered(const platform::Rect& area);
+    // Re-renders a picture that no longer covers the shown size; true when there is one to paint. Caller
+    // holds decoderMutex.
+    bool growLocked();
+    void setBitmapHeaderLocked(int32_t width, int32_t height);
     // Posts WM_SET_RENDERER with this renderer to the window.
     void announce();
 
     int32_t width = 0, height = 0;
     platform::Window* hwnd = nullptr;  // set before the decode thread starts, read-only afterwards
+    // The window's size as last told, 0 x 0 before: what the ZRC scale is chosen for. Guarded by
+    // decoderMutex.
+    int32_t shownWidth = 0, shownHeight = 0;
+    int32_t pictureWidth = 0, pictureHeight = 0;  // guarded by decoderMutex; picture's size at its scale
+    int32_t pictureShift = 0;                     // guarded by decoderMutex; the scale picture was made for
+    platform::Rect changed;  // guarded by decoderMutex; what the renders since the last paint wrote
     uint8_t hardware = 1;
     std::mutex decoderMutex;
     VedioDecoder* decoder = nullptr;  // guarded by decoderMutex, as is every call through it
-    uint8_t* picture = nullptr;       // guarded by decoderMutex; width x height x 4 bytes
+    uint8_t* picture = nullptr;       // guarded by decoderMutex; pictureWidth x pictureHeight x 4 bytes
     BitmapInfoHeader bitmapInfo;      // guarded by decoderMutex
     PicturePool pictures;             // guarded by decoderMutex
     std::atomic<bool> noticePending_ =

@@ -11,6 +11,9 @@ public:
     // Decodes one frame. Negative: error (the renderer stops); 0: frame handled; positive: frame handled and
     // the picture buffer is to be painted.
     virtual int32_t decodeRecvVideo(uint8_t, const uint8_t*, int32_t, uint8_t*) { return 0; }
+    // Decodes one frame that a newer one already follows: the decoder's state moves on, nothing is converted
+    // or shown. Negative: error (the renderer stops); else 0.
+    virtual int32_t decodeWithoutShowing(uint8_t, const uint8_t*, int32_t, uint8_t*) { return 0; }
     virtual int32_t initial(int32_t, int32_t) { return 0; }
     // Whether the frame can be decoded into a picture of the stream's size: the picture buffer is made for
     // the first frame that can.

@@ -101,16 +101,19 @@ int32_t DisplayWindow::setWindow(int32_t x, int32_t y, int32_t width, int32_t he
 int32_t DisplayWindow::setState(int32_t state) {
     platform::Window* window = getHwnd();
     if (!window) return 0;
+    const platform::Rect r = rect();
     switch (state) {
         case kStateRestore:
         case kStateShowNormal:
             window->setState(platform::ShowState::Normal);
+            showsSize(r.width, r.height);
             break;
         case kStateMinimize:
             window->setState(platform::ShowState::Minimized);
             break;
         case kStateMaximize:
             window->setState(platform::ShowState::Maximized);
+            showsSize(workArea_.width, workArea_.height);
             break;
         default:
             break;
@@ -190,6 +193,15 @@ void DisplayWindow::resizeByWheel(int16_t delta) {
     }
     setPosition(r.x, r.y, r.width, r.height);
     forwardToRenderer(r.width, r.height, 0);
+}
+
+void DisplayWindow::showsSize(int32_t width, int32_t height) {
+    DecodeAndRender* renderer = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        renderer = renderer_;
+    }
+    if (renderer) renderer->windowSized(width, height);
 }
 
 void DisplayWindow::forwardToRenderer(int32_t width, int32_t height, int32_t angle) {

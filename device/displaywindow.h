@@ -59,6 +59,8 @@ private:
     void resizeByWheel(int16_t delta);
     // Passes a window change on to the renderer once it is known (H.264 decoders scale and turn the picture).
     void forwardToRenderer(int32_t width, int32_t height, int32_t angle);
+    // Tells the renderer the size the window shows now (maximised or restored), keeping the rotation.
+    void showsSize(int32_t width, int32_t height);
 
     const int32_t showCommand_;
     Device* const device_;

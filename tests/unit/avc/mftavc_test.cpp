@@ -63,11 +63,13 @@ TEST_F(MftavcTest, TurnsPicturesAndRepaintsOnWindowMessage) {
     }
     ASSERT_EQ(decode(encoder.encodeRgbx(pixels.data()), 90), 1);
     auto picture = window.presented();
+    // Turned, the picture is 50 x 90: converted for the 90 x 50 window, it is 50 wide (the window stretches
+    // it) and 50 high.
     ASSERT_EQ(picture->width, kHeight);
-    ASSERT_EQ(picture->height, kWidth);
+    ASSERT_EQ(picture->height, kHeight);
     // Turned clockwise: the left half is now on top.
     EXPECT_TRUE(near(pixelAt(*picture, 10, 4), kRed, kTolerance)) << pixelAt(*picture, 10, 4);
-    EXPECT_TRUE(near(pixelAt(*picture, 10, kWidth - 4), kBlue, kTolerance));
+    EXPECT_TRUE(near(pixelAt(*picture, 10, kHeight - 4), kBlue, kTolerance));
 
     mftavc_decode_winmessage(decoder, 0, 0, kWidth, kHeight, 180, 1);
     picture = window.presented();
@@ -78,6 +80,32 @@ TEST_F(MftavcTest, TurnsPicturesAndRepaintsOnWindowMessage) {
     // Without the repaint flag only later pictures turn.
     mftavc_decode_winmessage(decoder, 0, 0, kWidth, kHeight, 0, 0);
     EXPECT_EQ(window.presented(), picture);
+}
+
+// Pictures are converted at the size the window shows, never beyond their own, and again at once when the
+// window changes; a picture a newer one follows is decoded without being shown.
+TEST_F(MftavcTest, ConvertsOnlyPicturesToShowAtTheShownSize) {
+    const std::vector<uint8_t> red = encoder.encodeSolid(255, 0, 0);
+    ASSERT_EQ(mftavc_decode_only(decoder, red.data(), static_cast<int32_t>(red.size())), 1);
+    EXPECT_FALSE(window.presented());
+
+    ASSERT_EQ(decode(encoder.encodeSolid(0, 0, 255)), 1);
+    ASSERT_TRUE(window.presented());
+    EXPECT_EQ(window.presented()->width, kWidth);
+    mftavc_decode_winmessage(decoder, 0, 0, kWidth / 4, kHeight / 4, 0, 1);
+    auto picture = window.presented();
+    EXPECT_EQ(picture->width, kWidth / 4);
+    EXPECT_EQ(picture->height, kHeight / 4);
+    EXPECT_TRUE(near(pixelAt(*picture, 3, 3), kBlue, kTolerance)) << pixelAt(*picture, 3, 3);
+
+    ASSERT_EQ(decode(encoder.encodeSolid(0, 255, 0)), 1);
+    EXPECT_EQ(window.presented()->width, kWidth / 4);
+    mftavc_decode_winmessage(decoder, 0, 0, kWidth * 2, kHeight * 2, 0, 1);
+    picture = window.presented();
+    EXPECT_EQ(picture->width, kWidth);
+    EXPECT_EQ(picture->height, kHeight);
+    EXPECT_TRUE(near(pixelAt(*picture, kWidth - 1, kHeight - 1), {0, 255, 0}, kTolerance));
+    EXPECT_EQ(mftavc_decode_only(nullptr, red.data(), 1), -1);
 }
 
 TEST_F(MftavcTest, RejectsDamagedDataWithoutHarm) {

@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <vector>
 
+#include "codec/include/zrc.h"
 #include "decoder/avcdecoder.h"
+#include "decoder/zrcdecoder.h"
 #include "platform/headlesswindow.h"
+#include "tests/unit/stream/support/countingwindow.h"
 #include "tests/unit/stream/support/h264encoder.h"
 #include "tests/unit/stream/support/logcapture.h"
 #include "tests/unit/stream/support/pictures.h"
@@ -118,6 +122,152 @@ TEST_F(ZrcRender, OneNoticeWaitsInTheWindowQueueAtATime) {
     EXPECT_EQ(renderersAnnounced(window, renderer), 1);
     ASSERT_EQ(decode(renderer, writer.absolute(W::kLow, W::kLow, W::kHigh)), 0);
     EXPECT_EQ(renderersAnnounced(window, renderer), 1);
+}
+
+// A real coded stream: a textured picture (every block has detail) under a textured square that moves and
+// changes each frame, coded by the library's encoder.
+std::vector<std::vector<uint8_t>> codedStream(int32_t width, int32_t height, int matrix, uint32_t format,
+                                              int frames) {
+    ZrcHandle* encoder = zrc_create();
+    std::vector<std::vector<uint8_t>> stream;
+    if (!encoder || zrc_configure(encoder, matrix, width, height, 44) != 0) return stream;
+    std::vector<uint8_t> image(static_cast<size_t>(width) * height * 4);
+    std::vector<uint8_t> frame(static_cast<size_t>(zrc_frame_capacity(encoder)));
+    auto texture = [](uint32_t x, uint32_t y, uint32_t seed) {
+        uint32_t v = (x * 73856093u) ^ (y * 19349663u) ^ (seed * 83492791u);
+        v ^= v >> 13;
+        return static_cast<uint8_t>((v * 2654435761u) >> 24);
+    };
+    for (int f = 0; f < frames; ++f) {
+        const int32_t left = (f * 13) % (width - 24), top = (f * 7) % (height - 24);
+        for (int32_t y = 0; y < height; ++y) {
+            for (int32_t x = 0; x < width; ++x) {
+                const bool square = x >= left && x < left + 24 && y >= top && y < top + 24;
+                uint8_t* pixel = &image[(static_cast<size_t>(y) * width + x) * 4];
+                const uint32_t seed = square ? 1000u + f : 0u;
+                pixel[0] = static_cast<uint8_t>(x * 2 + texture(x, y, seed) / 4);
+                pixel[1] = texture(x, y, seed + 1);
+                pixel[2] = static_cast<uint8_t>(y * 3 + texture(x / 2, y / 2, seed) / 2);
+                pixel[3] = 255;
+            }
+        }
+        const int n = zrc_encode(encoder, image.data(), frame.data(), 3, format);
+        if (n > 0) stream.emplace_back(frame.begin(), frame.begin() + n);
+    }
+    zrc_release(encoder);
+    return stream;
+}
+
+// The picture a decoder that decodes and converts every frame at full size shows after the first n frames.
+std::vector<uint8_t> straightDecode(const std::vector<std::vector<uint8_t>>& stream, size_t n, int32_t width,
+                                    int32_t height) {
+    std::vector<uint8_t> image(static_cast<size_t>(width) * height * 4);
+    ZrcHandle* decoder = zrc_create();
+    for (size_t i = 0; i < n; ++i)
+        EXPECT_GT(zrc_decompress(decoder, stream[i].data(), image.data(), nullptr), 0);
+    zrc_release(decoder);
+    return image;
+}
+
+bool samePixels(const platform::Picture& picture, const std::vector<uint8_t>& image) {
+    return picture.pixels.size() >= image.size() &&
+           memcmp(picture.pixels.data(), image.data(), image.size()) == 0;
+}
+
+struct StreamKind {
+    int matrix;
+    uint32_t format;
+};
+
+class ZrcAtShownSize : public ::testing::TestWithParam<StreamKind> {
+protected:
+    static constexpr int32_t kW = 128, kH = 96;
+    void SetUp() override {
+        if (!zrc_frame_format_supported(GetParam().format, GetParam().matrix)) GTEST_SKIP();
+        stream = codedStream(kW, kH, GetParam().matrix, GetParam().format, 12);
+        ASSERT_EQ(stream.size(), 12u);
+    }
+    int32_t decode(DecodeAndRender& renderer, size_t i, bool newest = true) {
+        return renderer.decodeRecvVideo(0, 7, stream[i].data(), 0, static_cast<int32_t>(stream[i].size()),
+                                        newest);
+    }
+    LogCapture log;
+    std::vector<std::vector<uint8_t>> stream;
+};
+
+// A window a quarter of the picture gets a picture of its own size; grown to the picture's size it shows,
+// at once and without a new frame, exactly what a full-size decode of every frame shows.
+TEST_P(ZrcAtShownSize, ScaledPictureGrownWithTheWindowEqualsAStraightDecode) {
+    CountingWindow window{{0, 0, kW / 4, kH / 4}};
+    DecodeAndRender renderer;
+    renderer.setHwnd(&window);
+    ASSERT_EQ(renderer.initDecRender(7, 0, kW, kH), 0);
+    for (size_t i = 0; i < 8; ++i)
+        ASSERT_EQ(decode(renderer, i), 0);
+    auto picture = window.presented();
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->width, kW / 4);
+    EXPECT_EQ(picture->height, kH / 4);
+    EXPECT_EQ(renderer.bitmapHeader().biWidth, kW / 4);
+
+    // Half the picture and one pixel more does not fit 1/2: the picture comes back at full size.
+    const int presents = window.presents;
+    renderer.forwardWinMessage(0, 0, kW / 2 + 1, kH / 2, 0, 1);
+    EXPECT_EQ(window.presents, presents + 1);
+    picture = window.presented();
+    ASSERT_EQ(picture->width, kW);
+    ASSERT_EQ(picture->height, kH);
+    EXPECT_TRUE(samePixels(*picture, straightDecode(stream, 8, kW, kH)));
+
+    // Later frames at full size stay exact; a smaller window takes its scale with the next frame.
+    ASSERT_EQ(decode(renderer, 8), 0);
+    EXPECT_TRUE(samePixels(*window.presented(), straightDecode(stream, 9, kW, kH)));
+    renderer.windowSized(kW / 8, kH / 8);
+    EXPECT_EQ(window.presented()->width, kW) << "a shrinking window waits for the next frame";
+    ASSERT_EQ(decode(renderer, 9), 0);
+    EXPECT_EQ(window.presented()->width, kW / 8);
+    renderer.windowSized(kW, kH);
+    EXPECT_TRUE(samePixels(*window.presented(), straightDecode(stream, 10, kW, kH)));
+    EXPECT_EQ(log.count("decode failed"), 0);
+}
+
+// Frames that a newer one follows are decoded but not shown: fewer presents, and the picture shown after the
+// burst is exactly the straight decode.
+TEST_P(ZrcAtShownSize, BurstsAreDecodedWholeAndShownOnce) {
+    CountingWindow window{{0, 0, kW, kH}};
+    DecodeAndRender renderer;
+    renderer.setHwnd(&window);
+    ASSERT_EQ(renderer.initDecRender(7, 0, kW, kH), 0);
+    for (size_t i = 0; i < stream.size(); ++i) {
+        const bool newest = i % 5 == 4 || i + 1 == stream.size();
+        ASSERT_EQ(decode(renderer, i, newest), 0);
+        if (newest) {
+            EXPECT_TRUE(samePixels(*window.presented(), straightDecode(stream, i + 1, kW, kH))) << i;
+        }
+    }
+    EXPECT_EQ(window.presents, 3);
+    EXPECT_EQ(log.count("decode failed"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, ZrcAtShownSize,
+                         ::testing::Values(StreamKind{8, ZRC_FRAME_RGB}, StreamKind{8, ZRC_FRAME_YUV444},
+                                           StreamKind{16, ZRC_FRAME_YUV444}, StreamKind{8, ZRC_FRAME_YUV420},
+                                           StreamKind{16, ZRC_FRAME_YUV420A},
+                                           StreamKind{16, ZRC_FRAME_YUV420B}));
+
+TEST(ZrcScale, LargestShiftThatStillCoversTheWindow) {
+    const struct {
+        int32_t width, height, shownWidth, shownHeight, shift;
+    } cases[] = {
+        {720, 1280, 720, 1280, 0}, {720, 1280, 361, 640, 0}, {720, 1280, 360, 640, 1},
+        {720, 1280, 180, 320, 2},  {720, 1280, 90, 160, 3},  {720, 1280, 10, 10, 3},
+        {720, 1280, 0, 0, 3},      {721, 1281, 91, 161, 3},  {720, 1280, 180, 321, 1},
+        {100, 50, 2000, 10, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ZRCDecoder::scaleFor(c.width, c.height, c.shownWidth, c.shownHeight), c.shift)
+            << c.width << "x" << c.height << " in " << c.shownWidth << "x" << c.shownHeight;
+    }
 }
 
 TEST(DecodeAndRenderSetUp, RefusesWhatCannotBeShown) {
