@@ -12,9 +12,9 @@
 namespace {
 
 constexpr const char* kSource = "datareceiver";
-// The socket is read in chunks of at most this much: a read never brings more than the socket buffer holds,
-// so a bigger read buffer would only cost memory.
-constexpr uint32_t kMaxReadChunk = 4u << 20;
+// The socket is read in chunks of at most this much. A bigger chunk saves few calls (the socket buffer is
+// emptied in a handful of reads at any rate) and costs every device its pages once a burst filled it.
+constexpr uint32_t kMaxReadChunk = 256u << 10;
 
 // Errors after which the same read can simply be made again.
 bool transient(int error) {
@@ -89,7 +89,24 @@ bool DataReceiver::frameRoom(size_t n) {
                   "DataReceiver::frameRoom", n);
         return false;
     }
+    frameBufferBytes_ = frameBuffer_.capacity();
     return true;
+}
+
+size_t DataReceiver::bufferBytes() const {
+    return frameBufferBytes_.load() + (ring_ ? ring_->capacity() : 0);
+}
+
+void DataReceiver::releaseIdleBuffers() {
+    const size_t before = bufferBytes();
+    ring_->shrinkWhenEmpty();
+    std::vector<uint8_t>().swap(frameBuffer_);
+    frameBufferBytes_ = 0;
+    const size_t after = bufferBytes();
+    if (after < before) {
+        log_write(LOG_USER_INFO, "%s idle, stream buffers %zu bytes down to %zu",
+                  "DataReceiver::decodeThread", before, after);
+    }
 }
 
 bool DataReceiver::receiveConfigData() {
@@ -197,7 +214,10 @@ bool DataReceiver::writeToRing(const uint8_t* data, size_t n) {
 void DataReceiver::decodeThread() {
     nameDeviceThread(device_->id, "decode");
     for (;;) {
-        dataArrived_.acquire();
+        if (!dataArrived_.acquireFor(idleReleaseMs_)) {
+            releaseIdleBuffers();
+            continue;
+        }
         const bool over = streamOver_.load();
         if (!takeFrames() || over) break;
     }
@@ -228,9 +248,29 @@ bool DataReceiver::takeFrames() {
         if (!frameRoom(total)) return false;
         ring_->read(frameBuffer_.data(), total);
         if (frame.payloadLength > 0) {
+            // Every frame is decoded; only one with no whole frame behind it is shown, so a client that
+            // fell behind shows the newest picture at once instead of working through a backlog.
+            const bool newest = !frameWaits();
             renderer_->decodeRecvVideo(frame.frameFlag, header_.encoderType,
-                                       frameBuffer_.data() + RSUP_HEADER_SIZE, 0, frame.payloadLength);
+                                       frameBuffer_.data() + RSUP_HEADER_SIZE, 0, frame.payloadLength,
+                                       newest);
         }
     }
     return false;
+}
+
+bool DataReceiver::frameWaits() {
+    for (;;) {
+        uint8_t bytes[RSUP_HEADER_SIZE];
+        if (ring_->peek(bytes, RSUP_HEADER_SIZE) < static_cast<size_t>(RSUP_HEADER_SIZE)) return false;
+        const RsupHeader next = RsupHeader::parse(bytes);
+        if (next.payloadLength == 0) {
+            ring_->read(bytes, RSUP_HEADER_SIZE);
+            continue;
+        }
+        // A frame that ends the stream is no picture: the one before it is the last to show.
+        if (next.payloadLength < 0) return false;
+        const uint64_t total = static_cast<uint64_t>(next.payloadLength) + RSUP_HEADER_SIZE;
+        return total <= frameBufferSize_ && total <= ring_->used();
+    }
 }

@@ -36,12 +36,24 @@ public:
     // Reads the config payload and sets up the decoder it asks for.
     bool receiveConfigData();
 
+    // How long the decode thread waits without data before it gives the stream's buffers back (they grow
+    // again with the next frames). Set before the stream starts.
+    static constexpr uint32_t kIdleReleaseMs = 5000;
+    void setIdleRelease(uint32_t ms) { idleReleaseMs_ = ms; }
+    // Any thread: the bytes the ring and the frame buffer hold at the moment.
+    size_t bufferBytes() const;
+
 private:
     // Decode thread body.
     void decodeThread();
     // Decode thread: hands every complete frame in the ring to the renderer. False when the stream has to end
     // (the device stopped, or a frame cannot be taken).
     bool takeFrames();
+    // Decode thread: whether another whole frame waits in the ring, consuming the empty frames in front of
+    // it (they are never decoded).
+    bool frameWaits();
+    // Decode thread, after a long idle: the ring and the frame buffer go back to their first size.
+    void releaseIdleBuffers();
     // Render thread: puts all n bytes into the ring, waiting for room as long as needed. False when the
     // decode thread has ended.
     bool writeToRing(const uint8_t* data, size_t n);
@@ -60,6 +72,8 @@ private:
     // is shared through its own lock.
     uint32_t frameBufferSize_ = 0;
     std::vector<uint8_t> frameBuffer_;
+    std::atomic<size_t> frameBufferBytes_ = 0;  // frameBuffer_'s capacity, for bufferBytes()
+    std::atomic<uint32_t> idleReleaseMs_ = kIdleReleaseMs;
     std::unique_ptr<RingBuffer> ring_;
 
     // Released once per socket read (and when the stream ends); the decode thread waits on it.

@@ -104,3 +104,17 @@ void RingBuffer::close() {
     }
     roomFreed_.notify_all();
 }
+
+bool RingBuffer::shrinkWhenEmpty() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const size_t first = std::min(limit_, kInitialCapacity);
+    if (usedLocked() != 0 || capacity_ <= first) return false;
+    std::unique_ptr<uint8_t[]> small(new (std::nothrow) uint8_t[first]);
+    if (!small) return false;  // keeps the bigger storage, which still works
+    data_ = std::move(small);
+    capacity_ = first;
+    readIndex_ = writeIndex_ = 0;
+    full_ = false;
+    growFailed_ = false;
+    return true;
+}

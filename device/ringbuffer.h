@@ -34,6 +34,9 @@ public:
     bool waitForRoom();
     // Reader: no more bytes will be taken out; wakes a waiting writer for good.
     void close();
+    // Gives the storage back down to the first size when no byte waits in it (a long idle keeps nothing);
+    // true when it did. A later write grows it again.
+    bool shrinkWhenEmpty();
 
 private:
     size_t usedLocked() const;

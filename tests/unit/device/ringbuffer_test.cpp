@@ -73,4 +73,25 @@ TEST(RingBuffer, WriterWaitsForRoomOnlyAtTheLimit) {
     EXPECT_FALSE(ring.waitForRoom());
 }
 
+// After an idle the storage goes back to its first size, but never while a byte waits; it grows again on
+// demand, keeping the order.
+TEST(RingBuffer, ShrinksOnlyWhenEmpty) {
+    RingBuffer ring(4 * RingBuffer::kInitialCapacity);
+    const std::vector<uint8_t> big = counting(3 * RingBuffer::kInitialCapacity, 1);
+    ASSERT_EQ(ring.write(big.data(), big.size()), big.size());
+    ASSERT_GE(ring.capacity(), big.size());
+    std::vector<uint8_t> out(big.size());
+    ASSERT_EQ(ring.read(out.data(), big.size() - 1), big.size() - 1);
+    EXPECT_FALSE(ring.shrinkWhenEmpty()) << "one byte still waits";
+    EXPECT_GT(ring.capacity(), RingBuffer::kInitialCapacity);
+    ASSERT_EQ(ring.read(out.data(), 1), 1u);
+    EXPECT_TRUE(ring.shrinkWhenEmpty());
+    EXPECT_EQ(ring.capacity(), RingBuffer::kInitialCapacity);
+    EXPECT_FALSE(ring.shrinkWhenEmpty());
+
+    ASSERT_EQ(ring.write(big.data(), big.size()), big.size());
+    ASSERT_EQ(ring.read(out.data(), out.size()), out.size());
+    EXPECT_EQ(out, big);
+}
+
 }  // namespace

@@ -13,7 +13,7 @@
 
 #include "decoder/decodeandrender.h"
 #include "device/device.h"
-#include "platform/headlesswindow.h"
+#include "tests/unit/stream/support/countingwindow.h"
 #include "tests/unit/stream/support/h264encoder.h"
 #include "tests/unit/stream/support/logcapture.h"
 #include "tests/unit/stream/support/pictures.h"
@@ -65,7 +65,7 @@ protected:
     LogCapture log;
     TcpPair pair;
     Device device;
-    platform::HeadlessWindow window{{0, 0, 320, 160}, platform::ShowState::Normal};
+    CountingWindow window{{0, 0, 320, 160}};  // never pumped, as a window whose thread is stalled
     std::unique_ptr<DataReceiver> receiver;
     std::thread render;
     int32_t result = -1;
@@ -127,6 +127,67 @@ TEST_F(ReceiverTest, ShowsLastFrameOfABurstAtOnce) {
     send(burst);
     EXPECT_TRUE(shows(writer));
     EXPECT_EQ(pixelAt(*window.presented(), kWidth - 1, kHeight - 1), (Rgb{255, 255, 0}));
+}
+
+// A burst into a window that never takes a message: every frame is decoded (each builds on the one before),
+// the newest is shown, fewer pictures than frames are handed over, and one notice waits in the queue.
+TEST_F(ReceiverTest, BurstIntoAStalledWindowDecodesEveryFrameAndShowsTheNewest) {
+    ZrcFrameWriter writer{kWidth, kHeight};
+    constexpr int kFrames = 201;
+    std::vector<std::vector<uint8_t>> frames;
+    frames.push_back(rsupFrame(kZrc, {0}, kWidth, kHeight));
+    frames.push_back(rsupFrame(kZrc, writer.absolute(W::kLow, W::kLow, W::kLow)));
+    for (int32_t i = 1; i < kFrames; ++i) {
+        const int8_t level = i % 2 ? W::kHigh : W::kMid;
+        frames.push_back(rsupFrame(kZrc, i % 3 ? writer.replace({i % 32, (i * 7) % 32}, level, W::kLow, level)
+                                               : writer.xorFrame({i % 32}, W::kLow, level, W::kLow)));
+    }
+    size_t total = 0;
+    for (const auto& frame : frames)
+        total += frame.size();
+    std::vector<uint8_t> burst(total);
+    size_t at = 0;
+    for (const auto& frame : frames) {
+        std::copy(frame.begin(), frame.end(), burst.begin() + static_cast<ptrdiff_t>(at));
+        at += frame.size();
+    }
+    send(burst);
+    EXPECT_TRUE(shows(writer));
+    EXPECT_LT(window.presents.load(), kFrames);
+    EXPECT_EQ(window.posted.load(), 1);
+    EXPECT_EQ(log.count("decode failed"), 0);
+    EXPECT_TRUE(device.isRunning());
+}
+
+// After an idle the ring and the frame buffer go back to their first size; the next frames grow them again.
+TEST_F(ReceiverTest, GivesTheStreamBuffersBackAfterAnIdle) {
+    receiver->setIdleRelease(100);
+    constexpr int32_t kBigW = 512, kBigH = 256;  // frames may reach 1 MiB
+    ZrcFrameWriter writer{kBigW, kBigH};
+    send(rsupFrame(kZrc, {0}, kBigW, kBigH));
+    auto padded = [](std::vector<uint8_t> frame) {
+        frame.resize(400000, 0xEE);
+        return rsupFrame(kZrc, frame);
+    };
+    send(padded(writer.absolute(W::kLow, W::kHigh, W::kLow)));
+    send(padded(writer.replace({3, 4}, W::kHigh, W::kLow, W::kLow)));
+    ASSERT_TRUE(shows(writer));
+    // The frame buffer grew to a whole padded frame; the idle gave it back.
+    auto largestGivenBack = [&] {
+        const std::string text = log.text();
+        size_t largest = 0;
+        for (size_t at = text.find("idle, stream buffers "); at != std::string::npos;
+             at = text.find("idle, stream buffers ", at + 1)) {
+            largest = std::max<size_t>(largest, std::stoul(text.substr(at + 21)));
+        }
+        return largest;
+    };
+    EXPECT_TRUE(waitUntil([&] { return largestGivenBack() > 400000; }));
+    EXPECT_TRUE(waitUntil([&] { return receiver->bufferBytes() == RingBuffer::kInitialCapacity; }));
+
+    send(padded(writer.replace({7}, W::kLow, W::kLow, W::kHigh)));
+    EXPECT_TRUE(shows(writer));
+    EXPECT_EQ(log.count("decode failed"), 0);
 }
 
 TEST_F(ReceiverTest, WaitsForRoomInsteadOfDroppingBytes) {
