@@ -1,5 +1,6 @@
 #include "avc/mfdecoder.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -54,9 +55,17 @@ int32_t MfDecoder::decode(const uint8_t* data, int32_t length, int32_t rotation,
 
 void MfDecoder::take(const Yuv420View& decoded) {
     std::lock_guard lock(mutex_);
-    std::shared_ptr<platform::Picture> picture =
-        pictures_.take(decoded.width, decoded.height, platform::PixelFormat::Bgrx);
-    yuv420ToBgrx(decoded, picture->pixels.data(), decoded.width * 4);
+    // Converted straight to the size the window shows (as it stands once turned), never beyond the picture's
+    // own: the paint then only stretches what a bigger window needs.
+    int32_t width = decoded.width, height = decoded.height;
+    RECT client{};
+    if (window_ && GetClientRect(window_, &client) && client.right > 0 && client.bottom > 0) {
+        const bool across = rotation_ == 90 || rotation_ == 270;
+        width = std::min<int32_t>(width, across ? client.bottom : client.right);
+        height = std::min<int32_t>(height, across ? client.right : client.bottom);
+    }
+    std::shared_ptr<platform::Picture> picture = pictures_.take(width, height, platform::PixelFormat::Bgrx);
+    yuv420ToBgrxScaled(decoded, picture->pixels.data(), width, height, width * 4);
     latest_ = picture;
     presentRotated(*picture);
 }

@@ -12,18 +12,26 @@ uint8_t clampByte(int32_t value) {
 }  // namespace
 
 void yuv420ToBgrx(const Yuv420View& picture, uint8_t* dst, int32_t dstStride) {
+    yuv420ToBgrxScaled(picture, dst, picture.width, picture.height, dstStride);
+}
+
+void yuv420ToBgrxScaled(const Yuv420View& picture, uint8_t* dst, int32_t dstWidth, int32_t dstHeight,
+                        int32_t dstStride) {
     // Fixed point with 16 fraction bits: 1.164 (Y - 16), 1.596 V, 0.391 U + 0.813 V, 2.018 U.
     constexpr int32_t kY = 76309, kRv = 104597, kGu = 25675, kGv = 53279, kBu = 132201;
     constexpr int32_t kRound = 1 << 15;
-    for (int32_t row = 0; row < picture.height; ++row) {
-        const uint8_t* y = picture.y + static_cast<ptrdiff_t>(row) * picture.yStride;
-        const ptrdiff_t chromaRow = static_cast<ptrdiff_t>(row / 2) * picture.chromaStride;
+    if (dstWidth < 1 || dstHeight < 1 || picture.width < 1 || picture.height < 1) return;
+    for (int32_t row = 0; row < dstHeight; ++row) {
+        const int32_t srcRow = static_cast<int32_t>(static_cast<int64_t>(row) * picture.height / dstHeight);
+        const uint8_t* y = picture.y + static_cast<ptrdiff_t>(srcRow) * picture.yStride;
+        const ptrdiff_t chromaRow = static_cast<ptrdiff_t>(srcRow / 2) * picture.chromaStride;
         const uint8_t* u = picture.u + chromaRow;
         const uint8_t* v = picture.v + chromaRow;
         uint8_t* out = dst + static_cast<ptrdiff_t>(row) * dstStride;
-        for (int32_t x = 0; x < picture.width; ++x) {
-            const ptrdiff_t c = static_cast<ptrdiff_t>(x / 2) * picture.chromaStep;
-            const int32_t luma = (y[x] - 16) * kY + kRound;
+        for (int32_t x = 0; x < dstWidth; ++x) {
+            const int32_t srcX = static_cast<int32_t>(static_cast<int64_t>(x) * picture.width / dstWidth);
+            const ptrdiff_t c = static_cast<ptrdiff_t>(srcX / 2) * picture.chromaStep;
+            const int32_t luma = (y[srcX] - 16) * kY + kRound;
             const int32_t cb = u[c] - 128, cr = v[c] - 128;
             out[x * 4 + 0] = clampByte((luma + kBu * cb) >> 16);
             out[x * 4 + 1] = clampByte((luma - kGu * cb - kGv * cr) >> 16);

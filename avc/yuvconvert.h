@@ -20,3 +20,9 @@ struct Yuv420View {
 // dst, width x height pixels of bytes B, G, R, 0 with dstStride bytes per row. Odd sizes are fine: the last
 // chroma sample covers the last column and row.
 void yuv420ToBgrx(const Yuv420View& picture, uint8_t* dst, int32_t dstStride);
+// The same into dstWidth x dstHeight pixels, the picture's rows and columns repeated or dropped as a
+// nearest-neighbour stretch would (pixel x takes column x * width / dstWidth): a window shown smaller than
+// the picture costs the conversion of its own pixels only. At the picture's own size it equals
+// yuv420ToBgrx.
+void yuv420ToBgrxScaled(const Yuv420View& picture, uint8_t* dst, int32_t dstWidth, int32_t dstHeight,
+                        int32_t dstStride);

@@ -87,6 +87,18 @@ TEST_F(MftavcWindows, EachAccessUnitShowsItsPictureAtOnce) {
     }
 }
 
+// A unit that a newer one follows is decoded without being drawn; the next unit, which builds on it, is.
+TEST_F(MftavcWindows, DecodesWithoutDrawingWhenANewerUnitFollows) {
+    ASSERT_EQ(decode(0), 1);
+    EXPECT_EQ(mftavc_decode_only(decoder, kUnits[1], static_cast<int32_t>(kUnitSizes[1])), 1);
+    Sides s = shown();
+    EXPECT_TRUE(similar(s.left, rgb(avcstream::kLeft[0]))) << std::hex << s.left;
+    ASSERT_EQ(decode(2), 1);
+    s = shown();
+    EXPECT_TRUE(similar(s.left, rgb(avcstream::kLeft[2]))) << std::hex << s.left;
+    EXPECT_TRUE(similar(s.right, rgb(avcstream::kRight[2]))) << std::hex << s.right;
+}
+
 TEST_F(MftavcWindows, TurnsPicturesAndRepaintsOnWindowMessage) {
     // Turned clockwise, the picture's left half is on top.
     ASSERT_EQ(decode(0, 90), 1);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -65,6 +66,36 @@ TEST(YuvConvert, EachPixelTakesTheChromaOfItsBlockInEveryLayout) {
     EXPECT_TRUE(reddest(0, 0) && reddest(1, 1));  // first block
     EXPECT_TRUE(bluest(0, 2) && bluest(1, 2));    // the last row's own block
     EXPECT_FALSE(reddest(2, 0) || bluest(2, 2));  // the last column has other blocks
+}
+
+// Converting to a smaller size picks the pixels a nearest-neighbour stretch of the whole conversion would;
+// at the picture's own size nothing changes.
+TEST(YuvConvert, ScaledConversionTakesThePixelsTheStretchWould) {
+    constexpr int32_t kW = 7, kH = 5;
+    std::vector<uint8_t> luma(kW * kH), u(4 * 3), v(4 * 3);
+    for (size_t i = 0; i < luma.size(); ++i)
+        luma[i] = static_cast<uint8_t>(16 + i * 7);
+    for (size_t i = 0; i < u.size(); ++i) {
+        u[i] = static_cast<uint8_t>(60 + i * 15);
+        v[i] = static_cast<uint8_t>(200 - i * 11);
+    }
+    const Yuv420View view{luma.data(), kW, u.data(), v.data(), 4, 1, kW, kH};
+    std::vector<uint8_t> whole(kW * kH * 4), same(kW * kH * 4);
+    yuv420ToBgrx(view, whole.data(), kW * 4);
+    yuv420ToBgrxScaled(view, same.data(), kW, kH, kW * 4);
+    EXPECT_EQ(same, whole);
+    for (const auto& size : {std::pair{3, 2}, std::pair{1, 1}, std::pair{14, 9}}) {
+        const int32_t w = size.first, h = size.second;
+        std::vector<uint8_t> scaled(static_cast<size_t>(w) * h * 4);
+        yuv420ToBgrxScaled(view, scaled.data(), w, h, w * 4);
+        for (int32_t y = 0; y < h; ++y) {
+            for (int32_t x = 0; x < w; ++x) {
+                const uint8_t* got = &scaled[(y * w + x) * 4];
+                const uint8_t* want = &whole[((y * kH / h) * kW + x * kW / w) * 4];
+                EXPECT_TRUE(std::equal(got, got + 4, want)) << w << "x" << h << " at " << x << "," << y;
+            }
+        }
+    }
 }
 
 }  // namespace
