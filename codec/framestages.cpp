@@ -1,31 +1,11 @@
 #include "codec/framestages.h"
 
 #include "codec/conversion.h"
+#include "codec/scaledtransform.h"
 #include "codec/smoothing.h"
 #include "codec/transform.h"
 
 namespace zrc {
-namespace {
-
-// One block through the full inverse transform, then each square of (1 << shift) samples averaged; stands
-// in for the reduced kernel.
-void scaledBlock(int edge, int shift, const uint8_t* coefficients, int quality, uint8_t* samples) {
-    uint8_t full[32 * 32];
-    inverseTransformBlock(edge, coefficients, quality, full);
-    const int out = edge >> shift > 0 ? edge >> shift : 1;
-    const int step = edge / out;
-    for (int i = 0; i < out; ++i) {
-        for (int j = 0; j < out; ++j) {
-            int sum = 0;
-            for (int y = 0; y < step; ++y)
-                for (int x = 0; x < step; ++x)
-                    sum += full[(i * step + y) * edge + j * step + x];
-            samples[i * out + j] = static_cast<uint8_t>((sum + step * step / 2) / (step * step));
-        }
-    }
-}
-
-}  // namespace
 
 void FrameStages::transform(int plane, const uint8_t* map, uint32_t begin, uint32_t end) const {
     if (shift > 0) {
@@ -34,7 +14,8 @@ void FrameStages::transform(int plane, const uint8_t* map, uint32_t begin, uint3
         const uint8_t* in = coefficients + layout.offsets[plane];
         uint8_t* out = transform_target + output.offsets[plane];
         for (uint32_t b = begin; b < end; ++b) {
-            if (map[b] != 0) scaledBlock(edge, shift, in + b * in_bytes, map[b] - 4, out + b * out_bytes);
+            if (map[b] != 0)
+                scaledInverseTransformBlock(edge, shift, in + b * in_bytes, map[b] - 4, out + b * out_bytes);
         }
         return;
     }
