@@ -32,6 +32,10 @@ ZRC_INLINE uint32_t dequantise(uint8_t byte, int shift) {
     return static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(byte))) << shift;
 }
 
+ZRC_INLINE uint32_t blockQuality(uint8_t entry, uint32_t quality) {
+    return entry == 1 ? 0 : quality;
+}
+
 // The reduced transform of one edge at one shift.
 struct ScaledTables {
     int edge;
@@ -172,28 +176,41 @@ ZRC_INLINE void fastScaledBlock(const ScaledTables& s, const uint8_t* coefficien
     }
 }
 
-ZRC_CLONES void fastScaled1(const ScaledTables& s, const uint8_t* c, int q, uint8_t* out) {
-    fastScaledBlock<1>(s, c, q, out);
+// The changed blocks [begin, end) of one plane, `Out` samples a side.
+template <int Out>
+ZRC_INLINE void fastScaledRange(const ScaledTables& s, const uint8_t* coefficients, uint8_t* samples,
+                                const uint8_t* map, uint32_t begin, uint32_t end, uint32_t quality) {
+    const size_t in = static_cast<size_t>(s.edge) * static_cast<size_t>(s.edge);
+    constexpr size_t out = Out * Out;
+    for (uint32_t b = begin; b < end; ++b) {
+        if (map[b] != 0)
+            fastScaledBlock<Out>(s, coefficients + b * in, static_cast<int>(blockQuality(map[b], quality)),
+                                 samples + b * out);
+    }
 }
-ZRC_CLONES void fastScaled2(const ScaledTables& s, const uint8_t* c, int q, uint8_t* out) {
-    fastScaledBlock<2>(s, c, q, out);
-}
-ZRC_CLONES void fastScaled4(const ScaledTables& s, const uint8_t* c, int q, uint8_t* out) {
-    fastScaledBlock<4>(s, c, q, out);
-}
-ZRC_CLONES void fastScaled8(const ScaledTables& s, const uint8_t* c, int q, uint8_t* out) {
-    fastScaledBlock<8>(s, c, q, out);
-}
-ZRC_CLONES void fastScaled16(const ScaledTables& s, const uint8_t* c, int q, uint8_t* out) {
-    fastScaledBlock<16>(s, c, q, out);
-}
+
+#define ZRC_SCALED_FORMS(Out)                                                                            \
+    ZRC_CLONES void fastScaled##Out(const ScaledTables& s, const uint8_t* c, int q, uint8_t* out) {      \
+        fastScaledBlock<Out>(s, c, q, out);                                                              \
+    }                                                                                                    \
+    ZRC_CLONES void fastScaledRange##Out(const ScaledTables& s, const uint8_t* c, uint8_t* out,          \
+                                         const uint8_t* map, uint32_t begin, uint32_t end, uint32_t q) { \
+        fastScaledRange<Out>(s, c, out, map, begin, end, q);                                             \
+    }
+ZRC_SCALED_FORMS(1)
+ZRC_SCALED_FORMS(2)
+ZRC_SCALED_FORMS(4)
+ZRC_SCALED_FORMS(8)
+ZRC_SCALED_FORMS(16)
+#undef ZRC_SCALED_FORMS
 
 #if ZRC_HAVE_AVX2_KERNELS
 // 4 x 4 outputs of edge 8, 16 or 32, whose coefficients all lie in the first 32 zigzag bytes: a flat block
 // is one test, any other gathers them with two byte shuffles and takes the passes of the full transform's
 // edge-4 kernel (pmaddwd for the first pass: a dequantised coefficient and a weight fit in 16 bits and a
 // pair's sum in 32, so nothing wraps; 32-bit multiplies that wrap as the reference's for the second).
-ZRC_AVX2 void avx2Scaled4(const ScaledTables& s, const uint8_t* coefficients, int quality, uint8_t* samples) {
+ZRC_AVX2_INLINE void avx2Scaled4Block(const ScaledTables& s, const uint8_t* coefficients, int quality,
+                                      uint8_t* samples) {
     const __m256i all = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(coefficients));
     if (_mm256_testz_si256(all, _mm256_setr_epi32(~0xFF, -1, -1, -1, -1, -1, -1, -1))) {
         const uint32_t w = static_cast<uint32_t>(s.basis[0]);
@@ -230,6 +247,20 @@ ZRC_AVX2 void avx2Scaled4(const ScaledTables& s, const uint8_t* coefficients, in
     const __m256i bytes = _mm256_packus_epi16(words, words);
     const __m256i ordered = _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 5, 1, 0, 4, 5, 1));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(samples), _mm256_castsi256_si128(ordered));
+}
+
+ZRC_AVX2 void avx2Scaled4(const ScaledTables& s, const uint8_t* coefficients, int quality, uint8_t* samples) {
+    avx2Scaled4Block(s, coefficients, quality, samples);
+}
+
+ZRC_AVX2 void avx2ScaledRange4(const ScaledTables& s, const uint8_t* coefficients, uint8_t* samples,
+                               const uint8_t* map, uint32_t begin, uint32_t end, uint32_t quality) {
+    const size_t in = static_cast<size_t>(s.edge) * static_cast<size_t>(s.edge);
+    for (uint32_t b = begin; b < end; ++b) {
+        if (map[b] != 0)
+            avx2Scaled4Block(s, coefficients + b * in, static_cast<int>(blockQuality(map[b], quality)),
+                             samples + b * 16);
+    }
 }
 #endif
 
@@ -282,6 +313,43 @@ void scaledInverseTransformBlock(int edge, int shift, const uint8_t* coefficient
             return fastScaled8(s, coefficients, quality, samples);
         default:
             return fastScaled16(s, coefficients, quality, samples);
+    }
+}
+
+void scaledInverseTransformBlocks(const PictureLayout& layout, int plane, int shift,
+                                  const uint8_t* coefficients, uint8_t* samples, const uint8_t* map,
+                                  uint32_t begin, uint32_t end, uint32_t quality) {
+    if (shift <= 0)
+        return inverseTransformBlocks(layout, plane, coefficients, samples, map, begin, end, quality);
+    const int edge = layout.edges[plane];
+    const uint8_t* in = coefficients + layout.offsets[plane];
+    uint8_t* out = samples + layout.scaled(shift).offsets[plane];
+    if (referenceKernels()) {
+        const size_t in_bytes = layout.blockBytes(plane);
+        const size_t out_bytes = static_cast<size_t>(scaledEdge(edge, shift)) * scaledEdge(edge, shift);
+        for (uint32_t b = begin; b < end; ++b) {
+            if (map[b] != 0)
+                scaledInverseTransformBlockReference(edge, shift, in + b * in_bytes,
+                                                     static_cast<int>(blockQuality(map[b], quality)),
+                                                     out + b * out_bytes);
+        }
+        return;
+    }
+    const ScaledTables& s = scaledTables(edge, shift);
+    switch (s.out) {
+        case 1:
+            return fastScaledRange1(s, in, out, map, begin, end, quality);
+        case 2:
+            return fastScaledRange2(s, in, out, map, begin, end, quality);
+        case 4:
+#if ZRC_HAVE_AVX2_KERNELS
+            if (avx2Kernels()) return avx2ScaledRange4(s, in, out, map, begin, end, quality);
+#endif
+            return fastScaledRange4(s, in, out, map, begin, end, quality);
+        case 8:
+            return fastScaledRange8(s, in, out, map, begin, end, quality);
+        default:
+            return fastScaledRange16(s, in, out, map, begin, end, quality);
     }
 }
 

@@ -162,33 +162,32 @@ void BM_DecodeAbsolute(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeAbsolute)->ArgName("form")->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
-// Inverse transform of a whole 720x1280 picture (4:2:0, the screen's coefficients, every block changed) block
-// by block at full size (shift 0) and reduced to 1/2, 1/4, 1/8 (shift 1..3); per block is the time over the
-// blocks of all three planes.
+// Inverse transform of a whole 720x1280 picture (4:2:0, the screen's coefficients, every block changed) at
+// full size (shift 0) and reduced to 1/2, 1/4, 1/8 (shift 1..3), a plane's blocks at once (calls 0) or one
+// call a block (calls 1); per block is the time over the blocks of all three planes.
 void BM_ScaledTransformPicture(benchmark::State& state) {
     const int shift = static_cast<int>(state.range(0));
     const int matrix = static_cast<int>(state.range(2));
+    const bool per_block = state.range(3) == 1;
     static const Picture p8 = makePicture(8, 720, 1280), p16 = makePicture(16, 720, 1280);
     const Picture& p = matrix == 16 ? p16 : p8;
     const KernelForm form(state.range(1));
-    const bool reference = state.range(1) == 2;
-    Bytes samples(p.layout.bytes);
+    const zrc::PictureLayout out = p.layout.scaled(shift);
+    Bytes samples(out.bytes);
     for (auto _ : state) {
         for (int plane = 0; plane < 3; ++plane) {
-            const int edge = p.layout.edges[plane];
-            const size_t in = p.layout.blockBytes(plane);
-            const size_t out = static_cast<size_t>(zrc::scaledEdge(edge, shift));
-            const uint8_t* c = p.coefficients.data() + p.layout.offsets[plane];
-            uint8_t* s = samples.data() + p.layout.offsets[plane];
-            for (uint32_t b = 0; b < p.layout.blocks(); ++b) {
-                if (shift == 0 && reference) {
-                    zrc::inverseTransformBlockReference(edge, c + b * in, kQuality, s + b * in);
-                } else if (shift == 0) {
-                    zrc::inverseTransformBlock(edge, c + b * in, kQuality, s + b * in);
-                } else {
-                    zrc::scaledInverseTransformBlock(edge, shift, c + b * in, kQuality, s + b * out * out);
-                }
+            if (!per_block) {
+                zrc::scaledInverseTransformBlocks(p.layout, plane, shift, p.coefficients.data(),
+                                                  samples.data(), p.map.data(), 0, p.layout.blocks(),
+                                                  kQuality);
+                continue;
             }
+            const size_t in_bytes = p.layout.blockBytes(plane), out_bytes = out.blockBytes(plane);
+            const uint8_t* c = p.coefficients.data() + p.layout.offsets[plane];
+            uint8_t* s = samples.data() + out.offsets[plane];
+            for (uint32_t b = 0; b < p.layout.blocks(); ++b)
+                zrc::scaledInverseTransformBlock(p.layout.edges[plane], shift, c + b * in_bytes, kQuality,
+                                                 s + b * out_bytes);
         }
         benchmark::ClobberMemory();
     }
@@ -196,8 +195,9 @@ void BM_ScaledTransformPicture(benchmark::State& state) {
         3.0 * p.layout.blocks(), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_ScaledTransformPicture)
-    ->ArgNames({"shift", "form", "matrix"})
-    ->ArgsProduct({{0, 1, 2, 3}, {0, 2}, {8, 16}})
+    ->ArgNames({"shift", "form", "matrix", "calls"})
+    ->ArgsProduct({{0, 1, 2, 3}, {0, 2}, {8, 16}, {0}})
+    ->ArgsProduct({{0, 1, 2, 3}, {0}, {8}, {1}})
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
