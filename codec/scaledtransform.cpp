@@ -32,7 +32,9 @@ ZRC_INLINE uint32_t dequantise(uint8_t byte, int shift) {
     return static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(byte))) << shift;
 }
 
+// The quality row of a changed block, read as inverseTransformBlocks reads it.
 ZRC_INLINE uint32_t blockQuality(uint8_t entry, uint32_t quality) {
+    if (entry >= 4) return entry - 4u;
     return entry == 1 ? 0 : quality;
 }
 

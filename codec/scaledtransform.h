@@ -29,8 +29,8 @@ void scaledInverseTransformBlock(int edge, int shift, const uint8_t* coefficient
 
 // The changed blocks [begin, end) of one plane (0, 1 or 2) of a picture laid out as `layout`, on the calling
 // thread, reduced by `shift` (0..3) into samples laid out as layout.scaled(shift); coefficients and samples
-// point at the first plane of each. Quality row 0 for map entry 1 and `quality` otherwise, as
-// inverseTransformBlocks, which shift 0 is. One dispatch for the whole run rather than one a block.
+// point at the first plane of each. Quality row 0 for map entry 1, r for entry 4 + r and `quality` otherwise,
+// as inverseTransformBlocks, which shift 0 is. One dispatch for the whole run rather than one a block.
 void scaledInverseTransformBlocks(const PictureLayout& layout, int plane, int shift,
                                   const uint8_t* coefficients, uint8_t* samples, const uint8_t* map,
                                   uint32_t begin, uint32_t end, uint32_t quality);

@@ -94,19 +94,21 @@ TEST_P(ScaledKernels, FastFormMatchesReferenceForEveryEdgeShiftAndQuality) {
 }
 
 // A run of a plane's blocks: each changed block as the single-block reference at its quality (row 0 for map
-// entry 1), each unchanged one left as it was, in the scaled layout of every plane, 4:2:0 and 4:4:4.
+// entry 1, r for entry 4 + r), each unchanged one left as it was, in the scaled layout of every plane, 4:2:0
+// and 4:4:4.
 TEST_P(ScaledKernels, BlocksOfAPlaneAreTheReferenceBlocksInTheScaledLayout) {
     std::mt19937 rng(29);
     struct Case {
         int matrix;
         bool chroma420;
     };
+    const auto quality = [](uint8_t entry) { return entry >= 4 ? entry - 4 : entry == 1 ? 0 : 4; };
     for (const Case& c : {Case{8, true}, Case{16, true}, Case{32, false}, Case{4, false}}) {
         const zrc::PictureLayout layout =
             zrc::PictureLayout::of(c.matrix, 5 * c.matrix, 3 * c.matrix, c.chroma420);
         Bytes coefficients(layout.bytes), map(layout.blocks());
         for (uint8_t& b : map)
-            b = static_cast<uint8_t>(rng() % 3);
+            b = static_cast<uint8_t>(rng() % 2 ? rng() % 3 : 4 + rng() % 6);
         for (int plane = 0; plane < 3; ++plane) {
             for (uint32_t b = 0; b < layout.blocks(); ++b) {
                 const Bytes block = randomBlock(rng, layout.edges[plane], static_cast<int>(rng() % kKinds));
@@ -123,8 +125,7 @@ TEST_P(ScaledKernels, BlocksOfAPlaneAreTheReferenceBlocksInTheScaledLayout) {
                     zrc::scaledInverseTransformBlockReference(
                         layout.edges[plane], shift,
                         coefficients.data() + layout.offsets[plane] + b * layout.blockBytes(plane),
-                        map[b] == 1 ? 0 : 4,
-                        expected.data() + out.offsets[plane] + b * out.blockBytes(plane));
+                        quality(map[b]), expected.data() + out.offsets[plane] + b * out.blockBytes(plane));
                 }
                 zrc::scaledInverseTransformBlocks(layout, plane, shift, coefficients.data(), actual.data(),
                                                   map.data(), 1, layout.blocks(), 4);
