@@ -101,6 +101,8 @@ int renderLocked(ZrcHandle* handle, uint8_t* image, bool* wrote) {
     }
 
     // Full-size planes are kept only at full size, the scaled ones only while scaled.
+    const size_t held =
+        handle->planes.size() + handle->smoothed.size() + handle->scratch.size() + handle->scaled.size();
     const bool kept_planes = shift == 0 && !(direct && !smooth);
     const bool ok = sizeBuffer(handle->planes, kept_planes ? layout.bytes : 0, "planes") &&
                     sizeBuffer(handle->smoothed, smooth && !direct ? layout.bytes : 0, "smoothed planes") &&
@@ -111,6 +113,12 @@ int renderLocked(ZrcHandle* handle, uint8_t* image, bool* wrote) {
     for (std::vector<uint8_t>* buffer :
          {&handle->planes, &handle->smoothed, &handle->scratch, &handle->scaled})
         if (buffer->empty()) buffer->shrink_to_fit();
+    if (handle->planes.size() + handle->smoothed.size() + handle->scratch.size() + handle->scaled.size() !=
+        held)
+        zrc_log(ZRC_LOG_INFO,
+                "%s: [%u] Render buffers at 1/%d: planes %zu, smoothed %zu, transform %zu, scaled %zu", "ZRC",
+                handle->last_id, 1 << shift, handle->planes.size(), handle->smoothed.size(),
+                handle->scratch.size(), handle->scaled.size());
     uint8_t* transform_target =
         shift > 0 ? (direct ? image : handle->scaled.data()) : (kept_planes ? handle->planes.data() : image);
     const FrameStages stages{layout,
@@ -168,7 +176,7 @@ int renderLocked(ZrcHandle* handle, uint8_t* image, bool* wrote) {
 
 extern "C" int zrc_render(ZrcHandle* handle, void* image) {
     if (handle == nullptr || image == nullptr) {
-        zrc_log(ZRC_LOG_ERROR, "%s: Invalid handle", "ZRC");
+        zrc_log(ZRC_LOG_ERROR, "%s: Invalid handle or image", "ZRC");
         return -1;
     }
     std::lock_guard<std::mutex> lock(handle->lock);
