@@ -1,6 +1,7 @@
 // Handle lifetime, configuration and settings.
 #include "codec/handle.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -81,6 +82,7 @@ void freeBuffers(ZrcHandle* handle) {
     }
     handle->decoded_format = 0;
     handle->render_all = true;
+    std::fill(handle->area, handle->area + 4, 0);  // what was drawn belongs to the picture let go
 }
 
 bool sizeBuffer(std::vector<uint8_t>& buffer, size_t bytes, const char* what) {

@@ -224,6 +224,13 @@ TEST(Render, SmoothedEdgesFollowANeighbourThatChangesLater) {
     EXPECT_EQ(zrc_render(h.get(), image.data()), 0);
     ASSERT_EQ(zrc_rendered_area(h.get(), &x, &y, &w, &hh), 0);
     EXPECT_EQ((std::vector<int>{x, y, w, hh}), (std::vector<int>{0, 0, 0, 0}));
+    // A configure lets the picture go, and with it the area drawn in it.
+    const FrameSpec again =
+        zrctest::relativeSpec(picture.g, ZRC_FRAME_YUV444, ZRC_DIFF_REPLACE, map, picture.planes(), 4);
+    ASSERT_GT(zrc_decompress(h.get(), zrctest::buildFrame(again).data(), image.data(), nullptr), 0);
+    ASSERT_EQ(zrc_configure(h.get(), 8, 8, 8, 0), 0);
+    ASSERT_EQ(zrc_rendered_area(h.get(), &x, &y, &w, &hh), 0);
+    EXPECT_EQ((std::vector<int>{x, y, w, hh}), (std::vector<int>{0, 0, 0, 0}));
 }
 
 TEST(Render, RefusesWhatItCannotDo) {
