@@ -15,14 +15,16 @@ bool hasTimeout(uint32_t timeoutMs) {
     return timeoutMs != 0 && timeoutMs != NO_TIMEOUT;
 }
 
-// Waits up to timeoutMs for events on s: 1 ready, 0 timed out, -1 the wait failed. A socket in an error or
-// hang-up state counts as ready, so the following call reports what happened.
-int waitFor(SOCKET s, short events, int timeoutMs) {
+// Waits up to timeoutMs for events on s, or until wake (when there is one) turns readable: 1 ready, 0 timed
+// out, -1 the wait failed or was woken. A socket in an error or hang-up state counts as ready, so the
+// following call reports what happened.
+int waitFor(SOCKET s, short events, int timeoutMs, SOCKET wake = INVALID_SOCKET) {
     if (socketValue(s) < 0) return -1;
-    net::WaitEntry entry{s, events, 0};
-    int r = net::waitSockets(&entry, 1, timeoutMs);
+    net::WaitEntry waits[2] = {{s, events, 0}, {wake, net::kReadable, 0}};
+    int r = net::waitSockets(waits, 2, timeoutMs);
     if (r <= 0) return r;
-    if (entry.ready & net::kInvalid) return -1;
+    if (waits[1].ready) return -1;
+    if (waits[0].ready & net::kInvalid) return -1;
     return 1;
 }
 
@@ -42,11 +44,12 @@ bool wouldBlock(int n) {
 }
 
 // io(done, now) makes one send or recv of the bytes from done on; with `now` it moves only what the socket
-// takes or holds at once, so that a call with a time limit never blocks beyond it. With a time limit the call is tried
-// first and the socket waited for only when it would block: a wait for writability asks for more free room
-// than one small frame needs.
+// takes or holds at once, so that a call with a time limit never blocks beyond it. With a time limit the call
+// is tried first and the socket waited for only when it would block: a wait for writability asks for more
+// free room than one small frame needs.
 template <typename Io>
-int transferAll(SOCKET s, int length, short events, uint32_t timeoutMs, int waitAll, Io io) {
+int transferAll(SOCKET s, int length, short events, uint32_t timeoutMs, int waitAll, Io io,
+                SOCKET wake = INVALID_SOCKET) {
     const bool timed = hasTimeout(timeoutMs);
     if (timed && socketValue(s) < 0) return -1;
     const int span = waitSpan(timeoutMs);
@@ -60,7 +63,7 @@ int transferAll(SOCKET s, int length, short events, uint32_t timeoutMs, int wait
         }
         if (interrupted(n)) continue;
         if (!(timed && wouldBlock(n))) return static_cast<int>(n);
-        int w = waitFor(s, events, span);
+        int w = waitFor(s, events, span, wake);
         if (w < 0) return -1;
         if (w == 0) return 0;
     }
@@ -123,13 +126,7 @@ int transferPolled(SOCKET s, int length, short events, uint32_t timeoutMs, int w
 // Waits up to timeoutMs for events on s, or until the wake descriptor becomes readable: 1 ready, 0 timed
 // out, -1 the wait failed or the process is stopping.
 int waitOrWake(SOCKET s, short events, int timeoutMs) {
-    if (socketValue(s) < 0) return -1;
-    net::WaitEntry waits[2] = {{s, events, 0}, {g_wakeDescriptor.load(), net::kReadable, 0}};
-    int r = net::waitSockets(waits, 2, timeoutMs);
-    if (r <= 0) return r;
-    if (waits[1].ready) return -1;
-    if (waits[0].ready & net::kInvalid) return -1;
-    return 1;
+    return waitFor(s, events, timeoutMs, g_wakeDescriptor.load());
 }
 
 template <typename Io>
@@ -219,6 +216,13 @@ int SendEx(SOCKET s, const char* data, int length, int flags, uint32_t timeoutMs
     return transferAll(s, length, net::kWritable, timeoutMs, 1, [&](int done, bool now) {
         return net::sendSome(s, data + done, length - done, flags, now);
     });
+}
+
+int SendExOrWake(SOCKET s, const char* data, int length, uint32_t timeoutMs, SOCKET wake) {
+    if (!hasTimeout(timeoutMs)) return -1;
+    return transferAll(
+        s, length, net::kWritable, timeoutMs, 1,
+        [&](int done, bool now) { return net::sendSome(s, data + done, length - done, 0, now); }, wake);
 }
 
 int RecvEx(SOCKET s, char* buffer, int length, int flags, uint32_t timeoutMs, int waitAll) {

@@ -33,6 +33,10 @@ int RecvWithin(SOCKET s, char* buffer, int length, uint32_t timeoutMs);
 int WaitWritableOrWake(SOCKET s, uint32_t timeoutMs);
 
 int SendEx(SOCKET s, const char* data, int length, int flags, uint32_t timeoutMs);
+// SendEx with a time limit (required: without one -1) whose waits for room also end at once, with -1, when
+// wake turns readable: a thread that a stop must end passes its stop wake-up, since shutting a socket down
+// does not wake a wait on it on every system (Windows).
+int SendExOrWake(SOCKET s, const char* data, int length, uint32_t timeoutMs, SOCKET wake);
 // waitAll 0 returns after the first read that brought bytes.
 int RecvEx(SOCKET s, char* buffer, int length, int flags, uint32_t timeoutMs, int waitAll);
 

@@ -114,8 +114,10 @@ void Device::sendThread() {
         int sent;
         {
             std::lock_guard lock(sendMutex);
-            // The limit bounds each wait for room: a device that reads, however slowly, keeps its frames.
-            sent = SendEx(socket, reinterpret_cast<const char*>(frames.data()), size, 0, kSendLimitMs);
+            // The limit bounds each wait for room: a device that reads, however slowly, keeps its frames. A
+            // stop ends the wait at once.
+            sent = SendExOrWake(socket, reinterpret_cast<const char*>(frames.data()), size, kSendLimitMs,
+                                stopWake.handle());
         }
         if (sent != size) {
             if (!isRunning()) return;  // stopped meanwhile: the socket was shut down under the write
