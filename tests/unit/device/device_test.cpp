@@ -1,8 +1,12 @@
 #include "device/device.h"
 
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
+#else
 #include <dirent.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstring>
@@ -15,13 +19,49 @@
 #include "device/displaywindow.h"
 #include "platform/window.h"
 #include "testenv.h"
+#include "tests/support/tcppair.h"
 #include "tests/support/testsystem.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Live threads of this process that belong to device 3.
+// Live threads of this process that belong to device 3, by the names they gave themselves.
+#ifdef _WIN32
+using GetDescription = HRESULT(WINAPI*)(HANDLE, PWSTR*);
+
+// Looked up at run time, as the client does for the setter; null where the system lacks it.
+GetDescription threadDescriptionGetter() {
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    return kernel ? reinterpret_cast<GetDescription>(
+                        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "GetThreadDescription")))
+                  : nullptr;
+}
+
+std::multiset<std::string> deviceThreads() {
+    std::multiset<std::string> names;
+    const GetDescription getDescription = threadDescriptionGetter();
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (!getDescription || snapshot == INVALID_HANDLE_VALUE) return names;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
+        HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID);
+        if (!thread) continue;
+        PWSTR wide = nullptr;
+        if (SUCCEEDED(getDescription(thread, &wide)) && wide) {
+            char name[64] = {};
+            WideCharToMultiByte(CP_UTF8, 0, wide, -1, name, sizeof name - 1, nullptr, nullptr);
+            if (std::string(name).rfind("dev3-", 0) == 0) names.insert(name);
+            LocalFree(wide);
+        }
+        CloseHandle(thread);
+    }
+    CloseHandle(snapshot);
+    return names;
+}
+#else
 std::multiset<std::string> deviceThreads() {
     std::multiset<std::string> names;
     DIR* dir = opendir("/proc/self/task");
@@ -35,6 +75,7 @@ std::multiset<std::string> deviceThreads() {
     closedir(dir);
     return names;
 }
+#endif
 
 template <typename Predicate>
 bool eventually(Predicate predicate) {
@@ -49,15 +90,19 @@ class DeviceTest : public DeviceTestEnv {
 protected:
     void SetUp() override {
         DeviceTestEnv::SetUp();
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair_), 0);
+#ifdef _WIN32
+        if (!threadDescriptionGetter()) GTEST_SKIP() << "this Windows cannot name threads";
+#endif
+        pair_ = connectedTcpPair(4096);
+        ASSERT_GE(socketValue(pair_.client), 0);
         device_.id = 3;
-        device_.socket = pair_[0];
+        device_.socket = pair_.client;
         device_.width = 360;
         device_.height = 640;
     }
     void TearDown() override {
         device_.stop();
-        close(pair_[1]);
+        net::closeSocket(pair_.device);
         DeviceTestEnv::TearDown();
     }
 
@@ -71,7 +116,8 @@ protected:
         return window;
     }
 
-    int pair_[2] = {-1, -1};
+    // `client` is the device's socket; the test plays the phone on `device`.
+    TcpPair pair_;
     Device device_;
 };
 
@@ -90,10 +136,13 @@ TEST_F(DeviceTest, StartNamesItsThreadsAndStopJoinsThemAll) {
     EXPECT_EQ(device_.socket, INVALID_SOCKET);
     EXPECT_FALSE(device_.isRunning());
     char byte;
-    EXPECT_EQ(recv(pair_[1], &byte, 1, 0), 0);  // the device sees the connection end
+    EXPECT_EQ(net::recvSome(pair_.device, &byte, 1, 0, false), 0);  // the device sees the connection end
 }
 
 TEST_F(DeviceTest, StopEndsTheRenderThreadWhenNoWindowCanBeMade) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a missing X display is what makes the window fail; a Win32 window is always made";
+#endif
     testsystem::setEnv("QX_WINDOW", "x11");
     testsystem::setEnv("DISPLAY", ":31999");  // no such display
     ASSERT_EQ(device_.start(), 0);
@@ -107,14 +156,14 @@ TEST_F(DeviceTest, StopEndsTheRenderThreadWhenNoWindowCanBeMade) {
 
 TEST_F(DeviceTest, StopRightAfterStartEndsEveryThread) {
     // The stop may come before the window thread has stored its window.
-    close(pair_[0]);
+    closeTcpPair(pair_);
     for (int i = 0; i < 200; ++i) {
-        int pair[2];
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-        device_.socket = pair[0];
+        TcpPair pair = connectedTcpPair();
+        ASSERT_GE(socketValue(pair.client), 0);
+        device_.socket = pair.client;
         ASSERT_EQ(device_.start(), 0);
         EXPECT_EQ(device_.stop(), 0);
-        close(pair[1]);
+        net::closeSocket(pair.device);
     }
     EXPECT_TRUE(deviceThreads().empty());
 }
@@ -134,15 +183,27 @@ TEST_F(DeviceTest, SendQueuesWholeFramesForTheSendThread) {
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(device_.send(frame, sizeof frame), 0);
     uint8_t received[3 * sizeof frame] = {};
-    ASSERT_EQ(recv(pair_[1], received, sizeof received, MSG_WAITALL), static_cast<ssize_t>(sizeof received));
+    ASSERT_EQ(RecvN(pair_.device, reinterpret_cast<char*>(received), sizeof received, 0),
+              static_cast<int>(sizeof received));
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(std::memcmp(received + i * sizeof frame, frame, sizeof frame), 0) << i;
-    close(pair_[1]);
-    pair_[1] = -1;
-    // A closed peer ends the device at the next frame (never raising SIGPIPE); later frames are refused.
-    device_.send(frame, sizeof frame);
-    EXPECT_TRUE(eventually([&] { return !device_.isRunning(); }));
+    net::closeSocket(pair_.device);
+    pair_.device = INVALID_SOCKET;
+    // A closed peer ends the device at one of the next frames (TCP takes the first one after the close and
+    // answers it with a reset), never raising SIGPIPE; later frames are refused.
+    EXPECT_TRUE(eventually([&] {
+        device_.send(frame, sizeof frame);
+        return !device_.isRunning();
+    }));
     EXPECT_EQ(device_.send(frame, sizeof frame), -1);
+}
+
+// Queues frames for a phone that reads nothing until the socket and the queue are full.
+void fillUntilRefused(Device& device) {
+    std::vector<uint8_t> frame(1000, 0x5A);
+    int queued = 0;
+    while (device.send(frame.data(), static_cast<uint32_t>(frame.size())) == 0)
+        ASSERT_LT(++queued, 100000) << "the queue has no bound";
 }
 
 // A device that takes nothing is stopped by its own send thread after the send limit, as if it had closed:
@@ -150,10 +211,7 @@ TEST_F(DeviceTest, SendQueuesWholeFramesForTheSendThread) {
 TEST_F(DeviceTest, DeviceThatDoesNotReadIsStoppedBySendThread) {
     ASSERT_EQ(device_.start(), 0);
     ASSERT_NE(waitForWindow(), nullptr);
-    std::vector<uint8_t> frame(1000, 0x5A);
-    int queued = 0;
-    while (device_.send(frame.data(), static_cast<uint32_t>(frame.size())) == 0)
-        ASSERT_LT(++queued, 100000) << "the queue has no bound";
+    fillUntilRefused(device_);
     EXPECT_TRUE(device_.isRunning());
     EXPECT_NE(log().find("Device::send dev id 3: "), std::string::npos);
     // Hang guard only: the send thread gives up after kSendLimitMs.
@@ -164,6 +222,21 @@ TEST_F(DeviceTest, DeviceThatDoesNotReadIsStoppedBySendThread) {
               std::string::npos);
     EXPECT_TRUE(eventually([] { return deviceThreads().count("dev3-send") == 0; }));
     EXPECT_EQ(device_.stop(), 0);
+    EXPECT_TRUE(deviceThreads().empty());
+}
+
+// A stop does not wait out the send thread's wait for room (shutting the socket down does not end that wait
+// on Windows): the stop's wake-up ends it at once.
+TEST_F(DeviceTest, StopEndsTheSendThreadWaitingForADeviceThatDoesNotRead) {
+    ASSERT_EQ(device_.start(), 0);
+    ASSERT_NE(waitForWindow(), nullptr);
+    fillUntilRefused(device_);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(device_.stop(), 0);
+    // Far below the send limit that a wait not woken would last, and far above a stop's own time.
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(Device::kSendLimitMs * 3 / 4));
+    EXPECT_EQ(log().find("Device::sendThread dev id 3 does not read"), std::string::npos);
     EXPECT_TRUE(deviceThreads().empty());
 }
 

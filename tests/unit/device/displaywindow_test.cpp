@@ -1,13 +1,10 @@
 #include "device/displaywindow.h"
 
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <vector>
 
 #include "device/device.h"
 #include "testenv.h"
+#include "tests/support/tcppair.h"
 
 namespace {
 
@@ -84,9 +81,9 @@ TEST_F(DisplayWindowTest, SetWindowAndSetState) {
 }
 
 TEST_F(DisplayWindowTest, LeftButtonBecomesScaledTouchFramesOnTheDeviceSocket) {
-    int pair[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-    device_.socket = pair[0];
+    TcpPair pair = connectedTcpPair();
+    ASSERT_GE(socketValue(pair.client), 0);
+    device_.socket = pair.client;
     ASSERT_EQ(device_.startSending(), 0);  // touches go out through the device's send thread
     DisplayWindow window(SW_SHOWNORMAL, &device_);
     ASSERT_TRUE(window.open(0, 0, 100, 200));
@@ -98,10 +95,10 @@ TEST_F(DisplayWindowTest, LeftButtonBecomesScaledTouchFramesOnTheDeviceSocket) {
     window.ProcessMessage(WM_MOUSEMOVE, 0, middle);  // released: nothing
 
     std::vector<uint8_t> bytes(4 * 40);
-    ASSERT_EQ(recv(pair[1], bytes.data(), 3 * 40, MSG_WAITALL), 3 * 40);
-    device_.stop();  // closes pair[0]
-    fcntl(pair[1], F_SETFL, O_NONBLOCK);
-    ASSERT_LE(recv(pair[1], bytes.data() + 3 * 40, 40, 0), 0) << "a fourth frame";
+    ASSERT_EQ(RecvN(pair.device, reinterpret_cast<char*>(bytes.data()), 3 * 40, 0), 3 * 40);
+    device_.stop();  // closes pair.client
+    ASSERT_LE(net::recvSome(pair.device, reinterpret_cast<char*>(bytes.data()) + 3 * 40, 40, 0, true), 0)
+        << "a fourth frame";
     auto word = [&](size_t offset) {
         return (uint32_t{bytes[offset]} << 24) | (uint32_t{bytes[offset + 1]} << 16) |
                (uint32_t{bytes[offset + 2]} << 8) | bytes[offset + 3];
@@ -114,7 +111,7 @@ TEST_F(DisplayWindowTest, LeftButtonBecomesScaledTouchFramesOnTheDeviceSocket) {
         EXPECT_EQ(word(base + 28), 32768u);  // x 50 of 100
         EXPECT_EQ(word(base + 32), 16384u);  // y 50 of 200
     }
-    close(pair[1]);
+    net::closeSocket(pair.device);
 }
 
 TEST_F(DisplayWindowTest, QuitBeforeTheWindowExistsEndsItsLoopAtOnce) {

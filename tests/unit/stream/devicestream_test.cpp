@@ -1,14 +1,13 @@
 // A stream into a registered, started device: its own window thread, render thread and decode thread, the
 // headless window, and the registry reaping the device once its stream ended by itself.
 #include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <cstdlib>
 
 #include "device/device.h"
 #include "device/devicemanager.h"
 #include "device/displaywindow.h"
 #include "platform/window.h"
+#include "tests/support/testsystem.h"
 #include "tests/unit/stream/support/logcapture.h"
 #include "tests/unit/stream/support/pictures.h"
 #include "tests/unit/stream/support/streamfixtures.h"
@@ -34,10 +33,10 @@ std::shared_ptr<const platform::Picture> shownBy(Device* device) {
 }
 
 TEST(DeviceStream, ShowsStreamEndsWithTheConnectionAndIsReapedAtNextConnect) {
-    setenv("QX_WINDOW", "headless", 1);
+    testsystem::setEnv("QX_WINDOW", "headless");
     LogCapture log;
     TcpPair first = connectedTcpPair();
-    ASSERT_GE(first.client, 0);
+    ASSERT_GE(socketValue(first.client), 0);
     Device* device = connectDevice(first.client);
     ASSERT_NE(device, nullptr);
     const int32_t id = device->id;
@@ -52,7 +51,7 @@ TEST(DeviceStream, ShowsStreamEndsWithTheConnectionAndIsReapedAtNextConnect) {
     }));
     EXPECT_EQ(pixelAt(*shownBy(device), 63, 0), (Rgb{255, 0, 0}));
 
-    close(first.device);
+    net::closeSocket(first.device);
     EXPECT_TRUE(waitUntil([&] { return !device->isRunning(); }));
     EXPECT_TRUE(waitUntil([&] { return log.count("DataReceiver::ReceiveAndDec receiveThread over") == 1; }));
     EXPECT_EQ(log.count("DataReceiver::ReceiveAndDec remote closed"), 1);
@@ -71,7 +70,7 @@ TEST(DeviceStream, ShowsStreamEndsWithTheConnectionAndIsReapedAtNextConnect) {
         EXPECT_FALSE(device->isValid());
     }
     EXPECT_EQ(DeviceManager::instance().stopAll(), 0);
-    close(second.device);
+    net::closeSocket(second.device);
 }
 
 }  // namespace

@@ -1,22 +1,21 @@
 #include "tests/unit/stream/support/logcapture.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
+
+#include "tests/support/testsystem.h"
 
 LogCapture::LogCapture() {
-    char path[] = "/tmp/qx-stream-log-XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd >= 0) close(fd);
-    path_ = path;
-    setenv("QX_LOG_FILE", path_.c_str(), 1);
+    path_ = testsystem::makeTempFile("qx-stream-log");
+    testsystem::setEnv("QX_LOG_FILE", path_.c_str());
 }
 
 LogCapture::~LogCapture() {
-    unsetenv("QX_LOG_FILE");
-    unlink(path_.c_str());
+    testsystem::unsetEnv("QX_LOG_FILE");
+    std::error_code error;
+    std::filesystem::remove(path_, error);
 }
 
 std::string LogCapture::text() const {

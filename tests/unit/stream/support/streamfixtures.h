@@ -1,4 +1,5 @@
-// RSUP frames and a connected loopback TCP pair for the stream tests, benchmarks and fuzz target.
+// RSUP frames (and through tcppair.h a connected loopback TCP pair) for the stream tests, benchmarks and fuzz
+// target.
 #pragma once
 
 #include <chrono>
@@ -6,22 +7,14 @@
 #include <functional>
 #include <vector>
 
+#include "tests/support/tcppair.h"
+
 // One RSUP frame: the 52-byte header (width and height as given, for a config frame) and the payload.
 std::vector<uint8_t> rsupFrame(uint8_t encoderType, const std::vector<uint8_t>& payload, uint32_t width = 0,
                                uint32_t height = 0);
 // A header that announces payloadLength bytes (any value, also negative or larger than what follows).
 std::vector<uint8_t> rsupHeaderOnly(uint8_t encoderType, int32_t payloadLength, uint32_t width = 0,
                                     uint32_t height = 0);
-
-// Two ends of one TCP connection over 127.0.0.1; both -1 when it could not be made.
-struct TcpPair {
-    int device = -1;  // the end a device writes its stream into
-    int client = -1;  // the end the client reads
-};
-TcpPair connectedTcpPair();
-
-// Writes all bytes (blocking); false when the peer went away.
-bool sendAll(int socket, const std::vector<uint8_t>& bytes);
 
 // Checks condition until it holds or the time runs out; the last result.
 bool waitUntil(const std::function<bool()>& condition,
