@@ -91,6 +91,30 @@ inline bool windowsClient() {
     return command && *command;
 }
 
+// How long a reply may take: the client's 1 s on a busy machine. Under wine each thread start and socket wait
+// goes through the wine server, and stopping 128 devices for Exit takes seconds on a busy machine.
+inline milliseconds replyWait() {
+    return windowsClient() ? milliseconds(30000) : milliseconds(3000);
+}
+
+// One request, its reply of `size` bytes (nothing expected when 0: a short wait for a stray reply).
+inline Bytes request(SOCKET controller, const Bytes& frame, size_t size, milliseconds wait = replyWait()) {
+    send(controller, frame.data(), frame.size(), MSG_NOSIGNAL);
+    return readFor(controller, size ? size : 1, size ? wait : milliseconds(300));
+}
+
+// Repeats SetWindow until the device's window exists (status 0). The tests stop a device only once its window
+// is there: Device::stop does not yet reach a window thread that has not published its window.
+inline bool awaitWindow(SOCKET controller, int32_t id) {
+    const auto deadline = Clock::now() + milliseconds(10000);
+    const Bytes frame = controlFrame(505, 0, {static_cast<uint32_t>(id), 10, 20, 300, 500});
+    while (Clock::now() < deadline) {
+        if (request(controller, frame, 24) == replyFrame(506, 0, id, 0)) return true;
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+    return false;
+}
+
 // The real client process on a free loopback port, with headless windows and its own log file.
 class ClientProcess {
 public:

@@ -15,30 +15,6 @@ Bytes connectFrame(const std::string& address) {
     return controlFrame(501, 0, {100, 50, 360, 640, static_cast<uint32_t>(address.size())}, address);
 }
 
-// How long a reply may take. Under wine each thread start and socket wait goes through the wine server, and
-// stopping 128 devices for Exit takes seconds on a busy machine.
-milliseconds replyWait() {
-    return windowsClient() ? milliseconds(30000) : milliseconds(3000);
-}
-
-// One request, its reply of `size` bytes (nothing expected when 0).
-Bytes request(SOCKET controller, const Bytes& frame, size_t size, milliseconds wait = replyWait()) {
-    send(controller, frame.data(), frame.size(), MSG_NOSIGNAL);
-    return readFor(controller, size ? size : 1, size ? wait : milliseconds(300));
-}
-
-// Repeats SetWindow until the device's window exists (status 0). The tests stop a device only once its window
-// is there: Device::stop does not yet reach a window thread that has not published its window.
-bool awaitWindow(SOCKET controller, int32_t id) {
-    const auto deadline = Clock::now() + milliseconds(10000);
-    const Bytes frame = controlFrame(505, 0, {static_cast<uint32_t>(id), 10, 20, 300, 500});
-    while (Clock::now() < deadline) {
-        if (request(controller, frame, 24) == replyFrame(506, 0, id, 0)) return true;
-        std::this_thread::sleep_for(milliseconds(20));
-    }
-    return false;
-}
-
 void exitClient(ClientProcess& client, SOCKET controller) {
     EXPECT_EQ(kExitReply, request(controller, controlFrame(507, 0), kExitReply.size()));
     EXPECT_EQ(0, client.exitCode(milliseconds(10000)));

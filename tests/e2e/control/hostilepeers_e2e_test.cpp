@@ -15,30 +15,18 @@ using namespace e2e;
 
 namespace {
 
-constexpr milliseconds kAnswerLimit{3000};  // the client's 1 s, on a busy machine
+// The client's 1 s, on a busy machine.
+milliseconds answerLimit() {
+    return milliseconds(3000);
+}
 
 Bytes connectFrame(uint16_t port) {
     const std::string address = "127.0.0.1:" + std::to_string(port);
     return controlFrame(501, 0, {100, 50, 360, 640, static_cast<uint32_t>(address.size())}, address);
 }
 
-Bytes request(SOCKET controller, const Bytes& frame, size_t size, milliseconds wait = kAnswerLimit) {
-    send(controller, frame.data(), frame.size(), MSG_NOSIGNAL);
-    return readFor(controller, size, wait);
-}
-
 long msSince(Clock::time_point start) {
     return static_cast<long>(std::chrono::duration_cast<milliseconds>(Clock::now() - start).count());
-}
-
-bool awaitWindow(SOCKET controller, int32_t id) {
-    const auto deadline = Clock::now() + milliseconds(10000);
-    const Bytes frame = controlFrame(505, 0, {static_cast<uint32_t>(id), 10, 20, 300, 500});
-    while (Clock::now() < deadline) {
-        if (request(controller, frame, 24) == replyFrame(506, 0, id, 0)) return true;
-        std::this_thread::sleep_for(milliseconds(20));
-    }
-    return false;
 }
 
 // A simulated phone that streams ZRC pictures and prints every frame it receives.
@@ -59,7 +47,9 @@ private:
 // Forwards to the device in batches until the client says it holds as much for it as it takes (its socket is
 // full and its queue too). After each batch a SetWindow of the healthy device `other` must be answered within
 // the limit: the batch has been served and the control thread waits for no device. False when the device
-// never fills or an answer is late.
+// never fills or an answer is late. The Windows client under wine serves a few thousand Forwards a second,
+// too few to fill the queue within the send limit once the socket is full: there the device's own stop for
+// not reading ends the filling too.
 bool fillDevice(ClientProcess& client, SOCKET controller, int32_t id, int32_t other) {
     Bytes batch;
     const Bytes forward = controlFrame(110, 3, {static_cast<uint32_t>(id)});
@@ -67,6 +57,7 @@ bool fillDevice(ClientProcess& client, SOCKET controller, int32_t id, int32_t ot
         batch.insert(batch.end(), forward.begin(), forward.end());
     const Bytes ping = controlFrame(505, 0, {static_cast<uint32_t>(other), 10, 20, 300, 500});
     const std::string full = "Device::send dev id " + std::to_string(id) + ": ";
+    const std::string stopped = "Device::sendThread dev id " + std::to_string(id) + " does not read";
     for (int round = 0; round < 1000; ++round) {
         if (SendEx(controller, reinterpret_cast<const char*>(batch.data()), static_cast<int>(batch.size()), 0,
                    30000) != static_cast<int>(batch.size()))
@@ -79,6 +70,7 @@ bool fillDevice(ClientProcess& client, SOCKET controller, int32_t id, int32_t ot
             return false;
         }
         if (client.log().contains(full)) return true;
+        if (windowsClient() && client.log().contains(stopped)) return true;
     }
     return false;
 }
@@ -180,13 +172,13 @@ TEST(HostilePeers, DeviceThatNeverReadsIsStoppedWhileRequestsAreAnswered) {
     ASSERT_TRUE(fillDevice(client, controller, 1, 2));
     auto start = Clock::now();
     EXPECT_EQ(replyFrame(504, 0, 1, 0), request(controller, controlFrame(503, 0, {1}), 24));
-    EXPECT_LT(msSince(start), kAnswerLimit.count());
+    EXPECT_LT(msSince(start), answerLimit().count());
 
     // Device 3: full and left alone; the client gives up on it by itself.
     ASSERT_TRUE(fillDevice(client, controller, 3, 2));
     start = Clock::now();
     EXPECT_EQ(replyFrame(506, 0, 2, 0), request(controller, controlFrame(505, 0, {2, 10, 20, 300, 500}), 24));
-    EXPECT_LT(msSince(start), kAnswerLimit.count()) << "a request waited for a device that does not read";
+    EXPECT_LT(msSince(start), answerLimit().count()) << "a request waited for a device that does not read";
     EXPECT_TRUE(
         client.logShows("Device::sendThread dev id 3 does not read: took nothing for 2000 ms, stopping",
                         milliseconds(10000)));
@@ -200,7 +192,7 @@ TEST(HostilePeers, DeviceThatNeverReadsIsStoppedWhileRequestsAreAnswered) {
     EXPECT_TRUE(phone.printed("frame reserved 3 words 3 2"));
     start = Clock::now();
     EXPECT_EQ(replyFrame(504, 0, 3, 0), request(controller, controlFrame(503, 0, {3}), 24));
-    EXPECT_LT(msSince(start), kAnswerLimit.count());
+    EXPECT_LT(msSince(start), answerLimit().count());
     // Device 1 may have reached its own limit before the DisConnect; a stop never reads as a failed send.
     EXPECT_FALSE(client.log().contains("Device::sendThread dev id 1 send fail"));
     EXPECT_FALSE(client.log().contains("Device::sendThread dev id 2 "));
@@ -232,7 +224,9 @@ TEST(HostilePeers, ControllerStuckMidFrameIsClosedAfterTheFrameLimit) {
     close(next);
 }
 
-// Whatever the control thread waits on, SIGTERM ends the process at once.
+// Whatever the control thread waits on, a stop request ends the process at once: SIGTERM, or for the Windows
+// client the console's Ctrl+C (wine turns SIGINT into it; it cannot send Ctrl+Break to a program started
+// without a console).
 TEST(HostilePeers, TerminationSignalEndsEveryWait) {
     DeafListener deaf;
     TestDevice silent(false);
@@ -255,9 +249,9 @@ TEST(HostilePeers, TerminationSignalEndsEveryWait) {
         send(controller, c.bytes.data(), c.bytes.size(), MSG_NOSIGNAL);
         std::this_thread::sleep_for(milliseconds(500));  // the client is inside the wait by now
         const auto start = Clock::now();
-        client.signal(SIGTERM);
-        EXPECT_EQ(0, client.exitCode(kAnswerLimit)) << c.name;
-        EXPECT_LT(msSince(start), kAnswerLimit.count()) << c.name;
+        client.signal(windowsClient() ? SIGINT : SIGTERM);
+        EXPECT_EQ(0, client.exitCode(answerLimit())) << c.name;
+        EXPECT_LT(msSince(start), answerLimit().count()) << c.name;
         close(controller);
     }
 }
