@@ -120,7 +120,7 @@ void Device::sendThread() {
                                 stopWake.handle());
         }
         if (sent != size) {
-            if (!isRunning()) return;  // stopped meanwhile: the socket was shut down under the write
+            if (!isRunning()) return;  // stopped meanwhile: the stop ended the write
             if (sent == 0) {
                 log_write(LOG_USER_ERROR, "%s dev id %d does not read: took nothing for %u ms, stopping",
                           "Device::sendThread", id, kSendLimitMs);

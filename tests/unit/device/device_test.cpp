@@ -198,19 +198,20 @@ TEST_F(DeviceTest, SendQueuesWholeFramesForTheSendThread) {
     EXPECT_EQ(device_.send(frame, sizeof frame), -1);
 }
 
-// Queues frames for a phone that reads nothing until the send thread has taken more than the socket holds
-// and the queue is full again: the send thread then waits for room.
+// Gives a phone that reads nothing more than its socket holds: the send thread takes a first large frame and
+// waits for room, while the queue fills until it refuses.
 void fillUntilRefused(Device& device) {
-    std::vector<uint8_t> frame(1000, 0x5A);
-    auto queue = [&] { return device.send(frame.data(), static_cast<uint32_t>(frame.size())) == 0; };
-    for (int round = 0; round < 2; ++round) {
-        int queued = 0;
-        while (queue())
-            ASSERT_LT(++queued, 100000) << "the queue has no bound";
-        if (round == 0) {
-            ASSERT_TRUE(eventually(queue)) << "the send thread never took the queue";
-        }
-    }
+    std::vector<uint8_t> large(Device::kMaxQueuedBytes * 3 / 4, 0x5A);
+    auto queue = [&](const std::vector<uint8_t>& frame) {
+        return device.send(frame.data(), static_cast<uint32_t>(frame.size())) == 0;
+    };
+    ASSERT_TRUE(queue(large));
+    // A second one fits once the send thread has taken the first.
+    ASSERT_TRUE(eventually([&] { return queue(large); })) << "the send thread never took the frame";
+    const std::vector<uint8_t> frame(1000, 0x5A);
+    int queued = 0;
+    while (queue(frame))
+        ASSERT_LT(++queued, 100000) << "the queue has no bound";
 }
 
 // A device that takes nothing is stopped by its own send thread after the send limit, as if it had closed:
