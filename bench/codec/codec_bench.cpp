@@ -218,6 +218,25 @@ BENCHMARK(BM_DecodePhone720p)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
 
+// The absolute frame over and over: every block of the picture rendered, at full size and at 1/2, 1/4, 1/8.
+void BM_DecodePhoneAbsolute720p(benchmark::State& state) {
+    const PhoneStream& stream = phoneStream(ZRC_FRAME_YUV420);
+    ZrcHandle* h = zrc_create();
+    Bytes image(static_cast<size_t>(kPhoneWidth) * kPhoneHeight * 4);
+    zrc_set_decode_scale(h, static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        if (zrc_decompress(h, stream.absolute.data(), image.data(), nullptr) <= 0)
+            state.SkipWithError("decode failed");
+    }
+    state.counters["handle_MB"] = static_cast<double>(h->heldBytes()) / 1e6;
+    zrc_release(h);
+}
+BENCHMARK(BM_DecodePhoneAbsolute720p)
+    ->ArgName("shift")
+    ->DenseRange(0, 3)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
 // Four frames decoded to coefficients and rendered once, against BM_DecodePhone720p's four renders.
 void BM_DecodePhoneBurstOf4(benchmark::State& state) {
     decodePhone(state, ZRC_FRAME_YUV420, static_cast<int>(state.range(0)), 4);
