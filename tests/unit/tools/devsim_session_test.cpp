@@ -160,7 +160,9 @@ public:
     std::vector<uint8_t> frame() {
         uint8_t header[RSUP_HEADER_SIZE];
         if (recv(s_, header, RSUP_HEADER_SIZE, MSG_WAITALL) != RSUP_HEADER_SIZE) return {};
-        std::vector<uint8_t> payload(static_cast<size_t>(RsupHeader::parse(header).payloadLength));
+        const int32_t length = RsupHeader::parse(header).payloadLength;
+        if (length < 0 || length > kMaxPayload) return {};
+        std::vector<uint8_t> payload(static_cast<size_t>(length));
         if (recv(s_, payload.data(), payload.size(), MSG_WAITALL) != static_cast<ssize_t>(payload.size()))
             return {};
         return payload;
@@ -171,6 +173,8 @@ public:
     }
 
 private:
+    // Far above any frame of the small test stream, so a damaged length fails the test instead of allocating.
+    static constexpr int32_t kMaxPayload = 1 << 24;
     SOCKET s_;
 };
 
@@ -193,7 +197,16 @@ TEST(DeviceWall, EveryPhoneSendsTheCodedLoopOnItsOwnConnection) {
     const std::vector<uint16_t> ports = wall.ports();
     ASSERT_EQ(ports.size(), 2u);
     EXPECT_NE(ports[0], ports[1]);
-    std::thread serving([&] { EXPECT_EQ(wall.run(), 0); });
+    // Stopped and joined on every way out, a failed assertion included.
+    struct Serving {
+        DeviceWall& wall;
+        std::thread thread{[this] { EXPECT_EQ(wall.run(), 0); }};
+        void end() {
+            wall.stop();
+            if (thread.joinable()) thread.join();
+        }
+        ~Serving() { end(); }
+    } serving{wall};
 
     std::vector<std::vector<uint8_t>> first;  // phone 0's config and pictures 1..4
     {
@@ -219,8 +232,7 @@ TEST(DeviceWall, EveryPhoneSendsTheCodedLoopOnItsOwnConnection) {
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(again.frame(), first[static_cast<size_t>(i)]) << port << " frame " << i;
     }
-    wall.stop();
-    serving.join();
+    serving.end();
 
     // Each phone logs the picture number its screen shows, counted from 0 within the loop.
     std::ifstream sent(log + "-0");
