@@ -1,9 +1,11 @@
 // Conversion of decoded planes to packed pixels, block by block.
 #include "codec/conversion.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
+#include "codec/changedruns.h"
 #include "codec/include/zrc.h"
 #include "codec/picturelayout.h"
 #include "codec/simd.h"
@@ -167,11 +169,111 @@ ZRC_INLINE void forEachChangedBlock(const Geometry& g, const uint8_t* map, uint3
     }
 }
 
-// Converts the changed blocks [begin, end); blocks wholly inside the picture take the vector loop with
-// constant bounds unless the plain reference is asked for.
+// Converts eight pixels of samples in 32-bit lanes; the same arithmetic as yuvToRgb.
+template <uint32_t Format, Source From>
+ZRC_INLINE void convertEight(Lanes<8>::I first, Lanes<8>::I second, Lanes<8>::I third, uint8_t* out) {
+    constexpr int kFourThirds = 87381;
+    if constexpr (From == Source::kRgb) {
+        storeEight<Format>(out, first, second, third);
+    } else {
+        storeEight<Format>(out, clampVector<0, 255>(first + ((third * kFourThirds) >> 16) - 168),
+                           clampVector<0, 255>(first + 339 - (((second + third) * kFourThirds) >> 16)),
+                           clampVector<0, 255>(first + ((second * kFourThirds) >> 16) - 168));
+    }
+}
+
+template <uint32_t Format, Source From>
+ZRC_INLINE void convertOne(uint8_t* row, int x, uint8_t s0, uint8_t s1, uint8_t s2) {
+    storePixel<Format>(row, x, From == Source::kRgb ? Rgb{s0, s1, s2} : yuvToRgb(s0, s1, s2));
+}
+
+// Eight bytes gathered as N-byte pieces, piece t from `at` + t * step, in lanes.
+template <int N>
+ZRC_INLINE Lanes<8>::I gatherBytes(const uint8_t* at, size_t step) {
+    uint64_t bytes = 0;
+    for (int t = 0; t < 8 / N; ++t) {
+        uint64_t piece = 0;
+        std::memcpy(&piece, at + static_cast<size_t>(t) * step, N);
+        bytes |= piece << (8 * N * t);
+    }
+    Lanes<8>::B lanes;
+    std::memcpy(&lanes, &bytes, 8);
+    return widenBytes<8>(lanes);
+}
+
+// Four bytes gathered as N-byte pieces, each byte doubled: 4:2:0 colour samples under eight luma columns.
+template <int N>
+ZRC_INLINE Lanes<8>::I gatherDoubled(const uint8_t* at, size_t step) {
+    uint32_t bytes = 0;
+    for (int t = 0; t < 4 / N; ++t) {
+        uint32_t piece = 0;
+        std::memcpy(&piece, at + static_cast<size_t>(t) * step, N);
+        bytes |= piece << (8 * N * t);
+    }
+    Lanes<4>::B half;
+    std::memcpy(&half, &bytes, 4);
+    return widenBytes<8>(__builtin_shufflevector(half, half, 0, 0, 1, 1, 2, 2, 3, 3));
+}
+
+// Blocks of edge 1, 2 or 4 (reduced scales) hold too few pixels for a vector loop each: the changed blocks
+// are taken in runs along a block row, whose image rows are converted eight pixels at a time. At edge 1 a
+// run's samples lie side by side in the planes; at 2 and 4 each lane group gathers a row of 8 / E blocks.
+template <uint32_t Format, Source From, int E>
+ZRC_INLINE void convertSmallBlocks(const Geometry& g, uint8_t* image, const uint8_t* map, uint32_t begin,
+                                   uint32_t end) {
+    static_assert(E == 1 || E == 2 || E == 4);
+    constexpr int CE = From == Source::kYuv420 ? E / 2 : E;
+    constexpr int kPixelBytes = Format < 33 ? 2 : 4;
+    constexpr size_t kBlock = E * E, kColourBlock = CE * CE;
+    const uint32_t columns = static_cast<uint32_t>(g.columns);
+    uint32_t b = nextChanged(map, begin, end);
+    while (b < end) {
+        const uint32_t by = b / columns;
+        const uint32_t last = nextUnchanged(map, b, std::min(end, (by + 1) * columns));
+        const int x0 = static_cast<int>(b - by * columns) * E, y0 = static_cast<int>(by) * E;
+        const int pixels = std::min(static_cast<int>(last - b) * E, g.width - x0);
+        const int rows = std::min(E, g.height - y0);
+        const uint8_t* p0 = g.planes[0] + static_cast<size_t>(b) * kBlock;
+        const uint8_t* p1 = g.planes[1] + static_cast<size_t>(b) * kColourBlock;
+        const uint8_t* p2 = g.planes[2] + static_cast<size_t>(b) * kColourBlock;
+        for (int i = 0; i < rows; ++i) {
+            uint8_t* row =
+                image + static_cast<size_t>(y0 + i) * g.stride + static_cast<size_t>(x0) * kPixelBytes;
+            const int ci = From == Source::kYuv420 ? i / 2 : i;
+            int x = 0;
+            for (; x + 8 <= pixels; x += 8) {
+                const size_t t = static_cast<size_t>(x / E);  // first block of the group
+                const Lanes<8>::I first = gatherBytes<E>(p0 + t * kBlock + i * E, kBlock);
+                Lanes<8>::I second, third;
+                if constexpr (From == Source::kYuv420) {
+                    second = gatherDoubled<CE>(p1 + t * kColourBlock + ci * CE, kColourBlock);
+                    third = gatherDoubled<CE>(p2 + t * kColourBlock + ci * CE, kColourBlock);
+                } else {
+                    second = gatherBytes<E>(p1 + t * kBlock + i * E, kBlock);
+                    third = gatherBytes<E>(p2 + t * kBlock + i * E, kBlock);
+                }
+                convertEight<Format, From>(first, second, third, row + x * kPixelBytes);
+            }
+            for (; x < pixels; ++x) {
+                const size_t t = static_cast<size_t>(x / E);
+                const int j = x % E, cj = From == Source::kYuv420 ? j / 2 : j;
+                convertOne<Format, From>(row, x, p0[t * kBlock + i * E + j],
+                                         p1[t * kColourBlock + ci * CE + cj],
+                                         p2[t * kColourBlock + ci * CE + cj]);
+            }
+        }
+        b = nextChanged(map, last, end);
+    }
+}
+
+// Converts the changed blocks [begin, end); unless the plain reference is asked for, blocks wholly inside the
+// picture take the vector loop with constant bounds, and blocks of the reduced edges go in runs.
 template <uint32_t Format, Source From, int E>
 ZRC_INLINE void convertRange(const Geometry& g, uint8_t* image, const uint8_t* map, uint32_t begin,
                              uint32_t end, bool reference) {
+    if constexpr (E < 8) {
+        if (!reference) return convertSmallBlocks<Format, From, E>(g, image, map, begin, end);
+    }
     forEachChangedBlock<E>(g, map, begin, end, [&](uint32_t b, int x0, int y0, int w, int h) ZRC_LAMBDA {
         if constexpr (E >= 8) {
             if (!reference && w == E && h == E)
@@ -221,13 +323,13 @@ ZRC_INLINE void convertEdges(uint32_t format, const Geometry& g, uint8_t* image,
         // The small edges come from reduced scales only; a 4:2:0 block of edge 1 is converted as 4:4:4.
         case 1:
             if constexpr (From != Source::kYuv420)
-                convertFormats<From, 1>(format, g, image, map, begin, end, true);
+                convertFormats<From, 1>(format, g, image, map, begin, end, reference);
             break;
         case 2:
-            convertFormats<From, 2>(format, g, image, map, begin, end, true);
+            convertFormats<From, 2>(format, g, image, map, begin, end, reference);
             break;
         case 4:
-            convertFormats<From, 4>(format, g, image, map, begin, end, true);
+            convertFormats<From, 4>(format, g, image, map, begin, end, reference);
             break;
         case 8:
             convertFormats<From, 8>(format, g, image, map, begin, end, reference);

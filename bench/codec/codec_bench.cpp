@@ -12,6 +12,7 @@
 #include "codec/include/zrc.h"
 #include "codec/lz.h"
 #include "codec/transform.h"
+#include "codec/wordrle.h"
 #include "tests/unit/codecenc/screenpicture.h"
 
 namespace {
@@ -263,11 +264,13 @@ void BM_TransformPicture(benchmark::State& state) {
 }
 BENCHMARK(BM_TransformPicture)->ArgName("reference")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
-void unpackLoop(benchmark::State& state, const Bytes& packed, size_t size) {
+// Unpacks with the LZ unpacker, or the word run-length one when `rle`.
+void unpackLoop(benchmark::State& state, const Bytes& packed, size_t size, bool rle = false) {
     Bytes out(size);
     for (auto _ : state) {
-        if (zrc::lzUnpack(packed.data(), packed.size(), out.data(), size) != static_cast<long>(size))
-            state.SkipWithError("unpack failed");
+        const long produced = rle ? zrc::rleUnpack(packed.data(), packed.size(), out.data(), size)
+                                  : zrc::lzUnpack(packed.data(), packed.size(), out.data(), size);
+        if (produced != static_cast<long>(size)) state.SkipWithError("unpack failed");
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));
     state.counters["zero_share"] =
@@ -298,6 +301,24 @@ void BM_LzUnpackSparse(benchmark::State& state) {
     unpackLoop(state, packed, data.size());
 }
 BENCHMARK(BM_LzUnpackSparse)->Unit(benchmark::kMillisecond);
+
+// The payload of the scrolling phone's first relative frame (block map and replaced coefficients, mostly
+// zero), as the encoder packed it with LZ; then unpacked and packed again with the word run-length packing.
+void BM_UnpackPhoneRelative(benchmark::State& state) {
+    const Bytes& frame = phoneStream(ZRC_FRAME_YUV420).relative[0];
+    const ZrcFrameHeader h = zrc::restoreHeader(frame.data());
+    if (h.pack_format != ZRC_PACK_LZ) state.SkipWithError("the encoder did not choose LZ");
+    const size_t blocks = static_cast<size_t>((h.width + kMatrix - 1) / kMatrix) *
+                          static_cast<size_t>((h.height + kMatrix - 1) / kMatrix);
+    const size_t size = blocks / 4 + h.diff_length;
+    const Bytes lz(frame.begin() + ZRC_HEADER_SIZE, frame.end());
+    if (state.range(0) == 0) return unpackLoop(state, lz, size);
+    Bytes data(size), rle(zrc::rleBound(size));
+    zrc::lzUnpack(lz.data(), lz.size(), data.data(), size);
+    rle.resize(zrc::rlePack(data.data(), size, rle.data()));
+    unpackLoop(state, rle, size, true);
+}
+BENCHMARK(BM_UnpackPhoneRelative)->ArgName("rle")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -200,6 +200,27 @@ BENCHMARK(BM_ScaledTransformPicture)
     ->ArgsProduct({{0, 1, 2, 3}, {0}, {8}, {1}})
     ->Unit(benchmark::kMicrosecond);
 
+// Conversion of a 720x1280 picture's 4:2:0 planes (matrix 8, random samples, every block changed) to format
+// 44 at full size (shift 0) and at 1/2, 1/4, 1/8 (shift 1..3: blocks of edge 4, 2, 1), fast form and
+// plain reference.
+void BM_ConvertScaled420(benchmark::State& state) {
+    const int shift = static_cast<int>(state.range(0));
+    static const Picture p = makePicture(8, 720, 1280);
+    const KernelForm form(state.range(1));
+    const int width = 720 >> shift, height = 1280 >> shift;
+    Bytes image(static_cast<size_t>(width) * height * 4);
+    for (auto _ : state) {
+        if (zrc::convertScaledBlocks(ZRC_FRAME_YUV420, p.planes.data(), image.data(), p.map.data(), 0,
+                                     p.layout.blocks(), kMatrix, shift, width, height, 44) == 0)
+            state.SkipWithError("conversion refused");
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_ConvertScaled420)
+    ->ArgNames({"shift", "form"})
+    ->ArgsProduct({{0, 1, 2, 3}, {0, 2}})
+    ->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();
