@@ -215,55 +215,69 @@ ZRC_INLINE Lanes<8>::I gatherDoubled(const uint8_t* at, size_t step) {
     return widenBytes<8>(__builtin_shufflevector(half, half, 0, 0, 1, 1, 2, 2, 3, 3));
 }
 
-// Blocks of edge 1, 2 or 4 (reduced scales) hold too few pixels for a vector loop each: the changed blocks
-// are taken in runs along a block row, whose image rows are converted eight pixels at a time. At edge 1 a
-// run's samples lie side by side in the planes; at 2 and 4 each lane group gathers a row of 8 / E blocks.
-template <uint32_t Format, Source From, int E>
-ZRC_INLINE void convertSmallBlocks(const Geometry& g, uint8_t* image, const uint8_t* map, uint32_t begin,
-                                   uint32_t end) {
-    static_assert(E == 1 || E == 2 || E == 4);
-    constexpr int CE = From == Source::kYuv420 ? E / 2 : E;
-    constexpr int kPixelBytes = Format < 33 ? 2 : 4;
-    constexpr size_t kBlock = E * E, kColourBlock = CE * CE;
+// Calls run(b, last, x0, y0, pixels, rows) for each run [b, last) of changed blocks of [begin, end) along one
+// block row, with its place in the image and its pixels and rows inside the picture.
+template <int E, typename Run>
+ZRC_INLINE void forEachChangedRun(const Geometry& g, const uint8_t* map, uint32_t begin, uint32_t end,
+                                  Run run) {
     const uint32_t columns = static_cast<uint32_t>(g.columns);
     uint32_t b = nextChanged(map, begin, end);
     while (b < end) {
         const uint32_t by = b / columns;
         const uint32_t last = nextUnchanged(map, b, std::min(end, (by + 1) * columns));
         const int x0 = static_cast<int>(b - by * columns) * E, y0 = static_cast<int>(by) * E;
-        const int pixels = std::min(static_cast<int>(last - b) * E, g.width - x0);
-        const int rows = std::min(E, g.height - y0);
-        const uint8_t* p0 = g.planes[0] + static_cast<size_t>(b) * kBlock;
-        const uint8_t* p1 = g.planes[1] + static_cast<size_t>(b) * kColourBlock;
-        const uint8_t* p2 = g.planes[2] + static_cast<size_t>(b) * kColourBlock;
-        for (int i = 0; i < rows; ++i) {
-            uint8_t* row =
-                image + static_cast<size_t>(y0 + i) * g.stride + static_cast<size_t>(x0) * kPixelBytes;
-            const int ci = From == Source::kYuv420 ? i / 2 : i;
-            int x = 0;
-            for (; x + 8 <= pixels; x += 8) {
-                const size_t t = static_cast<size_t>(x / E);  // first block of the group
-                const Lanes<8>::I first = gatherBytes<E>(p0 + t * kBlock + i * E, kBlock);
-                Lanes<8>::I second, third;
-                if constexpr (From == Source::kYuv420) {
-                    second = gatherDoubled<CE>(p1 + t * kColourBlock + ci * CE, kColourBlock);
-                    third = gatherDoubled<CE>(p2 + t * kColourBlock + ci * CE, kColourBlock);
-                } else {
-                    second = gatherBytes<E>(p1 + t * kBlock + i * E, kBlock);
-                    third = gatherBytes<E>(p2 + t * kBlock + i * E, kBlock);
-                }
-                convertEight<Format, From>(first, second, third, row + x * kPixelBytes);
-            }
-            for (; x < pixels; ++x) {
-                const size_t t = static_cast<size_t>(x / E);
-                const int j = x % E, cj = From == Source::kYuv420 ? j / 2 : j;
-                convertOne<Format, From>(row, x, p0[t * kBlock + i * E + j],
-                                         p1[t * kColourBlock + ci * CE + cj],
-                                         p2[t * kColourBlock + ci * CE + cj]);
-            }
-        }
+        run(b, x0, y0, std::min(static_cast<int>(last - b) * E, g.width - x0), std::min(E, g.height - y0));
         b = nextChanged(map, last, end);
     }
+}
+
+// Blocks of edge 1, 2 or 4 (reduced scales) hold too few pixels for a vector loop each: the changed blocks
+// are taken in runs along a block row, whose image rows are converted eight pixels at a time. At edge 1 a
+// run's samples lie side by side in the planes; at 2 and 4 each lane group gathers a row of 8 / E blocks.
+// Converts the pixels from x (a multiple of E) on of the run from block b at (x0, y0).
+template <uint32_t Format, Source From, int E>
+ZRC_INLINE void convertRun(const Geometry& g, uint8_t* image, uint32_t b, int x0, int y0, int x, int pixels,
+                           int rows) {
+    static_assert(E == 1 || E == 2 || E == 4);
+    constexpr int CE = From == Source::kYuv420 ? E / 2 : E;
+    constexpr int kPixelBytes = Format < 33 ? 2 : 4;
+    constexpr size_t kBlock = E * E, kColourBlock = CE * CE;
+    const uint8_t* p0 = g.planes[0] + static_cast<size_t>(b) * kBlock;
+    const uint8_t* p1 = g.planes[1] + static_cast<size_t>(b) * kColourBlock;
+    const uint8_t* p2 = g.planes[2] + static_cast<size_t>(b) * kColourBlock;
+    for (int i = 0; i < rows; ++i) {
+        uint8_t* row = image + static_cast<size_t>(y0 + i) * g.stride + static_cast<size_t>(x0) * kPixelBytes;
+        const int ci = From == Source::kYuv420 ? i / 2 : i;
+        int j = x;
+        for (; j + 8 <= pixels; j += 8) {
+            const size_t t = static_cast<size_t>(j / E);  // first block of the group
+            const Lanes<8>::I first = gatherBytes<E>(p0 + t * kBlock + i * E, kBlock);
+            Lanes<8>::I second, third;
+            if constexpr (From == Source::kYuv420) {
+                second = gatherDoubled<CE>(p1 + t * kColourBlock + ci * CE, kColourBlock);
+                third = gatherDoubled<CE>(p2 + t * kColourBlock + ci * CE, kColourBlock);
+            } else {
+                second = gatherBytes<E>(p1 + t * kBlock + i * E, kBlock);
+                third = gatherBytes<E>(p2 + t * kBlock + i * E, kBlock);
+            }
+            convertEight<Format, From>(first, second, third, row + j * kPixelBytes);
+        }
+        for (; j < pixels; ++j) {
+            const size_t t = static_cast<size_t>(j / E);
+            const int k = j % E, ck = From == Source::kYuv420 ? k / 2 : k;
+            convertOne<Format, From>(row, j, p0[t * kBlock + i * E + k], p1[t * kColourBlock + ci * CE + ck],
+                                     p2[t * kColourBlock + ci * CE + ck]);
+        }
+    }
+}
+
+template <uint32_t Format, Source From, int E>
+ZRC_INLINE void convertSmallBlocks(const Geometry& g, uint8_t* image, const uint8_t* map, uint32_t begin,
+                                   uint32_t end) {
+    forEachChangedRun<E>(g, map, begin, end,
+                         [&](uint32_t b, int x0, int y0, int pixels, int rows) ZRC_LAMBDA {
+                             convertRun<Format, From, E>(g, image, b, x0, y0, 0, pixels, rows);
+                         });
 }
 
 // Converts the changed blocks [begin, end); unless the plain reference is asked for, blocks wholly inside the
@@ -492,20 +506,119 @@ ZRC_AVX2_INLINE void convertWideBlock420(const Geometry& g, uint8_t* image, uint
     }
 }
 
+// Colour terms of 16 pixels from their colour samples in 16-bit lanes.
+struct Terms16 {
+    __m256i red, green, blue;
+};
+
+ZRC_AVX2_INLINE Terms16 colourTerms16(__m256i u, __m256i v) {
+    return Terms16{_mm256_sub_epi16(fourThirds(v), _mm256_set1_epi16(168)),
+                   _mm256_sub_epi16(_mm256_set1_epi16(339), fourThirds(_mm256_add_epi16(u, v))),
+                   _mm256_sub_epi16(fourThirds(u), _mm256_set1_epi16(168))};
+}
+
+// Two image rows of 16 pixels at `out` from their luma rows (16 bytes each) and colour terms.
+template <uint32_t Format>
+ZRC_AVX2_INLINE void storeRowPair(const Geometry& g, uint8_t* out, __m128i first, __m128i second,
+                                  const Terms16& terms) {
+    constexpr int kPixelBytes = Format < 33 ? 2 : 4;
+    const __m256i y[2] = {_mm256_cvtepu8_epi16(first), _mm256_cvtepu8_epi16(second)};
+    __m256i r[2], gr[2], bl[2];
+    for (int k = 0; k < 2; ++k) {
+        r[k] = _mm256_add_epi16(y[k], terms.red);
+        gr[k] = _mm256_add_epi16(y[k], terms.green);
+        bl[k] = _mm256_add_epi16(y[k], terms.blue);
+    }
+    uint8_t* const to[2][2] = {{out, out + 8 * kPixelBytes},
+                               {out + g.stride, out + g.stride + 8 * kPixelBytes}};
+    storeSixteen<Format>(r, gr, bl, to);
+}
+
+// 16 pixels of every row of four blocks of edge 4 from block b: the rows of the four luma blocks by a 4 x 4
+// transpose of 32-bit pieces, the colour rows (2 x 2 samples a block) by a byte shuffle that doubles them.
+template <uint32_t Format>
+ZRC_AVX2_INLINE void convertFourBlocks420(const Geometry& g, uint8_t* out, uint32_t b) {
+    const uint8_t* p0 = g.planes[0] + static_cast<size_t>(b) * 16;
+    __m128i blocks[4];
+    for (int t = 0; t < 4; ++t)
+        blocks[t] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p0 + 16 * t));
+    const __m128i low01 = _mm_unpacklo_epi32(blocks[0], blocks[1]),
+                  low23 = _mm_unpacklo_epi32(blocks[2], blocks[3]);
+    const __m128i high01 = _mm_unpackhi_epi32(blocks[0], blocks[1]),
+                  high23 = _mm_unpackhi_epi32(blocks[2], blocks[3]);
+    const __m128i rows[4] = {_mm_unpacklo_epi64(low01, low23), _mm_unpackhi_epi64(low01, low23),
+                             _mm_unpacklo_epi64(high01, high23), _mm_unpackhi_epi64(high01, high23)};
+    const __m128i u =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(g.planes[1] + static_cast<size_t>(b) * 4));
+    const __m128i v =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(g.planes[2] + static_cast<size_t>(b) * 4));
+    const __m128i picks[2] = {_mm_setr_epi8(0, 0, 1, 1, 4, 4, 5, 5, 8, 8, 9, 9, 12, 12, 13, 13),
+                              _mm_setr_epi8(2, 2, 3, 3, 6, 6, 7, 7, 10, 10, 11, 11, 14, 14, 15, 15)};
+    for (int c = 0; c < 2; ++c) {
+        const Terms16 terms = colourTerms16(_mm256_cvtepu8_epi16(_mm_shuffle_epi8(u, picks[c])),
+                                            _mm256_cvtepu8_epi16(_mm_shuffle_epi8(v, picks[c])));
+        storeRowPair<Format>(g, out + static_cast<size_t>(2 * c) * g.stride, rows[2 * c], rows[2 * c + 1],
+                             terms);
+    }
+}
+
+// 16 pixels of both rows of eight blocks of edge 2 from block b: a byte shuffle splits each block's two rows,
+// and each block's one colour sample is doubled.
+template <uint32_t Format>
+ZRC_AVX2_INLINE void convertEightBlocks420(const Geometry& g, uint8_t* out, uint32_t b) {
+    const __m256i luma =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(g.planes[0] + static_cast<size_t>(b) * 4));
+    const __m256i split =
+        _mm256_shuffle_epi8(luma, _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15, 0, 1,
+                                                   4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15));
+    const __m256i rows = _mm256_permute4x64_epi64(split, 0xD8);  // row 0 of the eight blocks | row 1
+    const __m128i u = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(g.planes[1] + b));
+    const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(g.planes[2] + b));
+    const Terms16 terms = colourTerms16(_mm256_cvtepu8_epi16(_mm_unpacklo_epi8(u, u)),
+                                        _mm256_cvtepu8_epi16(_mm_unpacklo_epi8(v, v)));
+    storeRowPair<Format>(g, out, _mm256_castsi256_si128(rows), _mm256_extracti128_si256(rows, 1), terms);
+}
+
+// Runs of blocks of edge 2 or 4: 16 pixels at a time in block rows wholly inside the picture, the rest as
+// the portable form does it.
+template <uint32_t Format, int E>
+ZRC_AVX2_INLINE void convertSmallRange420(const Geometry& g, uint8_t* image, const uint8_t* map,
+                                          uint32_t begin, uint32_t end) {
+    constexpr int kPixelBytes = Format < 33 ? 2 : 4;
+    forEachChangedRun<E>(g, map, begin, end, [&](uint32_t b, int x0, int y0, int pixels, int rows) ZRC_AVX2 {
+        int x = 0;
+        if (rows == E) {
+            uint8_t* out = image + static_cast<size_t>(y0) * g.stride + static_cast<size_t>(x0) * kPixelBytes;
+            for (; x + 16 <= pixels; x += 16) {
+                if constexpr (E == 4) {
+                    convertFourBlocks420<Format>(g, out + x * kPixelBytes, b + static_cast<uint32_t>(x / E));
+                } else {
+                    convertEightBlocks420<Format>(g, out + x * kPixelBytes, b + static_cast<uint32_t>(x / E));
+                }
+            }
+        }
+        convertRun<Format, Source::kYuv420, E>(g, image, b, x0, y0, x, pixels, rows);
+    });
+}
+
 template <uint32_t Format, int E>
 ZRC_AVX2_INLINE void convertRange420(const Geometry& g, uint8_t* image, const uint8_t* map, uint32_t begin,
                                      uint32_t end) {
-    forEachChangedBlock<E>(g, map, begin, end, [&](uint32_t b, int x0, int y0, int w, int h) ZRC_AVX2 {
-        if (w == E && h == E) {
-            if constexpr (E == 8) {
-                convertWholeBlock420<Format>(g, image, b, x0, y0);
+    if constexpr (E < 8) {
+        convertSmallRange420<Format, E>(g, image, map, begin, end);
+    } else {
+        forEachChangedBlock<E>(g, map, begin, end, [&](uint32_t b, int x0, int y0, int w, int h) ZRC_AVX2 {
+            if (w == E && h == E) {
+                if constexpr (E == 8) {
+                    convertWholeBlock420<Format>(g, image, b, x0, y0);
+                } else {
+                    convertWideBlock420<Format, E>(g, image, b, x0, y0);
+                }
             } else {
-                convertWideBlock420<Format, E>(g, image, b, x0, y0);
+                convertBlock<Format, Source::kYuv420, E>(g, image, b, w, h);
             }
-        } else {
-            convertBlock<Format, Source::kYuv420, E>(g, image, b, w, h);
-        }
-    });
+        });
+    }
 }
 
 template <int E>
@@ -536,6 +649,10 @@ ZRC_AVX2_INLINE void convertFormats420(uint32_t format, const Geometry& g, uint8
 ZRC_AVX2 void convertYuv420Avx2(uint32_t format, const Geometry& g, uint8_t* image, const uint8_t* map,
                                 uint32_t begin, uint32_t end) {
     switch (g.edge) {
+        case 2:
+            return convertFormats420<2>(format, g, image, map, begin, end);
+        case 4:
+            return convertFormats420<4>(format, g, image, map, begin, end);
         case 8:
             return convertFormats420<8>(format, g, image, map, begin, end);
         case 16:
@@ -598,7 +715,7 @@ size_t convertEdge(uint32_t frame_format, const uint8_t* planes, uint8_t* image,
         convertYuv444(image_format, g, image, map, begin, end, reference);
     } else {
 #if ZRC_HAVE_AVX2_KERNELS
-        if (!reference && avx2Kernels() && edge >= 8) {
+        if (!reference && avx2Kernels()) {
             convertYuv420Avx2(image_format, g, image, map, begin, end);
             return static_cast<size_t>(width) * static_cast<size_t>(height) *
                    static_cast<size_t>(pixel_bytes);
