@@ -646,6 +646,64 @@ ZRC_AVX2_INLINE void convertFormats420(uint32_t format, const Geometry& g, uint8
     }
 }
 
+// 4:4:4 colour at edge 1 (and 4:2:0 at 1/8 scale, one colour sample a block): a run's samples lie side by
+// side, 32 pixels at a time.
+template <uint32_t Format>
+ZRC_AVX2_INLINE void convertEdgeOneRange(const Geometry& g, uint8_t* image, const uint8_t* map,
+                                         uint32_t begin, uint32_t end) {
+    constexpr int kPixelBytes = Format < 33 ? 2 : 4;
+    forEachChangedRun<1>(g, map, begin, end, [&](uint32_t b, int x0, int y0, int pixels, int rows) ZRC_AVX2 {
+        uint8_t* out = image + static_cast<size_t>(y0) * g.stride + static_cast<size_t>(x0) * kPixelBytes;
+        int x = 0;
+        for (; x + 32 <= pixels; x += 32) {
+            __m256i samples[3];
+            for (int k = 0; k < 3; ++k)
+                samples[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(g.planes[k] + b + x));
+            __m256i r[2], gr[2], bl[2];
+            for (int h = 0; h < 2; ++h) {
+                auto half = [&](int k) ZRC_AVX2_LAMBDA {
+                    return _mm256_cvtepu8_epi16(h == 0 ? _mm256_castsi256_si128(samples[k])
+                                                       : _mm256_extracti128_si256(samples[k], 1));
+                };
+                const __m256i y = half(0);
+                const Terms16 terms = colourTerms16(half(1), half(2));
+                r[h] = _mm256_add_epi16(y, terms.red);
+                gr[h] = _mm256_add_epi16(y, terms.green);
+                bl[h] = _mm256_add_epi16(y, terms.blue);
+            }
+            uint8_t* left = out + x * kPixelBytes;
+            uint8_t* const to[2][2] = {{left, left + 8 * kPixelBytes},
+                                       {left + 16 * kPixelBytes, left + 24 * kPixelBytes}};
+            storeSixteen<Format>(r, gr, bl, to);
+        }
+        convertRun<Format, Source::kYuv444, 1>(g, image, b, x0, y0, x, pixels, rows);
+    });
+}
+
+ZRC_AVX2 void convertEdgeOneAvx2(uint32_t format, const Geometry& g, uint8_t* image, const uint8_t* map,
+                                 uint32_t begin, uint32_t end) {
+    switch (format) {
+        case 9:
+            return convertEdgeOneRange<9>(g, image, map, begin, end);
+        case 14:
+            return convertEdgeOneRange<14>(g, image, map, begin, end);
+        case 15:
+            return convertEdgeOneRange<15>(g, image, map, begin, end);
+        case 20:
+            return convertEdgeOneRange<20>(g, image, map, begin, end);
+        case 39:
+            return convertEdgeOneRange<39>(g, image, map, begin, end);
+        case 44:
+            return convertEdgeOneRange<44>(g, image, map, begin, end);
+        case 51:
+            return convertEdgeOneRange<51>(g, image, map, begin, end);
+        case 56:
+            return convertEdgeOneRange<56>(g, image, map, begin, end);
+        default:
+            return;
+    }
+}
+
 ZRC_AVX2 void convertYuv420Avx2(uint32_t format, const Geometry& g, uint8_t* image, const uint8_t* map,
                                 uint32_t begin, uint32_t end) {
     switch (g.edge) {
@@ -712,6 +770,13 @@ size_t convertEdge(uint32_t frame_format, const uint8_t* planes, uint8_t* image,
     if (frame_format == ZRC_FRAME_RGB) {
         convertRgb(image_format, g, image, map, begin, end, reference);
     } else if (!chroma420) {
+#if ZRC_HAVE_AVX2_KERNELS
+        if (!reference && avx2Kernels() && edge == 1) {
+            convertEdgeOneAvx2(image_format, g, image, map, begin, end);
+            return static_cast<size_t>(width) * static_cast<size_t>(height) *
+                   static_cast<size_t>(pixel_bytes);
+        }
+#endif
         convertYuv444(image_format, g, image, map, begin, end, reference);
     } else {
 #if ZRC_HAVE_AVX2_KERNELS
