@@ -74,11 +74,13 @@ bool MftavcDecoder::openCodec(const uint8_t* config, int32_t configLength, int32
     context_->opaque = this;
     context_->width = width;
     context_->height = height;
-    // Show each picture as soon as its access unit is in: slice threads only (frame threads hold pictures
-    // back by one frame per thread) and no output delay beyond what the stream itself asks for.
+    // Show each picture as soon as its access unit is in: no frame threads (they hold pictures back by one
+    // frame per thread) and no output delay beyond what the stream itself asks for. One thread: a phone
+    // codes a picture as one slice, which slice threads cannot share out, and a wall of phones keeps every
+    // core busy with their decode threads; the idle helpers only cost each stream stacks and buffers.
     context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
     context_->thread_type = FF_THREAD_SLICE;
-    context_->thread_count = 0;
+    context_->thread_count = 1;
     if (configLength > 0) {
         context_->extradata = static_cast<uint8_t*>(av_mallocz(configLength + AV_INPUT_BUFFER_PADDING_SIZE));
         if (!context_->extradata) return false;
@@ -193,16 +195,26 @@ bool MftavcDecoder::presentKept() {
         outWidth = std::min(width, across ? shownHeight_ : shownWidth_);
         outHeight = std::min(height, across ? shownWidth_ : shownHeight_);
     }
-    scaler_ =
-        sws_getCachedContext(scaler_, width, height, static_cast<AVPixelFormat>(kept_->format), outWidth,
-                             outHeight, AV_PIX_FMT_BGR0, SWS_POINT, nullptr, nullptr, nullptr);
+    const auto format = static_cast<AVPixelFormat>(kept_->format);
+    // A window a few times smaller than the picture shows one row in every few: libswscale is handed just
+    // those rows (every k-th, through longer strides), since it reads every row it is given whatever the
+    // output size. Only the 4:2:0 layouts the decoder hands out are known to allow it.
+    const uint8_t* rows[4] = {kept_->data[0], kept_->data[1], kept_->data[2], kept_->data[3]};
+    int strides[4] = {kept_->linesize[0], kept_->linesize[1], kept_->linesize[2], kept_->linesize[3]};
+    int32_t step = 1;
+    if (format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_NV12)
+        step = height / outHeight;
+    for (int i = 0; i < 4 && step > 1; ++i)
+        strides[i] *= step;
+    const int32_t sourceHeight = height / step;
+    scaler_ = sws_getCachedContext(scaler_, width, sourceHeight, format, outWidth, outHeight, AV_PIX_FMT_BGR0,
+                                   SWS_POINT, nullptr, nullptr, nullptr);
     if (!scaler_) return false;
     std::shared_ptr<platform::Picture> picture =
         pictures_.take(outWidth, outHeight, platform::PixelFormat::Bgrx);
     uint8_t* planes[4] = {picture->pixels.data(), nullptr, nullptr, nullptr};
-    int strides[4] = {outWidth * 4, 0, 0, 0};
-    if (sws_scale(scaler_, kept_->data, kept_->linesize, 0, height, planes, strides) != outHeight)
-        return false;
+    int outStrides[4] = {outWidth * 4, 0, 0, 0};
+    if (sws_scale(scaler_, rows, strides, 0, sourceHeight, planes, outStrides) != outHeight) return false;
     presentRotated(picture);
     return true;
 }

@@ -108,6 +108,36 @@ TEST_F(MftavcTest, ConvertsOnlyPicturesToShowAtTheShownSize) {
     EXPECT_EQ(mftavc_decode_only(nullptr, red.data(), 1), -1);
 }
 
+// A window a few times lower than the picture is converted from every few rows of it only: each row shown
+// is still the colour of the picture's row at its place, in luma and chroma alike.
+TEST_F(MftavcTest, ShowsTheRightRowsInAMuchLowerWindow) {
+    // Bands of red, blue and green, each many rows high.
+    std::vector<uint8_t> pixels(kWidth * kHeight * 4, 0);
+    for (int32_t y = 0; y < kHeight; ++y) {
+        const Rgb band = y < 16 ? kRed : y < 32 ? kBlue : Rgb{0, 255, 0};
+        for (int32_t x = 0; x < kWidth; ++x) {
+            pixels[(y * kWidth + x) * 4 + 0] = static_cast<uint8_t>(band.r);
+            pixels[(y * kWidth + x) * 4 + 1] = static_cast<uint8_t>(band.g);
+            pixels[(y * kWidth + x) * 4 + 2] = static_cast<uint8_t>(band.b);
+        }
+    }
+    mftavc_decode_winmessage(decoder, 0, 0, kWidth / 3, kHeight / 4, 0, 0);
+    ASSERT_EQ(decode(encoder.encodeRgbx(pixels.data())), 1);
+    const auto picture = window.presented();
+    ASSERT_TRUE(picture);
+    ASSERT_EQ(picture->height, kHeight / 4);
+    const struct {
+        int32_t row;
+        Rgb colour;
+    } rows[] = {{1, kRed}, {6, kBlue}, {10, {0, 255, 0}}};
+    for (const auto& r : rows) {
+        for (const int32_t x : {0, kWidth / 6, kWidth / 3 - 1}) {
+            EXPECT_TRUE(near(pixelAt(*picture, x, r.row), r.colour, kTolerance))
+                << "row " << r.row << " column " << x << ": " << pixelAt(*picture, x, r.row);
+        }
+    }
+}
+
 TEST_F(MftavcTest, RejectsDamagedDataWithoutHarm) {
     const std::vector<uint8_t> junk = {0, 0, 0, 1, 0x65, 0xFF, 0x00, 0x13, 0x77, 0x12, 0x00, 0x00, 0x01};
     EXPECT_LE(decode(junk), 0);
