@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -85,6 +86,11 @@ int sendSome(SOCKET s, const char* data, int length, int flags, bool now) {
 
 int recvSome(SOCKET s, char* buffer, int length, int flags, bool now) {
     return static_cast<int>(recv(s, buffer, static_cast<size_t>(length), flags | (now ? MSG_DONTWAIT : 0)));
+}
+
+size_t pendingBytes(SOCKET s) {
+    int n = 0;
+    return ioctl(s, FIONREAD, &n) == 0 && n > 0 ? static_cast<size_t>(n) : 0;
 }
 
 int waitSockets(WaitEntry* entries, int count, int timeoutMs) {

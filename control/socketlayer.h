@@ -2,6 +2,7 @@
 // events on Windows, POSIX sockets and signals on Linux. The rest of the tree uses these names only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #ifdef _WIN32
@@ -74,6 +75,8 @@ constexpr int kNoSignal = MSG_NOSIGNAL;  // for the calls made directly (sendto)
 #endif
 int sendSome(SOCKET s, const char* data, int length, int flags, bool now);
 int recvSome(SOCKET s, char* buffer, int length, int flags, bool now);
+// The bytes a stream socket holds that a receive would return at once; 0 when none or on error.
+size_t pendingBytes(SOCKET s);
 
 // Waiting for sockets. Entries with a negative socket are skipped. Windows' select holds at most 64
 // sockets and ignores their values; a wait here takes at most kMaxWait.

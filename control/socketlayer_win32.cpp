@@ -130,6 +130,11 @@ int recvSome(SOCKET s, char* buffer, int length, int flags, bool now) {
     return recv(s, buffer, length, flags);
 }
 
+size_t pendingBytes(SOCKET s) {
+    u_long n = 0;
+    return ioctlsocket(s, FIONREAD, &n) == 0 ? static_cast<size_t>(n) : 0;
+}
+
 int waitSockets(WaitEntry* entries, int count, int timeoutMs) {
     if (count < 0 || count > kMaxWait) return -1;
     // Sets of at most kMaxWait sockets, well within select's 64; the socket values themselves do not matter.

@@ -8,6 +8,7 @@
 #include "decoder/decodeandrender.h"
 #include "device/device.h"
 #include "device/displaywindow.h"
+#include "device/frameboundaries.h"
 
 namespace {
 
@@ -162,7 +163,17 @@ int32_t DataReceiver::ReceiveAndDec() {
     net::WaitEntry waits[3] = {{socket_, net::kReadable, 0},
                                {streamEnded_.handle(), net::kReadable, 0},
                                {device_->stopWake.handle(), net::kReadable, 0}};
+    FrameBoundaries boundaries;
     while (device_->isRunning()) {
+        // While a whole frame waits in the ring behind the one being decoded, the next bytes stay in the
+        // socket: a stream the decoder cannot keep up with slows its sender through TCP instead of parking a
+        // backlog here, so the picture shown is never more than a frame behind what the decoder reached.
+        // The decode thread ends (and closes the ring) on a stop, so this wait ends with it.
+        const uint64_t partial = boundaries.partialBytes();
+        if (ring_->used() > partial) {
+            if (!ring_->waitUntilUsedAtMost(static_cast<size_t>(partial))) break;
+            continue;
+        }
         if (net::waitSockets(waits, 3, -1) < 0) {
             log_write(LOG_SYSTEM_ERROR, "%s select error", tag);
             break;
@@ -174,9 +185,13 @@ int32_t DataReceiver::ReceiveAndDec() {
             break;
         }
         if (!waits[kSocket].ready) continue;
+        // Up to the next frame's header, which tells the decode thread whether a frame follows the one
+        // it takes.
+        const size_t wanted = static_cast<size_t>(std::min<uint64_t>(readSize, boundaries.toNextHeader()));
         const int n = net::recvSome(socket_, reinterpret_cast<char*>(readBuffer.get()),
-                                    static_cast<int>(readSize), 0, false);
+                                    static_cast<int>(wanted), 0, false);
         if (n > 0) {
+            boundaries.add(readBuffer.get(), static_cast<size_t>(n));
             if (!writeToRing(readBuffer.get(), static_cast<size_t>(n))) break;
             continue;
         }
@@ -271,6 +286,10 @@ bool DataReceiver::frameWaits() {
         // A frame that ends the stream is no picture: the one before it is the last to show.
         if (next.payloadLength < 0) return false;
         const uint64_t total = static_cast<uint64_t>(next.payloadLength) + RSUP_HEADER_SIZE;
-        return total <= frameBufferSize_ && total <= ring_->used();
+        if (total > frameBufferSize_) return false;
+        // The rest of it may already wait in the socket, where the receive loop leaves it while a frame
+        // waits here.
+        const size_t used = ring_->used();
+        return total <= used || total <= used + net::pendingBytes(socket_);
     }
 }
