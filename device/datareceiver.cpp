@@ -264,8 +264,12 @@ bool DataReceiver::takeFrames() {
         ring_->read(frameBuffer_.data(), total);
         if (frame.payloadLength > 0) {
             // Every frame is decoded; only one with no whole frame behind it is shown, so a client that
-            // fell behind shows the newest picture at once instead of working through a backlog.
-            const bool newest = !frameWaits();
+            // fell behind shows the newest picture at once instead of working through a backlog. A stream
+            // that always has a frame waiting (a decoder that cannot keep up) still shows one now and then.
+            const auto now = std::chrono::steady_clock::now();
+            const bool newest =
+                !frameWaits() || now - lastShown_ >= std::chrono::milliseconds(longestUnshownMs_);
+            if (newest) lastShown_ = now;
             renderer_->decodeRecvVideo(frame.frameFlag, header_.encoderType,
                                        frameBuffer_.data() + RSUP_HEADER_SIZE, 0, frame.payloadLength,
                                        newest);

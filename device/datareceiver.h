@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -40,6 +41,11 @@ public:
     // again with the next frames). Set before the stream starts.
     static constexpr uint32_t kIdleReleaseMs = 5000;
     void setIdleRelease(uint32_t ms) { idleReleaseMs_ = ms; }
+    // The longest the decode thread goes without showing a picture while frames keep waiting behind the one
+    // it decodes: a stream the decoder cannot keep up with still shows its newest decoded picture this
+    // often. Set before the stream starts.
+    static constexpr uint32_t kLongestUnshownMs = 50;
+    void setLongestUnshown(uint32_t ms) { longestUnshownMs_ = ms; }
     // Any thread: the bytes the ring and the frame buffer hold at the moment.
     size_t bufferBytes() const;
 
@@ -74,6 +80,8 @@ private:
     std::vector<uint8_t> frameBuffer_;
     std::atomic<size_t> frameBufferBytes_ = 0;  // frameBuffer_'s capacity, for bufferBytes()
     std::atomic<uint32_t> idleReleaseMs_ = kIdleReleaseMs;
+    std::atomic<uint32_t> longestUnshownMs_ = kLongestUnshownMs;
+    std::chrono::steady_clock::time_point lastShown_;  // decode thread only
     std::unique_ptr<RingBuffer> ring_;
 
     // Released once per socket read (and when the stream ends); the decode thread waits on it.
