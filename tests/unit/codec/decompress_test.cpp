@@ -12,6 +12,7 @@
 #include "codec/include/zrc.h"
 #include "codec/transform.h"
 #include "tests/unit/codec/framebuilder.h"
+#include "tests/unit/codec/handleptr.h"
 #include "tests/unit/codec/logcapture.h"
 
 namespace {
@@ -20,10 +21,7 @@ using Bytes = std::vector<uint8_t>;
 using zrctest::FrameSpec;
 using zrctest::Geometry;
 
-struct HandleDeleter {
-    void operator()(ZrcHandle* h) const { zrc_release(h); }
-};
-using Handle = std::unique_ptr<ZrcHandle, HandleDeleter>;
+using zrctest::Handle;
 
 int clamp255(int v) {
     return v < 1 ? 0 : v >= 255 ? 255 : v;

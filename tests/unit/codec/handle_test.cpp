@@ -3,14 +3,12 @@
 #include "codec/handle.h"
 #include "codec/include/zrc.h"
 #include "tests/support/testsystem.h"
+#include "tests/unit/codec/handleptr.h"
 #include "tests/unit/codec/logcapture.h"
 
 namespace {
 
-struct HandleDeleter {
-    void operator()(ZrcHandle* h) const { zrc_release(h); }
-};
-using Handle = std::unique_ptr<ZrcHandle, HandleDeleter>;
+using zrctest::Handle;
 
 TEST(Handle, CreateLogsTheVersionAndSetsDefaults) {
     zrctest::LogCapture log;
