@@ -74,9 +74,8 @@ void freeBuffers(ZrcHandle* handle) {
     std::free(handle->space_map);
     handle->space_map = nullptr;
     handle->mapsize = 0;
-    for (std::vector<uint8_t>* buffer :
-         {&handle->unpacked, &handle->coefficients, &handle->planes, &handle->smoothed, &handle->scratch,
-          &handle->scaled, &handle->pending, &handle->rows, &handle->converted}) {
+    for (std::vector<uint8_t>* buffer : {&handle->unpacked, &handle->coefficients, &handle->planes,
+                                         &handle->pending, &handle->rows, &handle->converted}) {
         buffer->clear();
         buffer->shrink_to_fit();
     }

@@ -53,10 +53,9 @@ struct ZrcHandle {
     // by the frame format and the scale, and is empty otherwise.
     std::vector<uint8_t> unpacked;      // the frame's block map and sections
     std::vector<uint8_t> coefficients;  // the kept coefficient planes, always at full size
-    std::vector<uint8_t> planes;        // inverse-transformed planes at full size, kept between renders
-    std::vector<uint8_t> smoothed;      // smoothed planes (full size, smoothing on, converted output)
-    std::vector<uint8_t> scratch;       // matrix 32: the transform's output before its copy into `planes`
-    std::vector<uint8_t> scaled;        // inverse-transformed planes at the reduced scale
+    // Inverse-transformed planes at full size, kept between renders while smoothing is on (it reads the
+    // neighbours of changed blocks); any other render makes its planes a block row at a time.
+    std::vector<uint8_t> planes;
     // Per block: 0, or 4 + the quality row of a block decoded since the last render (the transform reads
     // 4 + row as that row); the quality row each block was last coded with; the blocks a render converts.
     std::vector<uint8_t> pending;
@@ -109,7 +108,7 @@ struct ZrcHandle {
         for (int i = 0; i < 8; ++i)
             bytes += work[i] == nullptr ? 0 : i == 0 ? paddedPixels() * 4 + 4096 : workSize();
         for (const std::vector<uint8_t>* buffer :
-             {&unpacked, &coefficients, &planes, &smoothed, &scratch, &scaled, &pending, &rows, &converted})
+             {&unpacked, &coefficients, &planes, &pending, &rows, &converted})
             bytes += buffer->capacity();
         return bytes;
     }

@@ -1,6 +1,7 @@
 // zrc_render: the pixel stages (inverse transform, smoothing, conversion) for the blocks decoded since the
 // last render, at full size or at a reduced scale, and the queries and settings around it.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -100,36 +101,27 @@ int renderLocked(ZrcHandle* handle, uint8_t* image, bool* wrote) {
         handle->render_all = false;
     }
 
-    // Full-size planes are kept only at full size, the scaled ones only while scaled.
-    const size_t held =
-        handle->planes.size() + handle->smoothed.size() + handle->scratch.size() + handle->scaled.size();
-    const bool kept_planes = shift == 0 && !(direct && !smooth);
-    const bool ok = sizeBuffer(handle->planes, kept_planes ? layout.bytes : 0, "planes") &&
-                    sizeBuffer(handle->smoothed, smooth && !direct ? layout.bytes : 0, "smoothed planes") &&
-                    sizeBuffer(handle->scratch, shift == 0 && matrix == 32 ? layout.bytes : 0, "transform") &&
-                    sizeBuffer(handle->scaled, shift > 0 && !direct ? output.bytes : 0, "scaled planes") &&
-                    sizeBuffer(handle->converted, mapsize, "blocks");
-    if (!ok) return -6;
-    for (std::vector<uint8_t>* buffer :
-         {&handle->planes, &handle->smoothed, &handle->scratch, &handle->scaled})
-        if (buffer->empty()) buffer->shrink_to_fit();
-    if (handle->planes.size() + handle->smoothed.size() + handle->scratch.size() + handle->scaled.size() !=
-        held)
-        zrc_log(ZRC_LOG_INFO,
-                "%s: [%u] Render buffers at 1/%d: planes %zu, smoothed %zu, transform %zu, scaled %zu", "ZRC",
-                handle->last_id, 1 << shift, handle->planes.size(), handle->smoothed.size(),
-                handle->scratch.size(), handle->scaled.size());
-    uint8_t* transform_target =
-        shift > 0 ? (direct ? image : handle->scaled.data()) : (kept_planes ? handle->planes.data() : image);
+    // Full-size planes are kept only where the smoothing reads a changed block's neighbours; every other
+    // plane is made a block row at a time and converted at once.
+    const size_t held = handle->planes.size();
+    if (!sizeBuffer(handle->planes, smooth ? layout.bytes : 0, "planes") ||
+        !sizeBuffer(handle->converted, mapsize, "blocks"))
+        return -6;
+    if (handle->planes.empty()) handle->planes.shrink_to_fit();
+    if (handle->planes.size() != held)
+        zrc_log(ZRC_LOG_INFO, "%s: [%u] Render buffers at 1/%d: planes %zu", "ZRC", handle->last_id,
+                1 << shift, handle->planes.size());
     const FrameStages stages{layout,
                              output,
                              shift,
                              handle->coefficients.data(),
-                             shift == 0 && matrix == 32 ? handle->scratch.data() : nullptr,
-                             transform_target,
-                             smooth ? (direct ? image : handle->smoothed.data()) : nullptr,
+                             smooth   ? handle->planes.data()
+                             : direct ? image
+                                      : nullptr,
+                             smooth,
                              mark_edges,
-                             direct ? nullptr : image,
+                             image,
+                             direct,
                              format,
                              handle->image_format,
                              width,
@@ -149,22 +141,24 @@ int renderLocked(ZrcHandle* handle, uint8_t* image, bool* wrote) {
     const bool spread = multicore && runs.changedBlocks() * layout.blockBytes(0) >= kSpreadPixels;
     // A block's conversion needs only that block's planes, so it runs in the same pass as the last stage
     // before it; the smoothing of a block needs its neighbours decoded, hence a pass of its own.
+    std::atomic<bool> banded{true};
     runs.forEach(spread, [&](uint32_t begin, uint32_t end) {
-        for (int plane = 0; plane < 3; ++plane)
-            stages.transform(plane, pending, begin, end);
-        if (!direct && !smooth) stages.convert(pending, begin, end);
+        if (!stages.decode(pending, begin, end)) banded = false;
     });
     uint8_t* converted = handle->converted.data();
-    if (smooth) {
+    if (smooth && banded) {
         markNeighbours(pending, converted, layout.columns, layout.rows);
         runs.find(converted, mapsize);
         runs.forEach(spread, [&](uint32_t begin, uint32_t end) {
-            for (int plane = 0; plane < 3; ++plane)
-                stages.smooth(plane, converted, begin, end);
-            if (!direct) stages.convert(converted, begin, end);
+            if (!stages.smoothAndConvert(converted, begin, end)) banded = false;
         });
     } else {
         std::memcpy(converted, pending, mapsize);
+    }
+    if (!banded) {
+        // The blocks stay pending, to be made again by the next render.
+        zrc_log(ZRC_LOG_ERROR, "%s: Allocate a block row of planes failed, memory not enough", "ZRC");
+        return -6;
     }
     boundingArea(converted, layout.columns, layout.rows, output.edges[0], width, height, handle->area);
     std::memset(pending, 0, mapsize);

@@ -20,23 +20,7 @@
 namespace zrc {
 namespace {
 
-constexpr uint32_t kLevelShift = 0x800000;
 constexpr int kMaxOut = 16;
-
-ZRC_INLINE uint8_t clampSample(uint32_t sum) {
-    const int32_t value = static_cast<int32_t>(sum) >> 16;
-    return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
-}
-
-ZRC_INLINE uint32_t dequantise(uint8_t byte, int shift) {
-    return static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(byte))) << shift;
-}
-
-// The quality row of a changed block, read as inverseTransformBlocks reads it.
-ZRC_INLINE uint32_t blockQuality(uint8_t entry, uint32_t quality) {
-    if (entry >= 4) return entry - 4u;
-    return entry == 1 ? 0 : quality;
-}
 
 // The reduced transform of one edge at one shift.
 struct ScaledTables {
@@ -276,23 +260,7 @@ void scaledInverseTransformBlockReference(int edge, int shift, const uint8_t* co
     uint32_t c[kMaxOut * kMaxOut];
     for (int p = 0; p < n * n; ++p)
         c[p] = dequantise(coefficients[s.zigzag[p]], s.shift[quality][p]);
-    uint32_t rows[kMaxOut * kMaxOut];
-    for (int u = 0; u < n; ++u) {
-        for (int j = 0; j < n; ++j) {
-            uint32_t sum = 0;
-            for (int k = 0; k < n; ++k)
-                sum += c[u * n + k] * static_cast<uint32_t>(s.basis[j * n + k]);
-            rows[u * n + j] = sum;
-        }
-    }
-    for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j) {
-            uint32_t sum = kLevelShift;
-            for (int k = 0; k < n; ++k)
-                sum += static_cast<uint32_t>(s.basis[i * n + k]) * rows[k * n + j];
-            samples[i * n + j] = clampSample(sum);
-        }
-    }
+    separableInverseReference(n, c, s.basis, samples);
 }
 
 void scaledInverseTransformBlock(int edge, int shift, const uint8_t* coefficients, int quality,
@@ -321,37 +289,39 @@ void scaledInverseTransformBlock(int edge, int shift, const uint8_t* coefficient
 void scaledInverseTransformBlocks(const PictureLayout& layout, int plane, int shift,
                                   const uint8_t* coefficients, uint8_t* samples, const uint8_t* map,
                                   uint32_t begin, uint32_t end, uint32_t quality) {
-    if (shift <= 0)
-        return inverseTransformBlocks(layout, plane, coefficients, samples, map, begin, end, quality);
-    const int edge = layout.edges[plane];
-    const uint8_t* in = coefficients + layout.offsets[plane];
-    uint8_t* out = samples + layout.scaled(shift).offsets[plane];
+    scaledInverseTransformPlane(layout.edges[plane], shift, coefficients + layout.offsets[plane],
+                                samples + layout.scaled(shift).offsets[plane], map, begin, end, quality);
+}
+
+void scaledInverseTransformPlane(int edge, int shift, const uint8_t* coefficients, uint8_t* samples,
+                                 const uint8_t* map, uint32_t begin, uint32_t end, uint32_t quality) {
+    if (shift <= 0) return inverseTransformPlane(edge, coefficients, samples, map, begin, end, quality);
     if (referenceKernels()) {
-        const size_t in_bytes = layout.blockBytes(plane);
+        const size_t in_bytes = static_cast<size_t>(edge) * static_cast<size_t>(edge);
         const size_t out_bytes = static_cast<size_t>(scaledEdge(edge, shift)) * scaledEdge(edge, shift);
         for (uint32_t b = begin; b < end; ++b) {
             if (map[b] != 0)
-                scaledInverseTransformBlockReference(edge, shift, in + b * in_bytes,
+                scaledInverseTransformBlockReference(edge, shift, coefficients + b * in_bytes,
                                                      static_cast<int>(blockQuality(map[b], quality)),
-                                                     out + b * out_bytes);
+                                                     samples + b * out_bytes);
         }
         return;
     }
     const ScaledTables& s = scaledTables(edge, shift);
     switch (s.out) {
         case 1:
-            return fastScaledRange1(s, in, out, map, begin, end, quality);
+            return fastScaledRange1(s, coefficients, samples, map, begin, end, quality);
         case 2:
-            return fastScaledRange2(s, in, out, map, begin, end, quality);
+            return fastScaledRange2(s, coefficients, samples, map, begin, end, quality);
         case 4:
 #if ZRC_HAVE_AVX2_KERNELS
-            if (avx2Kernels()) return avx2ScaledRange4(s, in, out, map, begin, end, quality);
+            if (avx2Kernels()) return avx2ScaledRange4(s, coefficients, samples, map, begin, end, quality);
 #endif
-            return fastScaledRange4(s, in, out, map, begin, end, quality);
+            return fastScaledRange4(s, coefficients, samples, map, begin, end, quality);
         case 8:
-            return fastScaledRange8(s, in, out, map, begin, end, quality);
+            return fastScaledRange8(s, coefficients, samples, map, begin, end, quality);
         default:
-            return fastScaledRange16(s, in, out, map, begin, end, quality);
+            return fastScaledRange16(s, coefficients, samples, map, begin, end, quality);
     }
 }
 

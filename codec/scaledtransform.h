@@ -35,6 +35,11 @@ void scaledInverseTransformBlocks(const PictureLayout& layout, int plane, int sh
                                   const uint8_t* coefficients, uint8_t* samples, const uint8_t* map,
                                   uint32_t begin, uint32_t end, uint32_t quality);
 
+// The same for one plane of blocks of `edge`: block b of [begin, end) from coefficients + b * edge * edge
+// to samples + b * out * out.
+void scaledInverseTransformPlane(int edge, int shift, const uint8_t* coefficients, uint8_t* samples,
+                                 const uint8_t* map, uint32_t begin, uint32_t end, uint32_t quality);
+
 // Edge of the samples of a block of `edge` at `shift` (0 for the full block): max(1, edge >> shift).
 inline int scaledEdge(int edge, int shift) {
     return (edge >> shift) > 0 ? edge >> shift : 1;

@@ -18,7 +18,8 @@ namespace {
 
 struct Plane {
     const uint8_t* in;
-    uint8_t* out;
+    uint8_t* out;  // block `first`'s place: block b goes to out + (b - first) * its bytes
+    uint32_t first;
     int edge;
     int columns;  // blocks per row
     int rows;     // block rows
@@ -36,7 +37,7 @@ template <int E, bool Mark>
 ZRC_INLINE void smoothBlock(const Plane& p, uint32_t b) {
     constexpr size_t bytes = E * E;
     const uint8_t* in = p.in + b * bytes;
-    uint8_t* out = p.out + b * bytes;
+    uint8_t* out = p.out + (b - p.first) * bytes;
     std::memcpy(out, in, bytes);
     const int bx = static_cast<int>(b % static_cast<uint32_t>(p.columns));
     const int by = static_cast<int>(b / static_cast<uint32_t>(p.columns));
@@ -86,7 +87,7 @@ template <int E, bool Mark>
 ZRC_INLINE void smoothBlockFast(const Plane& p, uint32_t b, bool inner) {
     constexpr size_t bytes = E * E;
     const uint8_t* in = p.in + b * bytes;
-    uint8_t* out = p.out + b * bytes;
+    uint8_t* out = p.out + (b - p.first) * bytes;
     std::memcpy(out, in, bytes);
     if (!inner) return;
     const uint8_t* above = in - static_cast<size_t>(p.columns) * bytes;
@@ -324,7 +325,7 @@ ZRC_AVX2_INLINE void smoothChangedBlocksAvx2(const Plane& p, const uint8_t* map,
     for (uint32_t b = begin; b < end; ++b) {
         if (map[b] != 0) {
             const uint8_t* in = p.in + b * bytes;
-            uint8_t* out = p.out + b * bytes;
+            uint8_t* out = p.out + (b - p.first) * bytes;
             if (bx != 0 && by != 0 && bx != columns - 1 && by != static_cast<uint32_t>(p.rows - 1)) {
                 if constexpr (E == 8) {
                     smoothInner8<Mark>(p, in, out);
@@ -378,8 +379,14 @@ ZRC_AVX2 void smoothRangeAvx2(const Plane& p, const uint8_t* map, uint32_t begin
 
 void smoothBlocks(const PictureLayout& layout, int plane, const uint8_t* in, uint8_t* out,
                   const uint8_t* time_map, uint32_t begin, uint32_t end, bool mark_edges) {
-    const Plane p{in + layout.offsets[plane], out + layout.offsets[plane], layout.edges[plane],
-                  layout.columns, layout.rows};
+    smoothBlocksInto(layout, plane, in, out + layout.offsets[plane], 0, time_map, begin, end, mark_edges);
+}
+
+void smoothBlocksInto(const PictureLayout& layout, int plane, const uint8_t* in, uint8_t* out_plane,
+                      uint32_t first, const uint8_t* time_map, uint32_t begin, uint32_t end,
+                      bool mark_edges) {
+    const Plane p{in + layout.offsets[plane], out_plane,      first,
+                  layout.edges[plane],        layout.columns, layout.rows};
     const bool reference = referenceKernels();
 #if ZRC_HAVE_AVX2_KERNELS
     if (!reference && avx2Kernels()) return smoothRangeAvx2(p, time_map, begin, end, mark_edges);

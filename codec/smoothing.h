@@ -22,6 +22,12 @@ size_t smoothPicture(const uint8_t* in, uint8_t* out, const uint8_t* time_map, u
 void smoothBlocks(const PictureLayout& layout, int plane, const uint8_t* in, uint8_t* out,
                   const uint8_t* time_map, uint32_t begin, uint32_t end, bool mark_edges);
 
+// The same with the smoothed blocks written elsewhere than `in`'s layout: block b of [begin, end) to
+// out_plane + (b - first) * the plane's block bytes (first <= begin), so that a band of blocks can be
+// smoothed into a buffer of its own size and converted from there.
+void smoothBlocksInto(const PictureLayout& layout, int plane, const uint8_t* in, uint8_t* out_plane,
+                      uint32_t first, const uint8_t* time_map, uint32_t begin, uint32_t end, bool mark_edges);
+
 }  // namespace zrc
 
 #endif

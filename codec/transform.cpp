@@ -28,17 +28,6 @@ bool referenceFromEnvironment() {
 
 std::atomic<bool> reference_kernels{referenceFromEnvironment()};
 
-constexpr uint32_t kLevelShift = 0x800000;
-
-ZRC_INLINE uint8_t clampSample(uint32_t sum) {
-    const int32_t value = static_cast<int32_t>(sum) >> 16;
-    return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
-}
-
-ZRC_INLINE uint32_t dequantise(uint8_t byte, int shift) {
-    return static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(byte))) << shift;
-}
-
 // Non-zero coefficients of a block.
 template <int N>
 ZRC_INLINE int nonZeroCoefficients(const uint8_t* coefficients) {
@@ -149,11 +138,6 @@ template <int N>
 ZRC_INLINE void fastBlock(const TransformTables& t, const uint8_t* coefficients, int quality,
                           uint8_t* samples) {
     fastBlockCounted<N>(t, coefficients, quality, samples, nonZeroCoefficients<N>(coefficients));
-}
-
-uint32_t blockQuality(uint8_t entry, uint32_t quality) {
-    if (entry >= 4) return entry - 4u;
-    return entry == 1 ? 0 : quality;
 }
 
 size_t planeBlockBytes(int edge) {
@@ -543,12 +527,16 @@ void inverseTransformBlockReference(int edge, const uint8_t* coefficients, int q
         const int p = t.natural[z];
         c[p] = dequantise(coefficients[z], t.shift[quality][p]);
     }
+    separableInverseReference(n, c, t.basis, samples);
+}
+
+void separableInverseReference(int n, const uint32_t* c, const int32_t* basis, uint8_t* samples) {
     uint32_t rows[32 * 32];
     for (int u = 0; u < n; ++u) {
         for (int j = 0; j < n; ++j) {
             uint32_t sum = 0;
             for (int k = 0; k < n; ++k)
-                sum += c[u * n + k] * static_cast<uint32_t>(t.basis[j * n + k]);
+                sum += c[u * n + k] * static_cast<uint32_t>(basis[j * n + k]);
             rows[u * n + j] = sum;
         }
     }
@@ -556,7 +544,7 @@ void inverseTransformBlockReference(int edge, const uint8_t* coefficients, int q
         for (int j = 0; j < n; ++j) {
             uint32_t sum = kLevelShift;
             for (int k = 0; k < n; ++k)
-                sum += static_cast<uint32_t>(t.basis[i * n + k]) * rows[k * n + j];
+                sum += static_cast<uint32_t>(basis[i * n + k]) * rows[k * n + j];
             samples[i * n + j] = clampSample(sum);
         }
     }
@@ -654,8 +642,13 @@ void transformRange(int edge, const uint8_t* coefficients, uint8_t* samples, con
 void inverseTransformBlocks(const PictureLayout& layout, int plane, const uint8_t* coefficients,
                             uint8_t* samples, const uint8_t* map, uint32_t begin, uint32_t end,
                             uint32_t quality) {
-    transformRange(layout.edges[plane], coefficients + layout.offsets[plane], samples + layout.offsets[plane],
-                   map, begin, end, quality, referenceKernels());
+    inverseTransformPlane(layout.edges[plane], coefficients + layout.offsets[plane],
+                          samples + layout.offsets[plane], map, begin, end, quality);
+}
+
+void inverseTransformPlane(int edge, const uint8_t* coefficients, uint8_t* samples, const uint8_t* map,
+                           uint32_t begin, uint32_t end, uint32_t quality) {
+    transformRange(edge, coefficients, samples, map, begin, end, quality, referenceKernels());
 }
 
 size_t inverseTransformPicture(const uint8_t* coefficients, uint8_t* samples, const uint8_t* map,
@@ -669,15 +662,6 @@ size_t inverseTransformPicture(const uint8_t* coefficients, uint8_t* samples, co
             inverseTransformBlocks(layout, plane, coefficients, samples, map, begin, end, quality);
     });
     return layout.bytes;
-}
-
-void copyBlocks(const PictureLayout& layout, int plane, const uint8_t* from, uint8_t* to, const uint8_t* map,
-                uint32_t begin, uint32_t end) {
-    const size_t bytes = layout.blockBytes(plane);
-    const size_t offset = layout.offsets[plane];
-    for (uint32_t b = begin; b < end; ++b) {
-        if (map[b] != 0) std::memcpy(to + offset + b * bytes, from + offset + b * bytes, bytes);
-    }
 }
 
 }  // namespace zrc

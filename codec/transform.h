@@ -41,9 +41,10 @@ void inverseTransformBlocks(const PictureLayout& layout, int plane, const uint8_
                             uint8_t* samples, const uint8_t* map, uint32_t begin, uint32_t end,
                             uint32_t quality);
 
-// Copies the changed blocks [begin, end) of one plane from `from` to `to`, both laid out as `layout`.
-void copyBlocks(const PictureLayout& layout, int plane, const uint8_t* from, uint8_t* to, const uint8_t* map,
-                uint32_t begin, uint32_t end);
+// The same for one plane of blocks of `edge`: block b of [begin, end) from coefficients + b * edge * edge
+// to samples + b * edge * edge.
+void inverseTransformPlane(int edge, const uint8_t* coefficients, uint8_t* samples, const uint8_t* map,
+                           uint32_t begin, uint32_t end, uint32_t quality);
 
 }  // namespace zrc
 

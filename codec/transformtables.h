@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "codec/simd.h"
+
 namespace zrc {
 
 // Tables of the inverse transform for block edges 4, 8, 16 and 32.
@@ -25,6 +27,30 @@ struct TransformTables {
 
 // Tables for edge 4, 8, 16 or 32.
 const TransformTables& transformTables(int edge);
+
+// The arithmetic every inverse transform shares, full or reduced: the level shift added before the clamp,
+// a sum (16 fraction bits) clamped to a sample, a coefficient byte dequantised by its shift, and the quality
+// row of a changed block's map entry (4 + r names row r itself, 1 is row 0, any other the frame's quality).
+constexpr uint32_t kLevelShift = 0x800000;
+
+ZRC_INLINE uint8_t clampSample(uint32_t sum) {
+    const int32_t value = static_cast<int32_t>(sum) >> 16;
+    return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+}
+
+ZRC_INLINE uint32_t dequantise(uint8_t byte, int shift) {
+    return static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(byte))) << shift;
+}
+
+ZRC_INLINE uint32_t blockQuality(uint8_t entry, uint32_t quality) {
+    if (entry >= 4) return entry - 4u;
+    return entry == 1 ? 0 : quality;
+}
+
+// The plain separable two passes over n x n dequantised coefficients c (natural order), with basis[i * n + k]
+// the weight of coefficient k in output sample i: first every row, then every column of the rows, level
+// shift added and clamped. The reference of the full and of the reduced transform alike.
+void separableInverseReference(int n, const uint32_t* c, const int32_t* basis, uint8_t* samples);
 
 }  // namespace zrc
 

@@ -5,10 +5,14 @@
 #include <memory>
 #include <vector>
 
+#include "codec/conversion.h"
 #include "codec/handle.h"
 #include "codec/include/zrc.h"
 #include "codec/picturelayout.h"
+#include "codec/scaledtransform.h"
+#include "codec/smoothing.h"
 #include "tests/unit/codec/framebuilder.h"
+#include "tests/unit/codec/handleptr.h"
 #include "tests/unit/codec/logcapture.h"
 
 namespace {
@@ -17,10 +21,7 @@ using Bytes = std::vector<uint8_t>;
 using zrctest::FrameSpec;
 using zrctest::Geometry;
 
-struct HandleDeleter {
-    void operator()(ZrcHandle* h) const { zrc_release(h); }
-};
-using Handle = std::unique_ptr<ZrcHandle, HandleDeleter>;
+using zrctest::Handle;
 
 constexpr int kWidth = 150;  // not whole blocks, so that the last column and row are cut
 constexpr int kHeight = 98;
@@ -165,6 +166,52 @@ TEST(Render, BurstsAndScaledDisplayEndAtTheFrameByFramePicture) {
     }
 }
 
+// Renders make their planes a block row at a time, each converted as it is made: the image after a stream is
+// the one the whole-picture kernels give on the coefficients the handle keeps, at every scale, with the
+// picture's last block column and row cut, smoothing on and off, every block changed or only some.
+TEST(Render, ImageIsTheWholePictureKernelsOnTheKeptCoefficients) {
+    for (const StreamCase& c : streamCases()) {
+        const std::vector<Bytes> frames = encodeStream(c.frame_format, c.matrix);
+        for (int shift = 0; shift <= 3; ++shift) {
+            for (const bool smooth : {true, false}) {
+                SCOPED_TRACE(testing::Message()
+                             << "format " << std::hex << c.frame_format << std::dec << " matrix " << c.matrix
+                             << " shift " << shift << " smooth " << smooth);
+                Handle h(zrc_create());
+                if (!smooth) zrc_clear_flags(h.get(), ZRC_FLAG_SMOOTH);
+                ASSERT_EQ(zrc_set_decode_scale(h.get(), shift), 0);
+                Bytes image(imageBytes(shift));
+                for (const Bytes& frame : frames)
+                    ASSERT_GT(zrc_decompress(h.get(), frame.data(), image.data(), nullptr), 0);
+
+                const zrc::PictureLayout layout = zrc::PictureLayout::of(
+                    c.matrix, h->paddedWidth(), h->paddedHeight(), c.frame_format >= ZRC_FRAME_YUV420A);
+                const zrc::PictureLayout output = layout.scaled(shift);
+                const uint32_t mapsize = layout.blocks();
+                Bytes map(mapsize);
+                for (uint32_t b = 0; b < mapsize; ++b)
+                    map[b] = static_cast<uint8_t>(4 + h->rows[b]);
+                Bytes planes(output.bytes), smoothed(output.bytes);
+                for (int plane = 0; plane < 3; ++plane)
+                    zrc::scaledInverseTransformBlocks(layout, plane, shift, h->coefficients.data(),
+                                                      planes.data(), map.data(), 0, mapsize, 0);
+                if (smooth && shift == 0) {
+                    for (int plane = 0; plane < 3; ++plane)
+                        zrc::smoothBlocks(layout, plane, planes.data(), smoothed.data(), map.data(), 0,
+                                          mapsize, false);
+                    planes = smoothed;
+                }
+                Bytes expected(image.size());
+                ASSERT_EQ(zrc::convertScaledBlocks(c.frame_format, planes.data(), expected.data(), map.data(),
+                                                   0, mapsize, c.matrix, shift, scaled(kWidth, shift),
+                                                   scaled(kHeight, shift), 44),
+                          image.size());
+                EXPECT_EQ(image, expected);
+            }
+        }
+    }
+}
+
 // A 4x4-block picture of flat blocks, every colour plane mid-grey, the luma DC of each block given.
 struct FlatPicture {
     Geometry g{30, 32, 8, false};  // the last block column is cut to 6 pixels
@@ -286,12 +333,9 @@ TEST(Render, BuffersFollowTheFrameFormatAndScale) {
 
         const zrc::PictureLayout layout = zrc::PictureLayout::of(
             c.matrix, h->paddedWidth(), h->paddedHeight(), c.frame_format >= ZRC_FRAME_YUV420A);
-        const size_t full = c.shift == 0 ? layout.bytes : 0;
+        // Planes are kept only for the smoothing, which reads the neighbours of the blocks a frame changes.
         EXPECT_EQ(h->coefficients.size(), layout.bytes);
-        EXPECT_EQ(h->planes.size(), full);
-        EXPECT_EQ(h->smoothed.size(), c.smooth ? full : 0);
-        EXPECT_EQ(h->scratch.size(), c.matrix == 32 ? full : 0);
-        EXPECT_EQ(h->scaled.size(), c.shift > 0 ? layout.scaled(c.shift).bytes : 0);
+        EXPECT_EQ(h->planes.size(), c.shift == 0 && c.smooth ? layout.bytes : 0);
         EXPECT_LE(h->unpacked.size(), h->workSize());
         for (uint8_t* buffer : h->work)
             EXPECT_EQ(buffer, nullptr) << "the encoder's buffers";
