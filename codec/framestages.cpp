@@ -24,35 +24,30 @@ uint8_t* threadBand(size_t bytes) {
     return band.data();
 }
 
-// One block row of `output`: the band's layout.
+// One block row of `output`: the band's layout (scaled(0) lays the planes out again for the one row).
 PictureLayout rowOf(const PictureLayout& output) {
     PictureLayout row = output;
     row.rows = 1;
-    size_t at = 0;
-    for (int plane = 0; plane < 3; ++plane) {
-        row.offsets[plane] = at;
-        at += row.blocks() * row.blockBytes(plane);
-    }
-    row.bytes = at;
-    return row;
+    return row.scaled(0);
 }
 
-// Calls each(row, begin, end) on the pieces of [begin, end) that lie in one block row each.
+// Calls each(row, first, begin, end) on the pieces of [begin, end) that lie in one block row each; first
+// is the row's first block.
 template <typename Each>
 void forEachRow(uint32_t columns, uint32_t begin, uint32_t end, Each each) {
     while (begin < end) {
         const uint32_t row = begin / columns;
-        const uint32_t row_end = (row + 1) * columns < end ? (row + 1) * columns : end;
-        each(row, begin, row_end);
+        const uint32_t first = row * columns;
+        const uint32_t row_end = first + columns < end ? first + columns : end;
+        each(row, first, begin, row_end);
         begin = row_end;
     }
 }
 
 }  // namespace
 
-void FrameStages::convertRow(const uint8_t* band, const uint8_t* map, uint32_t row, uint32_t begin,
-                             uint32_t end) const {
-    const uint32_t first = row * static_cast<uint32_t>(layout.columns);
+void FrameStages::convertRow(const uint8_t* band, const uint8_t* map, uint32_t row, uint32_t first,
+                             uint32_t begin, uint32_t end) const {
     const int edge = output.edges[0];
     const int top = static_cast<int>(row) * edge;
     if (top >= height) return;
@@ -73,16 +68,15 @@ bool FrameStages::decode(const uint8_t* map, uint32_t begin, uint32_t end) const
     const PictureLayout row_layout = rowOf(output);
     uint8_t* band = threadBand(row_layout.bytes);
     if (band == nullptr) return false;
-    const uint32_t columns = static_cast<uint32_t>(layout.columns);
-    forEachRow(columns, begin, end, [&](uint32_t row, uint32_t from, uint32_t to) {
+    const auto columns = static_cast<uint32_t>(layout.columns);
+    forEachRow(columns, begin, end, [&](uint32_t row, uint32_t first, uint32_t from, uint32_t to) {
         // The row's blocks as a plane of their own: block indices counted from the row's first.
-        const uint32_t first = row * columns;
         for (int plane = 0; plane < 3; ++plane)
             scaledInverseTransformPlane(
                 layout.edges[plane], shift,
                 coefficients + layout.offsets[plane] + first * layout.blockBytes(plane),
                 band + row_layout.offsets[plane], map + first, from - first, to - first, 0);
-        convertRow(band, map, row, from, to);
+        convertRow(band, map, row, first, from, to);
     });
     return true;
 }
@@ -97,12 +91,11 @@ bool FrameStages::smoothAndConvert(const uint8_t* map, uint32_t begin, uint32_t 
     uint8_t* band = threadBand(row_layout.bytes);
     if (band == nullptr) return false;
     forEachRow(static_cast<uint32_t>(layout.columns), begin, end,
-               [&](uint32_t row, uint32_t from, uint32_t to) {
-                   const uint32_t first = row * static_cast<uint32_t>(layout.columns);
+               [&](uint32_t row, uint32_t first, uint32_t from, uint32_t to) {
                    for (int plane = 0; plane < 3; ++plane)
                        smoothBlocksInto(layout, plane, planes, band + row_layout.offsets[plane], first, map,
                                         from, to, mark_edges);
-                   convertRow(band, map, row, from, to);
+                   convertRow(band, map, row, first, from, to);
                });
     return true;
 }

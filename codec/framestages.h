@@ -42,7 +42,8 @@ struct FrameStages {
     bool smoothAndConvert(const uint8_t* map, uint32_t begin, uint32_t end) const;
 
 private:
-    void convertRow(const uint8_t* band, const uint8_t* map, uint32_t row, uint32_t begin,
+    // Conversion of the blocks [begin, end) of block row `row`, whose first block is `first`, from the band.
+    void convertRow(const uint8_t* band, const uint8_t* map, uint32_t row, uint32_t first, uint32_t begin,
                     uint32_t end) const;
 };
 

@@ -166,13 +166,10 @@ ZRC_INLINE void fastScaledBlock(const ScaledTables& s, const uint8_t* coefficien
 template <int Out>
 ZRC_INLINE void fastScaledRange(const ScaledTables& s, const uint8_t* coefficients, uint8_t* samples,
                                 const uint8_t* map, uint32_t begin, uint32_t end, uint32_t quality) {
-    const size_t in = static_cast<size_t>(s.edge) * static_cast<size_t>(s.edge);
-    constexpr size_t out = Out * Out;
-    for (uint32_t b = begin; b < end; ++b) {
-        if (map[b] != 0)
-            fastScaledBlock<Out>(s, coefficients + b * in, static_cast<int>(blockQuality(map[b], quality)),
-                                 samples + b * out);
-    }
+    forEachChangedBlock(coefficients, static_cast<size_t>(s.edge) * static_cast<size_t>(s.edge), samples,
+                        Out * Out, map, begin, end, quality,
+                        [&](const uint8_t* c, int q, uint8_t* o)
+                            ZRC_LAMBDA { fastScaledBlock<Out>(s, c, q, o); });
 }
 
 #define ZRC_SCALED_FORMS(Out)                                                                            \
@@ -241,6 +238,7 @@ ZRC_AVX2 void avx2Scaled4(const ScaledTables& s, const uint8_t* coefficients, in
 
 ZRC_AVX2 void avx2ScaledRange4(const ScaledTables& s, const uint8_t* coefficients, uint8_t* samples,
                                const uint8_t* map, uint32_t begin, uint32_t end, uint32_t quality) {
+    // forEachChangedBlock's walk written out, as in the full transform's AVX2 kernels.
     const size_t in = static_cast<size_t>(s.edge) * static_cast<size_t>(s.edge);
     for (uint32_t b = begin; b < end; ++b) {
         if (map[b] != 0)
@@ -297,15 +295,12 @@ void scaledInverseTransformPlane(int edge, int shift, const uint8_t* coefficient
                                  const uint8_t* map, uint32_t begin, uint32_t end, uint32_t quality) {
     if (shift <= 0) return inverseTransformPlane(edge, coefficients, samples, map, begin, end, quality);
     if (referenceKernels()) {
-        const size_t in_bytes = static_cast<size_t>(edge) * static_cast<size_t>(edge);
-        const size_t out_bytes = static_cast<size_t>(scaledEdge(edge, shift)) * scaledEdge(edge, shift);
-        for (uint32_t b = begin; b < end; ++b) {
-            if (map[b] != 0)
-                scaledInverseTransformBlockReference(edge, shift, coefficients + b * in_bytes,
-                                                     static_cast<int>(blockQuality(map[b], quality)),
-                                                     samples + b * out_bytes);
-        }
-        return;
+        const size_t out = static_cast<size_t>(scaledEdge(edge, shift)) * scaledEdge(edge, shift);
+        return forEachChangedBlock(coefficients, static_cast<size_t>(edge) * static_cast<size_t>(edge),
+                                   samples, out, map, begin, end, quality,
+                                   [&](const uint8_t* c, int q, uint8_t* o) {
+                                       scaledInverseTransformBlockReference(edge, shift, c, q, o);
+                                   });
     }
     const ScaledTables& s = scaledTables(edge, shift);
     switch (s.out) {

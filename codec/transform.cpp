@@ -452,13 +452,14 @@ ZRC_AVX2_INLINE void avx2Block(const TransformTables& t, const Avx2Tables& a, co
 template <int N>
 ZRC_AVX2_INLINE void avx2Range(const uint8_t* coefficients, uint8_t* samples, const uint8_t* map,
                                uint32_t begin, uint32_t end, uint32_t quality) {
-    constexpr size_t bytes = N * N;
     const TransformTables& t = transformTables(N);
     const Avx2Tables& a = avx2Tables();
+    // forEachChangedBlock's walk written out: an AVX2 kernel cannot be inlined through a template built
+    // without AVX2.
     for (uint32_t b = begin; b < end; ++b) {
         if (map[b] != 0)
-            avx2Block<N>(t, a, coefficients + b * bytes, static_cast<int>(blockQuality(map[b], quality)),
-                         samples + b * bytes);
+            avx2Block<N>(t, a, coefficients + b * N * N, static_cast<int>(blockQuality(map[b], quality)),
+                         samples + b * N * N);
     }
 }
 
@@ -572,13 +573,9 @@ namespace {
 template <int N>
 ZRC_INLINE void fastRange(const uint8_t* coefficients, uint8_t* samples, const uint8_t* map, uint32_t begin,
                           uint32_t end, uint32_t quality) {
-    constexpr size_t bytes = N * N;
     const TransformTables& t = transformTables(N);
-    for (uint32_t b = begin; b < end; ++b) {
-        if (map[b] != 0)
-            fastBlock<N>(t, coefficients + b * bytes, static_cast<int>(blockQuality(map[b], quality)),
-                         samples + b * bytes);
-    }
+    forEachChangedBlock(coefficients, N * N, samples, N * N, map, begin, end, quality,
+                        [&](const uint8_t* c, int q, uint8_t* s) ZRC_LAMBDA { fastBlock<N>(t, c, q, s); });
 }
 
 ZRC_CLONES void fastRange4(const uint8_t* c, uint8_t* s, const uint8_t* map, uint32_t begin, uint32_t end,
@@ -603,13 +600,9 @@ void transformRange(int edge, const uint8_t* coefficients, uint8_t* samples, con
                     uint32_t begin, uint32_t end, uint32_t quality, bool reference) {
     if (reference) {
         const size_t bytes = planeBlockBytes(edge);
-        for (uint32_t b = begin; b < end; ++b) {
-            if (map[b] == 0) continue;
-            inverseTransformBlockReference(edge, coefficients + b * bytes,
-                                           static_cast<int>(blockQuality(map[b], quality)),
-                                           samples + b * bytes);
-        }
-        return;
+        return forEachChangedBlock(
+            coefficients, bytes, samples, bytes, map, begin, end, quality,
+            [&](const uint8_t* c, int q, uint8_t* s) { inverseTransformBlockReference(edge, c, q, s); });
     }
 #if ZRC_HAVE_AVX2_KERNELS
     if (avx2Kernels()) {

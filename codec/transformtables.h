@@ -1,6 +1,7 @@
 #ifndef CODEC_TRANSFORMTABLES_H
 #define CODEC_TRANSFORMTABLES_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "codec/simd.h"
@@ -45,6 +46,20 @@ ZRC_INLINE uint32_t dequantise(uint8_t byte, int shift) {
 ZRC_INLINE uint32_t blockQuality(uint8_t entry, uint32_t quality) {
     if (entry >= 4) return entry - 4u;
     return entry == 1 ? 0 : quality;
+}
+
+// Calls kernel(block coefficients, quality row, block samples) for each changed block of [begin, end), block
+// b's coefficients at coefficients + b * in_bytes and its samples at samples + b * out_bytes: the walk every
+// transform kernel takes over a plane, inlined into each kernel's own loop.
+template <typename Kernel>
+ZRC_INLINE void forEachChangedBlock(const uint8_t* coefficients, size_t in_bytes, uint8_t* samples,
+                                    size_t out_bytes, const uint8_t* map, uint32_t begin, uint32_t end,
+                                    uint32_t quality, Kernel kernel) {
+    for (uint32_t b = begin; b < end; ++b) {
+        if (map[b] != 0)
+            kernel(coefficients + b * in_bytes, static_cast<int>(blockQuality(map[b], quality)),
+                   samples + b * out_bytes);
+    }
 }
 
 // The plain separable two passes over n x n dequantised coefficients c (natural order), with basis[i * n + k]
