@@ -10,6 +10,7 @@
 
 #include "codec/simd.h"
 #include "codec/transform.h"
+#include "codec/transformavx2.h"
 #include "codec/transformtables.h"
 #include "codec/vectors.h"
 
@@ -40,9 +41,7 @@ struct ScaledTables {
     // The AVX2 kernel of 4 x 4 outputs (edges 8, 16, 32), laid out as the full transform's edge-4 kernel:
     // gather[h]: byte shuffle taking the natural-order coefficients from zigzag bytes 16h..16h+15.
     alignas(32) uint8_t gather[2][16];
-    alignas(32) int16_t scale[6][16];   // 1 << shift by quality, natural order
-    alignas(32) int16_t pairs[2][16];   // columns (0, 1) and (2, 3) for outputs 0..3, in both halves
-    alignas(32) int32_t weights[4][8];  // row u's weight in outputs 0 (low half) and 1 (high half)
+    Avx2Passes4 passes;
 #endif
 
     ScaledTables(int n, int s) : edge(n), out(scaledEdge(n, s)), limit(0) {
@@ -73,21 +72,9 @@ struct ScaledTables {
 #if ZRC_HAVE_AVX2_KERNELS
         if (out == 4) {
             std::memset(gather, 0x80, sizeof gather);
-            for (int p = 0; p < 16; ++p) {
+            for (int p = 0; p < 16; ++p)
                 gather[zigzag[p] / 16][p] = static_cast<uint8_t>(zigzag[p] % 16);
-                for (int q = 0; q < 6; ++q)
-                    scale[q][p] = static_cast<int16_t>(1 << shift[q][p]);
-            }
-            for (int pair = 0; pair < 2; ++pair) {
-                for (int d = 0; d < 8; ++d) {
-                    for (int k = 0; k < 2; ++k)
-                        pairs[pair][2 * d + k] = static_cast<int16_t>(basis[(d % 4) * 4 + 2 * pair + k]);
-                }
-            }
-            for (int u = 0; u < 4; ++u) {
-                for (int lane = 0; lane < 8; ++lane)
-                    weights[u][lane] = basis[(lane / 4) * 4 + u];
-            }
+            passes.build(basis, [&](int q, int p) { return shift[q][p]; });
         }
 #endif
     }
@@ -189,9 +176,7 @@ ZRC_SCALED_FORMS(16)
 
 #if ZRC_HAVE_AVX2_KERNELS
 // 4 x 4 outputs of edge 8, 16 or 32, whose coefficients all lie in the first 32 zigzag bytes: a flat block
-// is one test, any other gathers them with two byte shuffles and takes the passes of the full transform's
-// edge-4 kernel (pmaddwd for the first pass: a dequantised coefficient and a weight fit in 16 bits and a
-// pair's sum in 32, so nothing wraps; 32-bit multiplies that wrap as the reference's for the second).
+// is one test, any other gathers them with two byte shuffles and takes the full transform's edge-4 passes.
 ZRC_AVX2_INLINE void avx2Scaled4Block(const ScaledTables& s, const uint8_t* coefficients, int quality,
                                       uint8_t* samples) {
     const __m256i all = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(coefficients));
@@ -201,35 +186,12 @@ ZRC_AVX2_INLINE void avx2Scaled4Block(const ScaledTables& s, const uint8_t* coef
                     clampSample(w * w * dequantise(coefficients[0], s.shift[quality][0]) + kLevelShift), 16);
         return;
     }
-    const auto load = [](const void* p)
-                          ZRC_AVX2_LAMBDA { return _mm256_load_si256(static_cast<const __m256i*>(p)); };
     const __m128i natural =
         _mm_or_si128(_mm_shuffle_epi8(_mm256_castsi256_si128(all),
                                       _mm_load_si128(reinterpret_cast<const __m128i*>(s.gather[0]))),
                      _mm_shuffle_epi8(_mm256_extracti128_si256(all, 1),
                                       _mm_load_si128(reinterpret_cast<const __m128i*>(s.gather[1]))));
-    // Rows 0 and 1 in the low half, 2 and 3 in the high half.
-    const __m256i c = _mm256_mullo_epi16(_mm256_cvtepi8_epi16(natural), load(s.scale[quality]));
-    const __m256i k01 = load(s.pairs[0]), k23 = load(s.pairs[1]);
-    const __m256i rows02 = _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi32(c, 0x00), k01),
-                                            _mm256_madd_epi16(_mm256_shuffle_epi32(c, 0x55), k23));
-    const __m256i rows13 = _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi32(c, 0xAA), k01),
-                                            _mm256_madd_epi16(_mm256_shuffle_epi32(c, 0xFF), k23));
-    // Each first-pass row in both halves.
-    const __m256i rows[4] = {
-        _mm256_permute2x128_si256(rows02, rows02, 0x00), _mm256_permute2x128_si256(rows13, rows13, 0x00),
-        _mm256_permute2x128_si256(rows02, rows02, 0x11), _mm256_permute2x128_si256(rows13, rows13, 0x11)};
-    const auto term = [&](int u) ZRC_AVX2_LAMBDA { return _mm256_mullo_epi32(rows[u], load(s.weights[u])); };
-    // Outputs 0 (low half) and 1 (high half); outputs 3 and 2 take the same terms with the odd rows negated.
-    const __m256i even = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(kLevelShift)),
-                                          _mm256_add_epi32(term(0), term(2)));
-    const __m256i odd = _mm256_add_epi32(term(1), term(3));
-    const __m256i outputs01 = _mm256_srai_epi32(_mm256_add_epi32(even, odd), 16);
-    const __m256i outputs32 = _mm256_srai_epi32(_mm256_sub_epi32(even, odd), 16);
-    const __m256i words = _mm256_packs_epi32(outputs01, outputs32);  // 0, 3 | 1, 2
-    const __m256i bytes = _mm256_packus_epi16(words, words);
-    const __m256i ordered = _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 5, 1, 0, 4, 5, 1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(samples), _mm256_castsi256_si128(ordered));
+    avx2Passes4(s.passes, natural, quality, samples);
 }
 
 ZRC_AVX2 void avx2Scaled4(const ScaledTables& s, const uint8_t* coefficients, int quality, uint8_t* samples) {

@@ -8,6 +8,7 @@
 
 #include "codec/picturelayout.h"
 #include "codec/simd.h"
+#include "codec/transformavx2.h"
 #include "codec/transformtables.h"
 #include "codec/vectors.h"
 #include "codec/workerpool.h"
@@ -160,11 +161,9 @@ struct Avx2Tables {
     // First-pass weight pairs for outputs 0..3, in both halves: columns (0, 2), (4, 6), (1, 3), (5, 7).
     alignas(32) int16_t pairs8[4][16];
     int32_t weights8[64];
-    // Edge 4: the coefficients in natural order, one vector.
+    // Edge 4: the coefficients in natural order, one vector, and the passes' weights.
     alignas(16) uint8_t gather4[16];
-    alignas(32) int16_t scale4[6][16];
-    alignas(32) int16_t pairs4[2][16];   // columns (0, 1) and (2, 3) for outputs 0..3, in both halves
-    alignas(32) int32_t weights4[4][8];  // row u's weight in outputs 0 (low half) and 1 (high half)
+    Avx2Passes4 passes4;
 
     Avx2Tables() {
         const TransformTables& t8 = transformTables(8);
@@ -187,21 +186,9 @@ struct Avx2Tables {
         std::memcpy(weights8, t8.basis, sizeof weights8);
 
         const TransformTables& t4 = transformTables(4);
-        for (int p = 0; p < 16; ++p) {
+        for (int p = 0; p < 16; ++p)
             gather4[p] = static_cast<uint8_t>(t4.zigzag[p]);
-            for (int q = 0; q < 6; ++q)
-                scale4[q][p] = static_cast<int16_t>(1 << t4.shift[q][p]);
-        }
-        for (int pair = 0; pair < 2; ++pair) {
-            for (int d = 0; d < 8; ++d) {
-                for (int k = 0; k < 2; ++k)
-                    pairs4[pair][2 * d + k] = static_cast<int16_t>(t4.basis[(d % 4) * 4 + 2 * pair + k]);
-            }
-        }
-        for (int u = 0; u < 4; ++u) {
-            for (int lane = 0; lane < 8; ++lane)
-                weights4[u][lane] = t4.basis[(lane / 4) * 4 + u];
-        }
+        passes4.build(t4.basis, [&](int q, int p) { return t4.shift[q][p]; });
     }
 };
 
@@ -286,29 +273,7 @@ ZRC_AVX2_INLINE void denseBlock4(const Avx2Tables& a, const uint8_t* coefficient
                                  uint8_t* samples) {
     const __m128i natural = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients)),
                                              _mm_load_si128(reinterpret_cast<const __m128i*>(a.gather4)));
-    // Rows 0 and 1 in the low half, 2 and 3 in the high half.
-    const __m256i c = _mm256_mullo_epi16(_mm256_cvtepi8_epi16(natural), load256(a.scale4[quality]));
-    const __m256i k01 = load256(a.pairs4[0]), k23 = load256(a.pairs4[1]);
-    const __m256i rows02 = _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi32(c, 0x00), k01),
-                                            _mm256_madd_epi16(_mm256_shuffle_epi32(c, 0x55), k23));
-    const __m256i rows13 = _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi32(c, 0xAA), k01),
-                                            _mm256_madd_epi16(_mm256_shuffle_epi32(c, 0xFF), k23));
-    // Each first-pass row in both halves.
-    const __m256i rows[4] = {
-        _mm256_permute2x128_si256(rows02, rows02, 0x00), _mm256_permute2x128_si256(rows13, rows13, 0x00),
-        _mm256_permute2x128_si256(rows02, rows02, 0x11), _mm256_permute2x128_si256(rows13, rows13, 0x11)};
-    const auto term = [&](int u)
-                          ZRC_AVX2_LAMBDA { return _mm256_mullo_epi32(rows[u], load256(a.weights4[u])); };
-    // Outputs 0 (low half) and 1 (high half); outputs 3 and 2 take the same terms with the odd rows negated.
-    const __m256i even = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(kLevelShift)),
-                                          _mm256_add_epi32(term(0), term(2)));
-    const __m256i odd = _mm256_add_epi32(term(1), term(3));
-    const __m256i outputs01 = _mm256_srai_epi32(_mm256_add_epi32(even, odd), 16);
-    const __m256i outputs32 = _mm256_srai_epi32(_mm256_sub_epi32(even, odd), 16);
-    const __m256i words = _mm256_packs_epi32(outputs01, outputs32);  // 0, 3 | 1, 2
-    const __m256i bytes = _mm256_packus_epi16(words, words);
-    const __m256i ordered = _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 5, 1, 0, 4, 5, 1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(samples), _mm256_castsi256_si128(ordered));
+    avx2Passes4(a.passes4, natural, quality, samples);
 }
 
 // Edges 16 and 32: the dense blocks dequantise through a table into 16-bit rows, even columns first, then
