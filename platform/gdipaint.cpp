@@ -88,10 +88,13 @@ uint32_t* GdiImage::pixels(HDC reference, int32_t width, int32_t height, bool& m
     return bits_;
 }
 
-bool GdiImage::put(HDC target, const Rect& area) {
+bool GdiImage::put(HDC target, const Rect& area, int32_t top) {
     if (!dc_) return false;
     GdiFlush();  // the pixels were written by the CPU, not through GDI
-    return BitBlt(target, area.x, area.y, area.width, area.height, dc_, area.x, area.y, SRCCOPY) != 0;
+    const bool ok =
+        BitBlt(target, area.x, area.y, area.width, area.height, dc_, area.x, area.y - top, SRCCOPY) != 0;
+    GdiFlush();  // the copy is done before the CPU writes the next band
+    return ok;
 }
 
 void GdiImage::release() {

@@ -12,8 +12,8 @@ namespace platform {
 // Returns false when GDI refused a step; every object made here is deleted on every path.
 bool paintPicture(HDC target, const Picture& picture, int32_t width, int32_t height);
 
-// A window-sized off-screen bitmap that a window's paints stretch into, kept from paint to paint so that a
-// paint redraws and copies to the window only what changed. Window thread only.
+// An off-screen bitmap of a band of a window's rows that a window's paints stretch into, a band at a time,
+// each copied to the window before the next is drawn. Window thread only.
 class GdiImage {
 public:
     GdiImage() = default;
@@ -25,8 +25,9 @@ public:
     // reference, remade when the size changes (made is set then: they hold nothing yet, and the old bitmap
     // is gone first, so a window that shrinks gives its memory back); null when GDI refused.
     uint32_t* pixels(HDC reference, int32_t width, int32_t height, bool& made);
-    // Copies area of the bitmap to the same place in target; false when GDI refused.
-    bool put(HDC target, const Rect& area);
+    // Copies `area` of the window from the bitmap, which holds the window's rows from `top` on, to its place
+    // in target; false when GDI refused. The bitmap may be written again afterwards.
+    bool put(HDC target, const Rect& area, int32_t top);
     void release();
 
 private:

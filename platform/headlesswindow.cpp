@@ -44,10 +44,6 @@ bool HeadlessWindow::setState(ShowState state) {
     return true;
 }
 
-void HeadlessWindow::present(std::shared_ptr<const Picture> picture) {
-    keepPicture(std::move(picture));
-}
-
 void HeadlessWindow::present(std::shared_ptr<const Picture> picture, const Rect& changed) {
     keepPicture(std::move(picture), changed);
 }
@@ -57,7 +53,13 @@ Rect HeadlessWindow::paint() {
     const PaintJob job = nextPaint(window.width, window.height);
     if (job.area.empty()) return Rect{};
     sizeImage(image_, static_cast<size_t>(window.width) * window.height);
-    stretchNearestArea(*job.picture, image_.data(), window.width, window.height, job.area);
+    // A band at a time, as a window on a display paints, so that a presenter writing into the picture waits
+    // for one band at most.
+    forEachBand(job.area, bandRows(window.width, window.height), [&](const Rect& band) {
+        stretchBand(*job.picture, image_.data() + static_cast<size_t>(band.y) * window.width, window.width,
+                    window.height, band);
+        return true;
+    });
     return job.area;
 }
 

@@ -20,7 +20,7 @@ public:
     void quit() override;
     bool setPosition(const Rect& rect) override;
     bool setState(ShowState state) override;
-    void present(std::shared_ptr<const Picture> picture) override;
+    using Window::present;
     void present(std::shared_ptr<const Picture> picture, const Rect& changed) override;
     uint64_t nativeId() const override { return 0; }
 

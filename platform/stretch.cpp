@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -92,12 +93,12 @@ void stretchNearest(const Picture& picture, uint32_t* dst, int32_t dstWidth, int
     }
 }
 
-void stretchNearestArea(const Picture& picture, uint32_t* dst, int32_t dstWidth, int32_t dstHeight,
-                        const Rect& area) {
-    const Rect clipped = intersect(area, Rect{0, 0, dstWidth, dstHeight});
-    if (clipped.empty()) return;
-    const size_t stride = static_cast<size_t>(dstWidth);
-    uint32_t* first = dst + static_cast<size_t>(clipped.y) * stride + clipped.x;
+namespace {
+
+// The stretch of `clipped` (inside the window) written from `first`, the place of its top left pixel, rows
+// `stride` pixels apart.
+void stretchRows(const Picture& picture, uint32_t* first, size_t stride, int32_t dstWidth, int32_t dstHeight,
+                 const Rect& clipped) {
     if (!usable(picture)) {
         for (int32_t y = 0; y < clipped.height; ++y)
             std::fill_n(first + y * stride, clipped.width, 0u);
@@ -122,6 +123,33 @@ void stretchNearestArea(const Picture& picture, uint32_t* dst, int32_t dstWidth,
             previousY = srcY;
         }
     }
+}
+
+}  // namespace
+
+void stretchNearestArea(const Picture& picture, uint32_t* dst, int32_t dstWidth, int32_t dstHeight,
+                        const Rect& area) {
+    const Rect clipped = intersect(area, Rect{0, 0, dstWidth, dstHeight});
+    if (clipped.empty()) return;
+    const size_t stride = static_cast<size_t>(dstWidth);
+    stretchRows(picture, dst + static_cast<size_t>(clipped.y) * stride + clipped.x, stride, dstWidth,
+                dstHeight, clipped);
+}
+
+int32_t bandRows(int32_t dstWidth, int32_t dstHeight) {
+    if (dstWidth <= 0 || dstHeight <= 0) return 0;
+    return std::clamp(kBandPixels / dstWidth, 1, dstHeight);
+}
+
+void stretchBand(const Picture& picture, uint32_t* band, int32_t dstWidth, int32_t dstHeight,
+                 const Rect& area) {
+    const Rect clipped = intersect(area, Rect{0, 0, dstWidth, dstHeight});
+    if (clipped.empty()) return;
+    const size_t stride = static_cast<size_t>(dstWidth);
+    std::unique_lock<std::mutex> lock;
+    if (picture.pixelsLock) lock = std::unique_lock(*picture.pixelsLock);
+    stretchRows(picture, band + static_cast<size_t>(clipped.y - area.y) * stride + clipped.x, stride,
+                dstWidth, dstHeight, clipped);
 }
 
 void sizeImage(std::vector<uint32_t>& image, size_t pixels) {

@@ -138,11 +138,6 @@ bool Win32Window::setState(ShowState state) {
     return true;
 }
 
-void Win32Window::present(std::shared_ptr<const Picture> picture) {
-    const Rect whole = picture ? Rect{0, 0, picture->width, picture->height} : Rect{};
-    present(std::move(picture), whole);
-}
-
 // Only the stretched image of the change is invalidated; Windows gathers what presents and the system
 // invalidate into the next WM_PAINT's rectangle.
 void Win32Window::present(std::shared_ptr<const Picture> picture, const Rect& changed) {
@@ -173,14 +168,16 @@ void Win32Window::paint() {
         Rect area = intersect(
             unite(job.area, Rect{asked.left, asked.top, asked.right - asked.left, asked.bottom - asked.top}),
             whole);
+        // A band at a time: the window keeps only one band of pixels, and a presenter writing into the
+        // picture waits for one band's stretch at most.
+        const int32_t rows = bandRows(width, height);
         bool made = false;
-        uint32_t* pixels = image_.pixels(hdc, width, height, made);
-        if (made) area = whole;
-        if (!pixels) {
+        uint32_t* pixels = area.empty() ? nullptr : image_.pixels(hdc, width, rows, made);
+        if (!area.empty() && (!pixels || !forEachBand(area, rows, [&](const Rect& band) {
+                stretchBand(*job.picture, pixels, width, height, band);
+                return image_.put(hdc, band, band.y);
+            }))) {
             repaintAll();
-        } else if (!area.empty()) {
-            stretchNearestArea(*job.picture, pixels, width, height, area);
-            if (!image_.put(hdc, area)) repaintAll();
         }
     }
     EndPaint(hwnd_, &paintStruct);

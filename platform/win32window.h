@@ -25,7 +25,7 @@ public:
     void quit() override;
     bool setPosition(const Rect& rect) override;
     bool setState(ShowState state) override;
-    void present(std::shared_ptr<const Picture> picture) override;
+    using Window::present;
     void present(std::shared_ptr<const Picture> picture, const Rect& changed) override;
     uint64_t nativeId() const override { return reinterpret_cast<uintptr_t>(hwnd_); }
 
@@ -42,7 +42,7 @@ private:
     MSG retrieved_{};  // the message last handed to the caller, dispatched at the next getMessage
     bool dispatchDue_ = false;
     bool ended_ = false;
-    GdiImage image_;  // the paints' off-screen image, the client area's size
+    GdiImage image_;  // the paints' off-screen band of rows, the client area's width
 };
 
 }  // namespace platform

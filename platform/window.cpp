@@ -44,8 +44,19 @@ ShowState Window::state() const {
 }
 
 std::shared_ptr<const Picture> Window::presented() const {
-    std::lock_guard lock(mutex_);
-    return picture_;
+    std::shared_ptr<const Picture> picture;
+    {
+        std::lock_guard lock(mutex_);
+        picture = picture_;
+    }
+    if (!picture || !picture->pixelsLock) return picture;
+    auto copy = std::make_shared<Picture>();
+    std::lock_guard pixels(*picture->pixelsLock);
+    copy->width = picture->width;
+    copy->height = picture->height;
+    copy->format = picture->format;
+    copy->pixels = picture->pixels;
+    return copy;
 }
 
 void Window::recordGeometry(const Rect& rect) {
@@ -58,8 +69,9 @@ void Window::recordState(ShowState state) {
     state_ = state;
 }
 
-void Window::present(std::shared_ptr<const Picture> picture, const Rect&) {
-    present(std::move(picture));
+void Window::present(std::shared_ptr<const Picture> picture) {
+    const Rect whole = picture ? Rect{0, 0, picture->width, picture->height} : Rect{};
+    present(std::move(picture), whole);
 }
 
 void Window::keepPicture(std::shared_ptr<const Picture> picture) {

@@ -123,6 +123,10 @@ struct Picture {
     int32_t height = 0;
     PixelFormat format = PixelFormat::Bgrx;
     std::vector<uint8_t> pixels;
+    // Null: the pixels never change once the picture is presented. Set when the presenter goes on writing
+    // them in place (one buffer per stream instead of a whole copy per present): every write and every read
+    // of the pixels holds this lock, each for a bounded piece of work (a render, one band of a paint).
+    std::shared_ptr<std::mutex> pixelsLock;
 };
 
 // Which implementation backs the windows. Linux: "x11" when DISPLAY is set, else "headless";
@@ -159,17 +163,19 @@ public:
     virtual bool setState(ShowState state) = 0;
     // Any thread: hands over the newest picture (newest wins, no queue) and asks for a repaint, which the
     // window's thread draws stretched nearest-neighbour to the client area. Never waits for a paint.
-    virtual void present(std::shared_ptr<const Picture> picture) = 0;
+    void present(std::shared_ptr<const Picture> picture);
     // Any thread: as present(picture), telling that only `changed` (in picture pixels) differs from the
     // picture presented before it; the window repaints only the stretched image of that area (the union of
     // the areas of pictures presented before a paint; the whole window when the picture's size changed or a
     // paint was asked for by the system). present(picture) means the whole picture changed. A window that
-    // does not track changes repaints everything.
-    virtual void present(std::shared_ptr<const Picture> picture, const Rect& changed);
+    // does not track changes repaints everything. Presenting the same picture again after writing into it
+    // (see Picture::pixelsLock) tells the window what the writes changed.
+    virtual void present(std::shared_ptr<const Picture> picture, const Rect& changed) = 0;
     // The native window id (the X window, the HWND), 0 for headless windows.
     virtual uint64_t nativeId() const = 0;
 
-    // Any thread: the last rectangle and state carried out, and the newest presented picture.
+    // Any thread: the last rectangle and state carried out, and the newest presented picture (a copy of what
+    // it holds now when its presenter goes on writing into it).
     Rect geometry() const;
     ShowState state() const;
     std::shared_ptr<const Picture> presented() const;

@@ -68,9 +68,9 @@ uint32_t* X11ShmImage::pixels(int32_t width, int32_t height, bool& made) {
     return reinterpret_cast<uint32_t*>(image_->data);
 }
 
-void X11ShmImage::put(::Window window, GC gc, int32_t x, int32_t y, int32_t width, int32_t height) {
-    XShmPutImage(display_, window, gc, image_, x, y, x, y, static_cast<unsigned>(width),
-                 static_cast<unsigned>(height), False);
+void X11ShmImage::put(::Window window, GC gc, const Rect& area, int32_t top) {
+    XShmPutImage(display_, window, gc, image_, area.x, area.y - top, area.x, area.y,
+                 static_cast<unsigned>(area.width), static_cast<unsigned>(area.height), False);
     XSync(display_, False);
 }
 

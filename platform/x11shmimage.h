@@ -1,11 +1,13 @@
-// A window-sized image in memory shared with the X server (MIT-SHM): a paint hands the server the pixels in
-// place instead of sending every one over the connection. Window thread only.
+// An image in memory shared with the X server (MIT-SHM), a band of the window's rows: a paint hands the
+// server the pixels in place instead of sending every one over the connection. Window thread only.
 #pragma once
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XShm.h>
 
 #include <cstdint>
+
+#include "platform/window.h"
 
 namespace platform {
 
@@ -23,9 +25,9 @@ public:
     // segment asynchronously: the caller checks for an X error afterwards and calls disable() when there was
     // one.
     uint32_t* pixels(int32_t width, int32_t height, bool& made);
-    // Copies the rectangle x, y, width x height of the image to the same place in the window and waits until
-    // the server has read it, so the next paint may write the pixels again.
-    void put(::Window window, GC gc, int32_t x, int32_t y, int32_t width, int32_t height);
+    // Copies `area` of the window from the image, which holds the window's rows from `top` on, to its place
+    // in the window and waits until the server has read it, so that the pixels may be written again.
+    void put(::Window window, GC gc, const Rect& area, int32_t top);
     // Stops using shared memory for good (the server cannot reach it, for example over the network).
     void disable();
 

@@ -232,11 +232,6 @@ bool X11Window::setState(ShowState state) {
     return runOnWindowThread([this, state] { return applyState(state); });
 }
 
-void X11Window::present(std::shared_ptr<const Picture> picture) {
-    const Rect whole = picture ? Rect{0, 0, picture->width, picture->height} : Rect{};
-    present(std::move(picture), whole);
-}
-
 void X11Window::present(std::shared_ptr<const Picture> picture, const Rect& changed) {
     // Nothing to draw when nothing changed: the newest picture is kept for the next paint all the same.
     if (keepPicture(std::move(picture), changed).empty()) return;
@@ -344,9 +339,10 @@ bool X11Window::translate(XEvent& event, Message& out) {
     return true;
 }
 
-uint32_t* X11Window::sharedPixels(bool& made) {
+uint32_t* X11Window::sharedPixels(int32_t rows) {
     tlsXError = false;
-    uint32_t* pixels = shm_.pixels(clientWidth_, clientHeight_, made);
+    bool made = false;
+    uint32_t* pixels = shm_.pixels(clientWidth_, rows, made);
     if (tlsXError) {
         shm_.disable();
         return nullptr;
@@ -354,45 +350,45 @@ uint32_t* X11Window::sharedPixels(bool& made) {
     return pixels;
 }
 
+// A band at a time: the window keeps only one band of pixels, and a presenter writing into the picture waits
+// for one band's stretch at most, never for the server.
 void X11Window::paint() {
     if (!canDraw_) return;
-    PaintJob job = nextPaint(clientWidth_, clientHeight_);
+    const PaintJob job = nextPaint(clientWidth_, clientHeight_);
     if (job.area.empty()) return;
-    const Rect whole{0, 0, clientWidth_, clientHeight_};
-    bool made = false;
-    if (uint32_t* shared = sharedPixels(made)) {
-        // A new image, or one that took over from the plain path, holds nothing of the last paint.
-        if (made || !paintedShared_) job.area = whole;
-        paintedShared_ = true;
-        stretchNearestArea(*job.picture, shared, clientWidth_, clientHeight_, job.area);
-        shm_.put(window_, gc_, job.area.x, job.area.y, job.area.width, job.area.height);
+    const int32_t rows = bandRows(clientWidth_, clientHeight_);
+    if (uint32_t* shared = sharedPixels(rows)) {
+        forEachBand(job.area, rows, [&](const Rect& band) {
+            stretchBand(*job.picture, shared, clientWidth_, clientHeight_, band);
+            shm_.put(window_, gc_, band, band.y);
+            return true;
+        });
         return;
     }
-    const size_t pixels = static_cast<size_t>(clientWidth_) * clientHeight_;
-    if (paintedShared_ || backBuffer_.size() != pixels) job.area = whole;
-    paintedShared_ = false;
-    sizeImage(backBuffer_, pixels);
-    stretchNearestArea(*job.picture, backBuffer_.data(), clientWidth_, clientHeight_, job.area);
-    putPlain(job.area);
+    sizeImage(backBuffer_, static_cast<size_t>(clientWidth_) * rows);
+    const bool drawn = forEachBand(job.area, rows, [&](const Rect& band) {
+        stretchBand(*job.picture, backBuffer_.data(), clientWidth_, clientHeight_, band);
+        return putPlain(band);
+    });
+    if (!drawn) repaintAll();
+    XFlush(display_);
 }
 
-void X11Window::putPlain(const Rect& area) {
+bool X11Window::putPlain(const Rect& area) {
     Visual* visual = DefaultVisual(display_, DefaultScreen(display_));
     XImage* image =
         XCreateImage(display_, visual, DefaultDepth(display_, DefaultScreen(display_)), ZPixmap, 0,
                      reinterpret_cast<char*>(backBuffer_.data()), static_cast<unsigned>(clientWidth_),
-                     static_cast<unsigned>(clientHeight_), 32, 0);
-    if (!image) {
-        repaintAll();
-        return;
-    }
+                     static_cast<unsigned>(area.height), 32, 0);
+    if (!image) return false;
     // The pixels are host-order 32-bit words; Xlib converts when the server's order differs.
     image->byte_order = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? LSBFirst : MSBFirst;
-    XPutImage(display_, window_, gc_, image, area.x, area.y, area.x, area.y,
-              static_cast<unsigned>(area.width), static_cast<unsigned>(area.height));
+    // Xlib copies the pixels into its request before it returns: the band may be written again at once.
+    XPutImage(display_, window_, gc_, image, area.x, 0, area.x, area.y, static_cast<unsigned>(area.width),
+              static_cast<unsigned>(area.height));
     image->data = nullptr;  // the buffer belongs to backBuffer_
     XDestroyImage(image);
-    XFlush(display_);
+    return true;
 }
 
 bool X11Window::applyPosition(const Rect& rect) {

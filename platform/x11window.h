@@ -33,7 +33,7 @@ public:
     void quit() override;
     bool setPosition(const Rect& rect) override;
     bool setState(ShowState state) override;
-    void present(std::shared_ptr<const Picture> picture) override;
+    using Window::present;
     void present(std::shared_ptr<const Picture> picture, const Rect& changed) override;
     uint64_t nativeId() const override { return window_; }
 
@@ -53,10 +53,11 @@ private:
     void wake();
     bool translate(XEvent& event, Message& out);
     void paint();
-    // The shared image's pixels at the client size (made is set when they are new); null when the plain
-    // XPutImage path has to be taken.
-    uint32_t* sharedPixels(bool& made);
-    void putPlain(const Rect& area);
+    // The shared image's pixels, a band of rows of the client's width; null when the plain XPutImage path
+    // has to be taken.
+    uint32_t* sharedPixels(int32_t rows);
+    // Puts `area` of the window from backBuffer_, which holds the window's rows from area.y on.
+    bool putPlain(const Rect& area);
     bool applyPosition(const Rect& rect);
     bool applyState(ShowState state);
     void sendNetWmState(long action, Atom first, Atom second);
@@ -80,9 +81,8 @@ private:
     // Window thread only.
     std::bitset<256> keysDown_;  // by X keycode, to tell an auto-repeat from a first press
     int32_t clientWidth_, clientHeight_;
-    X11ShmImage shm_;                   // the paint's target when the server shares memory
-    std::vector<uint32_t> backBuffer_;  // the paint's target otherwise
-    bool paintedShared_ = false;        // the last paint went through shm_
+    X11ShmImage shm_;                   // the paint's band when the server shares memory
+    std::vector<uint32_t> backBuffer_;  // the paint's band otherwise
 };
 
 }  // namespace platform

@@ -9,7 +9,7 @@
 namespace {
 
 platform::Picture phone(platform::PixelFormat format) {
-    platform::Picture picture{720, 1280, format, std::vector<uint8_t>(720 * 1280 * 4)};
+    platform::Picture picture{720, 1280, format, std::vector<uint8_t>(720 * 1280 * 4), nullptr};
     for (size_t i = 0; i < picture.pixels.size(); ++i)
         picture.pixels[i] = static_cast<uint8_t>(i * 131 >> 3);
     return picture;

@@ -36,7 +36,8 @@ public:
     void quit() override {}
     bool setPosition(const platform::Rect&) override { return true; }
     bool setState(platform::ShowState) override { return true; }
-    void present(std::shared_ptr<const platform::Picture> picture) override {
+    using Window::present;
+    void present(std::shared_ptr<const platform::Picture> picture, const platform::Rect&) override {
         keepPicture(std::move(picture));
         {
             std::lock_guard<std::mutex> lock(mutex_);

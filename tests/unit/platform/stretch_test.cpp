@@ -15,7 +15,8 @@ using platform::Rect;
 
 // A picture whose pixel (x, y) has red x, green y and blue 7, in the given byte order.
 Picture gradient(int32_t width, int32_t height, PixelFormat format) {
-    Picture picture{width, height, format, std::vector<uint8_t>(static_cast<size_t>(width) * height * 4)};
+    Picture picture{width, height, format, std::vector<uint8_t>(static_cast<size_t>(width) * height * 4),
+                    nullptr};
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = 0; x < width; ++x) {
             uint8_t* p = &picture.pixels[(static_cast<size_t>(y) * width + x) * 4];
@@ -57,7 +58,8 @@ TEST(StretchNearest, PictureShorterThanItsSizeDrawsBlack) {
 
 // Every byte random, the unused one too, so that a byte left in place or moved to the wrong lane shows.
 Picture noise(int32_t width, int32_t height, PixelFormat format, uint32_t seed) {
-    Picture picture{width, height, format, std::vector<uint8_t>(static_cast<size_t>(width) * height * 4)};
+    Picture picture{width, height, format, std::vector<uint8_t>(static_cast<size_t>(width) * height * 4),
+                    nullptr};
     std::mt19937 random(seed);
     for (uint8_t& byte : picture.pixels)
         byte = static_cast<uint8_t>(random());
