@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "control/log.h"
 #include "decoder/avcdecoder.h"
@@ -37,14 +38,38 @@ bool DecodeAndRender::sizeValid() const {
     return width >= 1 && height >= 1 && width <= kMaxEdge && height <= kMaxEdge;
 }
 
-bool DecodeAndRender::allocatePicture(int32_t shift) {
-    free(picture);
+void DecodeAndRender::freePicture() {
+    if (shown) {
+        shown.reset();
+    } else {
+        free(picture);
+    }
     picture = nullptr;
     pictureWidth = pictureHeight = 0;
+}
+
+bool DecodeAndRender::allocatePicture(int32_t shift) {
+    freePicture();
     if (!sizeValid()) return false;
     const int32_t w = ZRCDecoder::scaled(width, shift), h = ZRCDecoder::scaled(height, shift);
     // Zeroed, so that whatever is painted before the first whole picture arrives is black.
-    picture = static_cast<uint8_t*>(calloc(static_cast<size_t>(w) * h, 4));
+    if (dynamic_cast<ZRCDecoder*>(decoder)) {
+        try {
+            auto made = std::make_shared<platform::Picture>();
+            made->width = w;
+            made->height = h;
+            // The codec writes each pixel as bytes R, G, B, 255: the window is told so, and red stays red.
+            made->format = platform::PixelFormat::Rgbx;
+            made->pixels.resize(static_cast<size_t>(w) * h * 4);
+            made->pixelsLock = std::make_shared<std::mutex>();
+            shown = std::move(made);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        picture = shown->pixels.data();
+    } else {
+        picture = static_cast<uint8_t*>(calloc(static_cast<size_t>(w) * h, 4));
+    }
     if (!picture) return false;
     pictureWidth = w;
     pictureHeight = h;
@@ -111,8 +136,7 @@ int32_t DecodeAndRender::initAVCDecRender(const uint8_t* config, int32_t configL
             return -2;
         }
         // The picture buffer is made with the first frame: an announced size alone costs nothing.
-        free(picture);
-        picture = nullptr;
+        freePicture();
         if (!sizeValid()) {
             log_write(LOG_USER_ERROR, "%s allocate new dec buf failed", "DecodeAndRender::initAVCDecRender");
             return -3;
@@ -146,8 +170,7 @@ int32_t DecodeAndRender::initDecRender(uint8_t encoderType, uint8_t reserved, in
     {
         // The picture buffer is made with the first frame: an announced size alone costs nothing.
         std::lock_guard<std::mutex> lock(decoderMutex);
-        free(picture);
-        picture = nullptr;
+        freePicture();
         allocated = sizeValid();
     }
     if (allocated) {
@@ -193,6 +216,9 @@ int32_t DecodeAndRender::decodeRecvVideo(uint8_t frameFlag, uint8_t, const uint8
         } else if (!newest) {
             r = decoder->decodeWithoutShowing(frameFlag, data, length, picture);
         } else {
+            // The window may be reading the picture a band at a time: the render waits for that band.
+            std::unique_lock<std::mutex> pixels;
+            if (shown) pixels = std::unique_lock(*shown->pixelsLock);
             r = decoder->decodeRecvVideo(frameFlag, data, length, picture);
             if (zrc && r > 0) addRendered(zrc->renderedArea());
         }
@@ -211,9 +237,7 @@ int32_t DecodeAndRender::decodeRecvVideo(uint8_t frameFlag, uint8_t, const uint8
 int32_t DecodeAndRender::stop() {
     log_write(LOG_USER_DEBUG, "DecodeAndRender::stop ");
     std::lock_guard<std::mutex> lock(decoderMutex);
-    free(picture);
-    picture = nullptr;
-    pictureWidth = pictureHeight = 0;
+    freePicture();
     replaceDecoder();
     return 0;
 }
@@ -251,7 +275,10 @@ bool DecodeAndRender::growLocked() {
     // smaller scale with the next frame.
     if (!zrc || !picture || ZRCDecoder::scaleFor(width, height, shownWidth, shownHeight) >= pictureShift)
         return false;
-    if (!fitScale(zrc) || zrc->render(picture) < 0) {
+    if (!fitScale(zrc) || [&] {
+            std::lock_guard<std::mutex> pixels(*shown->pixelsLock);
+            return zrc->render(picture);
+        }() < 0) {
         // The decoder is gone (it said why) or no buffer: the next frame reports it as a failure.
         log_write(LOG_USER_ERROR, "%s render at %d x %d failed", "DecodeAndRender::windowSized", shownWidth,
                   shownHeight);
@@ -282,11 +309,7 @@ void DecodeAndRender::invalidate(platform::Window* hwnd) {
 int32_t DecodeAndRender::paint() {
     std::lock_guard<std::mutex> lock(decoderMutex);
     // H.264 pictures are shown by the library; the buffer is the library's to use.
-    if (!picture || !hwnd || !dynamic_cast<ZRCDecoder*>(decoder)) return 0;
-    // The codec writes each pixel as bytes R, G, B, 255: the window is told so, and red stays red.
-    std::shared_ptr<platform::Picture> shown =
-        pictures.take(pictureWidth, pictureHeight, platform::PixelFormat::Rgbx);
-    memcpy(shown->pixels.data(), picture, static_cast<size_t>(pictureWidth) * pictureHeight * 4);
+    if (!shown || !hwnd || !dynamic_cast<ZRCDecoder*>(decoder)) return 0;
     const platform::Rect area = changed;
     changed = {};
     hwnd->present(shown, area);

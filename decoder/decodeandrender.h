@@ -6,9 +6,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
-#include "avc/picturepool.h"
 #include "platform/window.h"
 
 class VedioDecoder;
@@ -67,8 +67,8 @@ public:
     void setBitmapHeader(int32_t width, int32_t height);
     // Asks hwnd (when not null) to show the picture buffer again: paints it.
     void invalidate(platform::Window* hwnd);
-    // Hands a copy of the picture buffer to the window, which draws it stretched to its client area and
-    // repaints what changed since the last paint. Returns 0.
+    // Hands the picture buffer to the window, which draws it stretched to its client area and repaints what
+    // changed since the last paint. Returns 0.
     int32_t paint();
 
     const BitmapInfoHeader& bitmapHeader() const { return bitmapInfo; }
@@ -82,6 +82,8 @@ private:
     // Allocates a picture buffer for the stream at the given scale; false when it cannot (or the size is
     // absurd). Caller holds decoderMutex.
     bool allocatePicture(int32_t shift);
+    // Frees the picture buffer (the window may go on showing a ZRC one). Caller holds decoderMutex.
+    void freePicture();
     // ZRC: brings the scale in line with the shown size before a render, making a picture buffer of the
     // new size; false when it cannot. Caller holds decoderMutex.
     bool fitScale(ZRCDecoder* zrc);
@@ -105,9 +107,14 @@ private:
     uint8_t hardware = 1;
     std::mutex decoderMutex;
     VedioDecoder* decoder = nullptr;  // guarded by decoderMutex, as is every call through it
-    uint8_t* picture = nullptr;       // guarded by decoderMutex; pictureWidth x pictureHeight x 4 bytes
-    BitmapInfoHeader bitmapInfo;      // guarded by decoderMutex
-    PicturePool pictures;             // guarded by decoderMutex
+    // Guarded by decoderMutex: the picture buffer, pictureWidth x pictureHeight x 4 bytes. H.264: a buffer
+    // the library is handed and does not use. ZRC: the pixels of `shown`.
+    uint8_t* picture = nullptr;
+    // Guarded by decoderMutex (the pointer): a ZRC stream's picture, rendered into in place and presented
+    // again after each render, so that the window reads the one buffer there is; its pixels are written
+    // only with its pixelsLock held.
+    std::shared_ptr<platform::Picture> shown;
+    BitmapInfoHeader bitmapInfo;  // guarded by decoderMutex
     std::atomic<bool> noticePending_ =
         false;  // a WM_SET_RENDERER of this renderer waits in the window's queue
 };
