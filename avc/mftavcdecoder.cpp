@@ -210,13 +210,33 @@ bool MftavcDecoder::presentKept() {
     scaler_ = sws_getCachedContext(scaler_, width, sourceHeight, format, outWidth, outHeight, AV_PIX_FMT_BGR0,
                                    SWS_POINT, nullptr, nullptr, nullptr);
     if (!scaler_) return false;
+    const bool turned = rotation_ != 0;
     std::shared_ptr<platform::Picture> picture =
-        pictures_.take(outWidth, outHeight, platform::PixelFormat::Bgrx);
+        turned ? pictures_.take(outWidth, outHeight, platform::PixelFormat::Bgrx)
+               : shownPicture(outWidth, outHeight);
     uint8_t* planes[4] = {picture->pixels.data(), nullptr, nullptr, nullptr};
     int outStrides[4] = {outWidth * 4, 0, 0, 0};
-    if (sws_scale(scaler_, rows, strides, 0, sourceHeight, planes, outStrides) != outHeight) return false;
+    {
+        std::unique_lock<std::mutex> pixels;
+        if (!turned) pixels = std::unique_lock(*picture->pixelsLock);
+        if (sws_scale(scaler_, rows, strides, 0, sourceHeight, planes, outStrides) != outHeight) return false;
+    }
     presentRotated(picture);
     return true;
+}
+
+const std::shared_ptr<platform::Picture>& MftavcDecoder::shownPicture(int32_t width, int32_t height) {
+    if (!shown_ || shown_->width != width || shown_->height != height) {
+        // A new one: the window may go on painting the old one until it is handed this.
+        auto picture = std::make_shared<platform::Picture>();
+        picture->width = width;
+        picture->height = height;
+        picture->format = platform::PixelFormat::Bgrx;
+        picture->pixels.resize(static_cast<size_t>(width) * height * 4 + PicturePool::kSlack);
+        picture->pixelsLock = std::make_shared<std::mutex>();
+        shown_ = std::move(picture);
+    }
+    return shown_;
 }
 
 void MftavcDecoder::presentRotated(const std::shared_ptr<platform::Picture>& picture) {
@@ -227,9 +247,12 @@ void MftavcDecoder::presentRotated(const std::shared_ptr<platform::Picture>& pic
     }
     int32_t width = 0, height = 0;
     rotatedSize(rotation_, picture->width, picture->height, &width, &height);
-    std::shared_ptr<platform::Picture> turned = pictures_.take(width, height, platform::PixelFormat::Bgrx);
-    rotatePixels(picture->pixels.data(), picture->width, picture->height, picture->width * 4, rotation_,
-                 turned->pixels.data());
+    const std::shared_ptr<platform::Picture>& turned = shownPicture(width, height);
+    {
+        std::lock_guard<std::mutex> pixels(*turned->pixelsLock);
+        rotatePixels(picture->pixels.data(), picture->width, picture->height, picture->width * 4, rotation_,
+                     turned->pixels.data());
+    }
     window_->present(turned);
 }
 

@@ -45,6 +45,8 @@ private:
     bool presentKept();
     // Presents picture turned by rotation_; caller holds mutex_.
     void presentRotated(const std::shared_ptr<platform::Picture>& picture);
+    // shown_, made again when it is not width x height; caller holds mutex_.
+    const std::shared_ptr<platform::Picture>& shownPicture(int32_t width, int32_t height);
 
     platform::Window* const window_;
     AVCodecContext* context_ = nullptr;
@@ -59,5 +61,8 @@ private:
     int32_t shownWidth_ = 0, shownHeight_ = 0;  // the window's size; 0 when unknown
     AVFrame* kept_ = nullptr;                   // the newest decoded picture, converted again on a resize
     SwsContext* scaler_ = nullptr;
-    PicturePool pictures_;
+    // The picture presented to the window, written again in place for every picture shown (under its
+    // pixelsLock, which the window's paints hold a band at a time): one buffer instead of a copy per present.
+    std::shared_ptr<platform::Picture> shown_;
+    PicturePool pictures_;  // a picture converted before it is turned
 };
