@@ -1,5 +1,7 @@
 #include "platform/gdipaint.h"
 
+#include <mutex>
+
 namespace platform {
 
 namespace {
@@ -46,9 +48,12 @@ bool paintPicture(HDC target, const Picture& picture, int32_t width, int32_t hei
     HGDIOBJ previous = SelectObject(memory, bitmap);
     SetStretchBltMode(memory, COLORONCOLOR);
     const BitmapHeader info = bitmapHeader(picture);
+    std::unique_lock<std::mutex> pixels;
+    if (picture.pixelsLock) pixels = std::unique_lock(*picture.pixelsLock);
     bool ok =
         StretchDIBits(memory, 0, 0, width, height, 0, 0, picture.width, picture.height, picture.pixels.data(),
                       reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS, SRCCOPY) != 0;
+    if (pixels) pixels.unlock();
     if (ok) ok = BitBlt(target, 0, 0, width, height, memory, 0, 0, SRCCOPY) != 0;
     SelectObject(memory, previous);
     DeleteObject(bitmap);

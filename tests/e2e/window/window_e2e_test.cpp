@@ -6,13 +6,17 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
+#include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "device/device.h"
 #include "device/displaywindow.h"
+#include "platform/stretch.h"
 #include "platform/window.h"
 
 // After gtest: Xlib defines None and Bool, which gtest uses as names.
@@ -302,6 +306,77 @@ TEST_F(WindowE2eTest, PresentedPictureFillsTheWindowWithItsColours) {
         EXPECT_TRUE(eventually([&] { return shows(0xFF0000, 0x00FF00); }))
             << std::hex << pixelAt(10, 10) << " " << pixelAt(99, 50) << " " << pixelAt(100, 50) << " "
             << pixelAt(190, 90);
+    }
+}
+
+// A picture its presenter writes in place, shown 1:1 and stretched in windows of several bands of rows,
+// through shared memory and plain XPutImage: after partial presents, a grow and a shrink, the screen holds
+// exactly the whole stretch of the picture.
+TEST_F(WindowE2eTest, ScreenEqualsTheStretchedPictureAcrossBands) {
+    constexpr int32_t kWidth = 300, kHeight = 400;  // 120000 pixels: two bands and a part
+    for (const char* shm : {"1", "0"}) {
+        SCOPED_TRACE(testing::Message() << "QX_X11_SHM=" << shm);
+        setenv("QX_X11_SHM", shm, 1);
+        const bool shared = shm[0] == '1';
+        const int left = shared ? 100 : 700;
+        Device& device = startDevice(shared ? 1 : 2, left, 50, kWidth, kHeight);
+        unsetenv("QX_X11_SHM");
+        platform::Window* hwnd = device.window.load()->getHwnd();
+        auto picture = std::make_shared<platform::Picture>();
+        picture->width = kWidth;
+        picture->height = kHeight;
+        picture->format = platform::PixelFormat::Rgbx;
+        picture->pixels.resize(static_cast<size_t>(kWidth) * kHeight * 4);
+        picture->pixelsLock = std::make_shared<std::mutex>();
+        std::mt19937 random(7);
+        auto write = [&](const platform::Rect& area) {
+            std::lock_guard lock(*picture->pixelsLock);
+            for (int32_t y = area.y; y < area.y + area.height; ++y) {
+                for (int32_t x = area.x; x < area.x + area.width; ++x) {
+                    for (int c = 0; c < 3; ++c)
+                        picture->pixels[(static_cast<size_t>(y) * kWidth + x) * 4 + c] =
+                            static_cast<uint8_t>(random());
+                }
+            }
+        };
+        // The pixels of the window that differ from the whole stretch of what the picture holds now.
+        auto differing = [&](int32_t width, int32_t height) {
+            std::vector<uint32_t> expected(static_cast<size_t>(width) * height);
+            platform::stretchNearest(*hwnd->presented(), expected.data(), width, height);
+            XImage* image = XGetImage(display_, xid(device), 0, 0, static_cast<unsigned>(width),
+                                      static_cast<unsigned>(height), AllPlanes, ZPixmap);
+            if (!image) return width * height;
+            int32_t count = 0;
+            for (int32_t y = 0; y < height; ++y) {
+                for (int32_t x = 0; x < width; ++x)
+                    count +=
+                        (XGetPixel(image, x, y) & 0xFFFFFF) != expected[static_cast<size_t>(y) * width + x];
+            }
+            XDestroyImage(image);
+            return count;
+        };
+        auto showsPicture = [&](int32_t width, int32_t height) {
+            return eventually([&] { return differing(width, height) == 0; });
+        };
+        write({0, 0, kWidth, kHeight});
+        hwnd->present(picture);
+        EXPECT_TRUE(showsPicture(kWidth, kHeight)) << differing(kWidth, kHeight) << " pixels differ";
+        // Changes across band borders, written in place; two presents before a paint may be joined.
+        for (const platform::Rect& area : {platform::Rect{10, 150, 200, 200}, platform::Rect{290, 0, 10, 400},
+                                           platform::Rect{0, 217, 300, 3}}) {
+            write(area);
+            hwnd->present(picture, area);
+        }
+        EXPECT_TRUE(showsPicture(kWidth, kHeight))
+            << differing(kWidth, kHeight) << " pixels differ after changes";
+        for (const auto& [width, height] : {std::pair{450, 600}, std::pair{150, 200}}) {
+            ASSERT_TRUE(hwnd->setPosition({left, 50, width, height}));
+            ASSERT_TRUE(geometryBecomes(xid(device), {left, 50, width, height}));
+            write({20, 30, 40, 300});
+            hwnd->present(picture, platform::Rect{20, 30, 40, 300});
+            EXPECT_TRUE(showsPicture(width, height))
+                << differing(width, height) << " pixels differ at " << width << "x" << height;
+        }
     }
 }
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
@@ -137,6 +139,41 @@ TEST(HeadlessWindow, PaintsWhatChangedAndEndsEqualToAWholeStretch) {
         platform::stretchNearest(*newest, expected.data(), step.windowWidth, step.windowHeight);
         ASSERT_EQ(window.image(), expected);
     }
+}
+
+// A presenter writing into the picture it presented while the window paints, in a window of several bands:
+// the paints read the pixels only under the picture's lock (ThreadSanitizer sees any other read), and once
+// the writer is done the image is the whole stretch of what the picture holds.
+TEST(HeadlessWindow, PaintsAPictureWrittenInPlace) {
+    constexpr int32_t kWidth = 400, kHeight = 500;
+    HeadlessWindow window({0, 0, 600, 350}, ShowState::Normal);  // 210000 pixels: four bands
+    auto picture = std::make_shared<Picture>();
+    picture->width = kWidth;
+    picture->height = kHeight;
+    picture->pixels.resize(static_cast<size_t>(kWidth) * kHeight * 4);
+    picture->pixelsLock = std::make_shared<std::mutex>();
+    window.present(picture);
+    std::atomic<bool> done = false;
+    std::thread writer([&] {
+        for (int32_t i = 0; i < 100; ++i) {
+            const Rect area{(i * 37) % (kWidth - 50), (i * 53) % (kHeight - 120), 50, 120};
+            {
+                std::lock_guard lock(*picture->pixelsLock);
+                for (int32_t y = area.y; y < area.y + area.height; ++y)
+                    std::fill_n(picture->pixels.begin() + (static_cast<size_t>(y) * kWidth + area.x) * 4,
+                                area.width * 4, static_cast<uint8_t>(i * 5 + y));
+            }
+            window.present(picture, area);
+        }
+        done = true;
+    });
+    while (!done)
+        window.paint();
+    writer.join();
+    window.paint();
+    std::vector<uint32_t> expected(600 * 350);
+    stretchNearest(*window.presented(), expected.data(), 600, 350);
+    EXPECT_EQ(window.image(), expected);
 }
 
 TEST(WindowBackend, EnvironmentChoosesTheBackend) {
