@@ -215,8 +215,8 @@ ZRC_INLINE Lanes<8>::I gatherDoubled(const uint8_t* at, size_t step) {
     return widenBytes<8>(__builtin_shufflevector(half, half, 0, 0, 1, 1, 2, 2, 3, 3));
 }
 
-// Calls run(b, last, x0, y0, pixels, rows) for each run [b, last) of changed blocks of [begin, end) along one
-// block row, with its place in the image and its pixels and rows inside the picture.
+// Calls run(b, x0, y0, pixels, rows) for each run of changed blocks of [begin, end) along one block row, from
+// block b at (x0, y0) in the image, with its pixels and rows inside the picture.
 template <int E, typename Run>
 ZRC_INLINE void forEachChangedRun(const Geometry& g, const uint8_t* map, uint32_t begin, uint32_t end,
                                   Run run) {
@@ -233,8 +233,8 @@ ZRC_INLINE void forEachChangedRun(const Geometry& g, const uint8_t* map, uint32_
 
 // Blocks of edge 1, 2 or 4 (reduced scales) hold too few pixels for a vector loop each: the changed blocks
 // are taken in runs along a block row, whose image rows are converted eight pixels at a time. At edge 1 a
-// run's samples lie side by side in the planes; at 2 and 4 each lane group gathers a row of 8 / E blocks.
-// Converts the pixels from x (a multiple of E) on of the run from block b at (x0, y0).
+// run's samples lie side by side in the planes; at 2 and 4 each group of lanes gathers a row of 8 / E
+// blocks. Converts the pixels of the run from x on (a multiple of E, where a faster form stopped).
 template <uint32_t Format, Source From, int E>
 ZRC_INLINE void convertRun(const Geometry& g, uint8_t* image, uint32_t b, int x0, int y0, int x, int pixels,
                            int rows) {
@@ -371,11 +371,11 @@ ZRC_CLONES void convertYuv420(uint32_t format, const Geometry& g, uint8_t* image
 }
 
 #if ZRC_HAVE_AVX2_KERNELS
-// AVX2 conversion of 4:2:0 blocks in 16-bit lanes: (t * 87381) >> 16 is t plus the high half of
-// t * 21845 for every t below 65536, every sum stays within 16 bits, and the clamp to 0..255 is an unsigned
-// saturating pack (or a min and max for the 16-bit formats). At edge 8 a vector holds two luma rows with
-// different colour rows, i and i + 2; the colour rows are loaded in the order 0, 2, 1, 3 so that widening
-// each colour term to both of its columns in place puts it under them.
+// AVX2 conversion of 4:2:0 blocks (and of 4:4:4 blocks of edge 1) in 16-bit lanes: (t * 87381) >> 16 is t
+// plus the high half of t * 21845 for every t below 65536, every sum stays within 16 bits, and the clamp to
+// 0..255 is an unsigned saturating pack (or a min and max for the 16-bit formats). At edge 8 a vector holds
+// two luma rows with different colour rows, i and i + 2; the colour rows are loaded in the order 0, 2, 1, 3
+// so that widening each colour term to both of its columns in place puts it under them.
 struct Terms420 {
     __m256i red[2], green[2], blue[2];  // [0]: colour rows 0 | 1, [1]: 2 | 3, each sample twice
 };
