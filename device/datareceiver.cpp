@@ -192,6 +192,7 @@ int32_t DataReceiver::ReceiveAndDec() {
                                     static_cast<int>(wanted), 0, false);
         if (n > 0) {
             boundaries.add(readBuffer.get(), static_cast<size_t>(n));
+            fitReceiveWindow(boundaries);
             if (!writeToRing(readBuffer.get(), static_cast<size_t>(n))) break;
             continue;
         }
@@ -213,6 +214,30 @@ int32_t DataReceiver::ReceiveAndDec() {
     if (device_->isRunning()) device_->markStopped();
     log_write(LOG_SYSTEM_INFO, "%s receiveThread over", tag);
     return 1;
+}
+
+void DataReceiver::fitReceiveWindow(const FrameBoundaries& boundaries) {
+    if (boundaries.wholeFrames() < windowFrames_ + kWindowFrames) return;
+    const uint64_t mean =
+        (boundaries.wholeBytes() - windowBytes_) / (boundaries.wholeFrames() - windowFrames_);
+    windowFrames_ = boundaries.wholeFrames();
+    windowBytes_ = boundaries.wholeBytes();
+    // A few frames in flight keep a stream at full rate over any usual network (30 pictures a second over
+    // 100 ms of round trip are three); more would only queue up in the kernel, ahead of the decoder, once it
+    // falls behind: latency, not throughput.
+    int wanted = kMinWindow;
+    while (wanted < kMaxWindow && static_cast<uint64_t>(wanted) < kWindowInFrames * mean)
+        wanted *= 2;
+    if (wanted == window_) return;
+    if (!net::setReceiveBuffer(socket_, wanted)) {
+        log_write(LOG_SYSTEM_ERROR, "%s receive buffer of %d bytes refused, errno %d",
+                  "DataReceiver::fitReceiveWindow", wanted, net::lastError());
+        window_ = wanted;  // not asked again for the same size
+        return;
+    }
+    log_write(LOG_USER_INFO, "%s frames of %llu bytes on average, receive buffer %d bytes",
+              "DataReceiver::fitReceiveWindow", static_cast<unsigned long long>(mean), wanted);
+    window_ = wanted;
 }
 
 bool DataReceiver::writeToRing(const uint8_t* data, size_t n) {

@@ -18,17 +18,23 @@ void FrameBoundaries::add(const uint8_t* data, size_t n) {
                 // A negative length ends the stream: that header is a whole frame of its own.
                 payloadLeft_ = static_cast<uint64_t>(std::max(RsupHeader::parse(header_).payloadLength, 0));
                 partial_ += take;
-                if (payloadLeft_ == 0) partial_ = 0;
+                if (payloadLeft_ == 0) frameEnded();
                 data += take;
                 n -= take;
                 continue;
             }
         }
         partial_ += take;
-        if (payloadLeft_ == 0 && headerBytes_ == 0) partial_ = 0;
+        if (payloadLeft_ == 0 && headerBytes_ == 0) frameEnded();
         data += take;
         n -= take;
     }
+}
+
+void FrameBoundaries::frameEnded() {
+    ++wholeFrames_;
+    wholeBytes_ += partial_;
+    partial_ = 0;
 }
 
 uint64_t FrameBoundaries::toNextHeader() const {

@@ -7,8 +7,8 @@
 namespace {
 
 // Frames with payloads of 5, 0 and 3 bytes, then one ending the stream, fed in chunks of every size: after
-// each chunk the bytes past the last whole frame are known, and the read bound reaches just past the header
-// that follows the frame under way.
+// each chunk the whole frames and the bytes past them are known, and the read bound reaches just past the
+// header that follows the frame under way.
 TEST(FrameBoundaries, FindsFrameEndsInChunksOfEverySize) {
     std::vector<uint8_t> stream;
     std::vector<size_t> starts;
@@ -35,6 +35,8 @@ TEST(FrameBoundaries, FindsFrameEndsInChunksOfEverySize) {
             const size_t expected = fed < start + RSUP_HEADER_SIZE ? start + RSUP_HEADER_SIZE - fed
                                                                    : end - fed + RSUP_HEADER_SIZE;
             ASSERT_EQ(boundaries.toNextHeader(), expected) << "chunk " << chunk << ", fed " << fed;
+            EXPECT_EQ(boundaries.wholeFrames(), frame) << "chunk " << chunk << ", fed " << fed;
+            EXPECT_EQ(boundaries.wholeBytes(), start) << "chunk " << chunk << ", fed " << fed;
         }
     }
 }

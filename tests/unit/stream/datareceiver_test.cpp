@@ -266,6 +266,29 @@ TEST_F(ReceiverTest, LeavesABacklogInTheSocketRatherThanInTheRing) {
     EXPECT_LE(receiver->bufferBytes(), RingBuffer::kInitialCapacity + kPadded + 2 * RSUP_HEADER_SIZE);
 }
 
+// The socket's receive buffer follows the stream's frames: small frames get a small one, so that a decoder
+// that falls behind has few of them queued in the kernel ahead of it.
+TEST_F(ReceiverTest, SizesTheReceiveBufferToTheFrames) {
+    const int before = net::receiveBuffer(pair.client);
+    ZrcFrameWriter writer{kWidth, kHeight};
+    std::vector<uint8_t> burst = rsupFrame(kZrc, {0}, kWidth, kHeight);
+    std::vector<std::vector<uint8_t>> frames{rsupFrame(kZrc, writer.absolute(W::kLow, W::kLow, W::kLow))};
+    for (int32_t i = 0; i < 40; ++i)
+        frames.push_back(
+            rsupFrame(kZrc, writer.replace({i % 32}, i % 2 ? W::kHigh : W::kLow, W::kLow, W::kLow)));
+    for (const auto& frame : frames) {
+        const size_t at = burst.size();
+        burst.resize(at + frame.size());
+        std::copy(frame.begin(), frame.end(), burst.begin() + static_cast<ptrdiff_t>(at));
+    }
+    send(burst);
+    EXPECT_TRUE(shows(writer));
+    EXPECT_TRUE(waitUntil([&] { return log.count("receive buffer 16384 bytes") == 1; })) << log.text();
+    const int after = net::receiveBuffer(pair.client);
+    EXPECT_GT(after, 0);
+    EXPECT_LT(after, before);
+}
+
 // The stream encoder of these H.264 cases is libx264 through FFmpeg, which the Windows build does not have;
 // the Windows decoder has its own tests (mftavcwindows_test.cpp).
 #ifndef _WIN32
