@@ -93,16 +93,6 @@ size_t pendingBytes(SOCKET s) {
     return ioctl(s, FIONREAD, &n) == 0 && n > 0 ? static_cast<size_t>(n) : 0;
 }
 
-bool setReceiveBuffer(SOCKET s, int bytes) {
-    return setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof(bytes)) == 0;
-}
-
-int receiveBuffer(SOCKET s) {
-    int bytes = 0;
-    socklen_t size = sizeof(bytes);
-    return getsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&bytes), &size) == 0 ? bytes : -1;
-}
-
 int waitSockets(WaitEntry* entries, int count, int timeoutMs) {
     if (count < 0 || count > kMaxWait) return -1;
     pollfd fds[kMaxWait];

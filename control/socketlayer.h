@@ -77,10 +77,6 @@ int sendSome(SOCKET s, const char* data, int length, int flags, bool now);
 int recvSome(SOCKET s, char* buffer, int length, int flags, bool now);
 // The bytes a stream socket holds that a receive would return at once; 0 when none or on error.
 size_t pendingBytes(SOCKET s);
-// The socket's receive buffer (SO_RCVBUF): set, and read back as the system keeps it (Linux doubles what
-// it is given); the read gives -1 on error.
-bool setReceiveBuffer(SOCKET s, int bytes);
-int receiveBuffer(SOCKET s);
 
 // Waiting for sockets. Entries with a negative socket are skipped. Windows' select holds at most 64
 // sockets and ignores their values; a wait here takes at most kMaxWait.

@@ -8,7 +8,6 @@
 #include "decoder/decodeandrender.h"
 #include "device/device.h"
 #include "device/displaywindow.h"
-#include "device/frameboundaries.h"
 
 namespace {
 
@@ -163,17 +162,7 @@ int32_t DataReceiver::ReceiveAndDec() {
     net::WaitEntry waits[3] = {{socket_, net::kReadable, 0},
                                {streamEnded_.handle(), net::kReadable, 0},
                                {device_->stopWake.handle(), net::kReadable, 0}};
-    FrameBoundaries boundaries;
     while (device_->isRunning()) {
-        // While a whole frame waits in the ring behind the one being decoded, the next bytes stay in the
-        // socket: a stream the decoder cannot keep up with slows its sender through TCP instead of parking a
-        // backlog here, so the picture shown is never more than a frame behind what the decoder reached.
-        // The decode thread ends (and closes the ring) on a stop, so this wait ends with it.
-        const uint64_t partial = boundaries.partialBytes();
-        if (ring_->used() > partial) {
-            if (!ring_->waitUntilUsedAtMost(static_cast<size_t>(partial))) break;
-            continue;
-        }
         if (net::waitSockets(waits, 3, -1) < 0) {
             log_write(LOG_SYSTEM_ERROR, "%s select error", tag);
             break;
@@ -185,14 +174,13 @@ int32_t DataReceiver::ReceiveAndDec() {
             break;
         }
         if (!waits[kSocket].ready) continue;
-        // Up to the next frame's header, which tells the decode thread whether a frame follows the one
-        // it takes.
-        const size_t wanted = static_cast<size_t>(std::min<uint64_t>(readSize, boundaries.toNextHeader()));
+        // Whatever the socket holds, in one read: the decode thread then finds every frame that waits and
+        // decodes all but the newest without showing them. Leaving bytes in the socket while a frame waits
+        // was tried: each frame then cost both threads a wake-up, and on a busy machine the backlog only
+        // moved into the kernel and grew.
         const int n = net::recvSome(socket_, reinterpret_cast<char*>(readBuffer.get()),
-                                    static_cast<int>(wanted), 0, false);
+                                    static_cast<int>(readSize), 0, false);
         if (n > 0) {
-            boundaries.add(readBuffer.get(), static_cast<size_t>(n));
-            fitReceiveWindow(boundaries);
             if (!writeToRing(readBuffer.get(), static_cast<size_t>(n))) break;
             continue;
         }
@@ -214,30 +202,6 @@ int32_t DataReceiver::ReceiveAndDec() {
     if (device_->isRunning()) device_->markStopped();
     log_write(LOG_SYSTEM_INFO, "%s receiveThread over", tag);
     return 1;
-}
-
-void DataReceiver::fitReceiveWindow(const FrameBoundaries& boundaries) {
-    if (boundaries.wholeFrames() < windowFrames_ + kWindowFrames) return;
-    const uint64_t mean =
-        (boundaries.wholeBytes() - windowBytes_) / (boundaries.wholeFrames() - windowFrames_);
-    windowFrames_ = boundaries.wholeFrames();
-    windowBytes_ = boundaries.wholeBytes();
-    // A few frames in flight keep a stream at full rate over any usual network (30 pictures a second over
-    // 100 ms of round trip are three); more would only queue up in the kernel, ahead of the decoder, once it
-    // falls behind: latency, not throughput.
-    int wanted = kMinWindow;
-    while (wanted < kMaxWindow && static_cast<uint64_t>(wanted) < kWindowInFrames * mean)
-        wanted *= 2;
-    if (wanted == window_) return;
-    if (!net::setReceiveBuffer(socket_, wanted)) {
-        log_write(LOG_SYSTEM_ERROR, "%s receive buffer of %d bytes refused, errno %d",
-                  "DataReceiver::fitReceiveWindow", wanted, net::lastError());
-        window_ = wanted;  // not asked again for the same size
-        return;
-    }
-    log_write(LOG_USER_INFO, "%s frames of %llu bytes on average, receive buffer %d bytes",
-              "DataReceiver::fitReceiveWindow", static_cast<unsigned long long>(mean), wanted);
-    window_ = wanted;
 }
 
 bool DataReceiver::writeToRing(const uint8_t* data, size_t n) {
@@ -316,8 +280,7 @@ bool DataReceiver::frameWaits() {
         if (next.payloadLength < 0) return false;
         const uint64_t total = static_cast<uint64_t>(next.payloadLength) + RSUP_HEADER_SIZE;
         if (total > frameBufferSize_) return false;
-        // The rest of it may already wait in the socket, where the receive loop leaves it while a frame
-        // waits here.
+        // The rest of it may already wait in the socket, not read yet.
         const size_t used = ring_->used();
         return total <= used || total <= used + net::pendingBytes(socket_);
     }

@@ -14,7 +14,6 @@
 #include "platform/semaphore.h"
 
 class DecodeAndRender;
-class FrameBoundaries;
 class Device;
 
 class DataReceiver {
@@ -61,21 +60,9 @@ private:
     bool frameWaits();
     // Decode thread, after a long idle: the ring and the frame buffer go back to their first size.
     void releaseIdleBuffers();
-    // Render thread: sizes the socket's receive buffer to a few of the stream's recent frames, between
-    // kMinWindow and kMaxWindow.
-    void fitReceiveWindow(const FrameBoundaries& boundaries);
     // Render thread: puts all n bytes into the ring, waiting for room as long as needed. False when the
     // decode thread has ended.
     bool writeToRing(const uint8_t* data, size_t n);
-
-    // The receive buffer follows the mean frame of every kWindowFrames frames: kWindowInFrames of them,
-    // rounded up to a power of two. The most is what device connections start with.
-    static constexpr uint64_t kWindowFrames = 30;
-    static constexpr uint64_t kWindowInFrames = 4;
-    static constexpr int kMinWindow = 16 * 1024;
-    static constexpr int kMaxWindow = 128 * 1024;
-    uint64_t windowFrames_ = 0, windowBytes_ = 0;  // render thread: the counts at the last fitting
-    int window_ = 0;                               // render thread: the size last set; 0 before
 
     const SOCKET socket_;
     Device* const device_;

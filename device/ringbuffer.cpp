@@ -97,12 +97,6 @@ bool RingBuffer::waitForRoom() {
     return !closed_;
 }
 
-bool RingBuffer::waitUntilUsedAtMost(size_t n) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    roomFreed_.wait(lock, [&] { return closed_ || usedLocked() <= n; });
-    return !closed_;
-}
-
 void RingBuffer::close() {
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -32,8 +32,6 @@ public:
 
     // Writer: blocks until some room is free (or the ring can still grow); false once the ring is closed.
     bool waitForRoom();
-    // Writer: blocks until the reader has taken out all but n bytes; false once the ring is closed.
-    bool waitUntilUsedAtMost(size_t n);
     // Reader: no more bytes will be taken out; wakes a waiting writer for good.
     void close();
     // Gives the storage back down to the first size when no byte waits in it (a long idle keeps nothing);
