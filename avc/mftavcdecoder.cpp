@@ -228,13 +228,8 @@ bool MftavcDecoder::presentKept() {
 const std::shared_ptr<platform::Picture>& MftavcDecoder::shownPicture(int32_t width, int32_t height) {
     if (!shown_ || shown_->width != width || shown_->height != height) {
         // A new one: the window may go on painting the old one until it is handed this.
-        auto picture = std::make_shared<platform::Picture>();
-        picture->width = width;
-        picture->height = height;
-        picture->format = platform::PixelFormat::Bgrx;
-        picture->pixels.resize(static_cast<size_t>(width) * height * 4 + PicturePool::kSlack);
-        picture->pixelsLock = std::make_shared<std::mutex>();
-        shown_ = std::move(picture);
+        shown_ =
+            platform::makeWrittenInPlace(width, height, platform::PixelFormat::Bgrx, PicturePool::kSlack);
     }
     return shown_;
 }

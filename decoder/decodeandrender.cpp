@@ -55,14 +55,8 @@ bool DecodeAndRender::allocatePicture(int32_t shift) {
     // Zeroed, so that whatever is painted before the first whole picture arrives is black.
     if (dynamic_cast<ZRCDecoder*>(decoder)) {
         try {
-            auto made = std::make_shared<platform::Picture>();
-            made->width = w;
-            made->height = h;
             // The codec writes each pixel as bytes R, G, B, 255: the window is told so, and red stays red.
-            made->format = platform::PixelFormat::Rgbx;
-            made->pixels.resize(static_cast<size_t>(w) * h * 4);
-            made->pixelsLock = std::make_shared<std::mutex>();
-            shown = std::move(made);
+            shown = platform::makeWrittenInPlace(w, h, platform::PixelFormat::Rgbx);
         } catch (const std::bad_alloc&) {
             return false;
         }
@@ -215,12 +209,13 @@ int32_t DecodeAndRender::decodeRecvVideo(uint8_t frameFlag, uint8_t, const uint8
             r = -1;
         } else if (!newest) {
             r = decoder->decodeWithoutShowing(frameFlag, data, length, picture);
+        } else if (zrc) {
+            // Decoded first, then rendered: the window's paints wait for the render only.
+            r = zrc->decodeWithoutShowing(frameFlag, data, length, picture);
+            if (r >= 0) r = renderShown(zrc);
+            if (r > 0) addRendered(zrc->renderedArea());
         } else {
-            // The window may be reading the picture a band at a time: the render waits for that band.
-            std::unique_lock<std::mutex> pixels;
-            if (shown) pixels = std::unique_lock(*shown->pixelsLock);
             r = decoder->decodeRecvVideo(frameFlag, data, length, picture);
-            if (zrc && r > 0) addRendered(zrc->renderedArea());
         }
     }
     if (r < 0) {
@@ -275,10 +270,7 @@ bool DecodeAndRender::growLocked() {
     // smaller scale with the next frame.
     if (!zrc || !picture || ZRCDecoder::scaleFor(width, height, shownWidth, shownHeight) >= pictureShift)
         return false;
-    if (!fitScale(zrc) || [&] {
-            std::lock_guard<std::mutex> pixels(*shown->pixelsLock);
-            return zrc->render(picture);
-        }() < 0) {
+    if (!fitScale(zrc) || renderShown(zrc) < 0) {
         // The decoder is gone (it said why) or no buffer: the next frame reports it as a failure.
         log_write(LOG_USER_ERROR, "%s render at %d x %d failed", "DecodeAndRender::windowSized", shownWidth,
                   shownHeight);
@@ -286,6 +278,13 @@ bool DecodeAndRender::growLocked() {
     }
     changed = {0, 0, pictureWidth, pictureHeight};
     return true;
+}
+
+int32_t DecodeAndRender::renderShown(ZRCDecoder* zrc) {
+    // The window may be reading the picture a band at a time: the render waits for that band.
+    std::unique_lock<std::mutex> pixels;
+    if (shown) pixels = std::unique_lock(*shown->pixelsLock);
+    return zrc->render(picture);
 }
 
 void DecodeAndRender::setBitmapHeader(int32_t width, int32_t height) {

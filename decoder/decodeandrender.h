@@ -87,6 +87,9 @@ private:
     // ZRC: brings the scale in line with the shown size before a render, making a picture buffer of the
     // new size; false when it cannot. Caller holds decoderMutex.
     bool fitScale(ZRCDecoder* zrc);
+    // Renders what the ZRC decoder has decoded since its last render into the picture, holding the picture's
+    // pixelsLock; the decoder's render result. Caller holds decoderMutex.
+    int32_t renderShown(ZRCDecoder* zrc);
     // Adds the area the last render wrote to what the next paint shows. Caller holds decoderMutex.
     void addRendered(const platform::Rect& area);
     // Re-renders a picture that no longer covers the shown size; true when there is one to paint. Caller

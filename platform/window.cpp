@@ -43,6 +43,16 @@ ShowState Window::state() const {
     return state_;
 }
 
+std::shared_ptr<Picture> makeWrittenInPlace(int32_t width, int32_t height, PixelFormat format, size_t slack) {
+    auto picture = std::make_shared<Picture>();
+    picture->width = width;
+    picture->height = height;
+    picture->format = format;
+    picture->pixels.resize(static_cast<size_t>(width) * height * 4 + slack);
+    picture->pixelsLock = std::make_shared<std::mutex>();
+    return picture;
+}
+
 std::shared_ptr<const Picture> Window::presented() const {
     std::shared_ptr<const Picture> picture;
     {

@@ -129,6 +129,11 @@ struct Picture {
     std::shared_ptr<std::mutex> pixelsLock;
 };
 
+// A zeroed width x height picture of `format` that its presenter writes in place (with a pixelsLock), with
+// `slack` bytes past its last pixel. Throws std::bad_alloc when there is no memory for it.
+std::shared_ptr<Picture> makeWrittenInPlace(int32_t width, int32_t height, PixelFormat format,
+                                            size_t slack = 0);
+
 // Which implementation backs the windows. Linux: "x11" when DISPLAY is set, else "headless";
 // QX_WINDOW=headless|x11 forces one. Windows: "win32" unless QX_WINDOW=headless.
 enum class Backend { Headless, X11, Win32 };

@@ -322,12 +322,7 @@ TEST_F(WindowE2eTest, ScreenEqualsTheStretchedPictureAcrossBands) {
         Device& device = startDevice(shared ? 1 : 2, left, 50, kWidth, kHeight);
         unsetenv("QX_X11_SHM");
         platform::Window* hwnd = device.window.load()->getHwnd();
-        auto picture = std::make_shared<platform::Picture>();
-        picture->width = kWidth;
-        picture->height = kHeight;
-        picture->format = platform::PixelFormat::Rgbx;
-        picture->pixels.resize(static_cast<size_t>(kWidth) * kHeight * 4);
-        picture->pixelsLock = std::make_shared<std::mutex>();
+        auto picture = platform::makeWrittenInPlace(kWidth, kHeight, platform::PixelFormat::Rgbx);
         std::mt19937 random(7);
         auto write = [&](const platform::Rect& area) {
             std::lock_guard lock(*picture->pixelsLock);

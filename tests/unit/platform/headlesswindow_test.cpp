@@ -147,11 +147,7 @@ TEST(HeadlessWindow, PaintsWhatChangedAndEndsEqualToAWholeStretch) {
 TEST(HeadlessWindow, PaintsAPictureWrittenInPlace) {
     constexpr int32_t kWidth = 400, kHeight = 500;
     HeadlessWindow window({0, 0, 600, 350}, ShowState::Normal);  // 210000 pixels: four bands
-    auto picture = std::make_shared<Picture>();
-    picture->width = kWidth;
-    picture->height = kHeight;
-    picture->pixels.resize(static_cast<size_t>(kWidth) * kHeight * 4);
-    picture->pixelsLock = std::make_shared<std::mutex>();
+    auto picture = makeWrittenInPlace(kWidth, kHeight, PixelFormat::Bgrx);
     window.present(picture);
     std::atomic<bool> done = false;
     std::thread writer([&] {
