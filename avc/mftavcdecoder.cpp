@@ -207,9 +207,14 @@ bool MftavcDecoder::presentKept() {
     for (int i = 0; i < 4 && step > 1; ++i)
         strides[i] *= step;
     const int32_t sourceHeight = height / step;
-    scaler_ = sws_getCachedContext(scaler_, width, sourceHeight, format, outWidth, outHeight, AV_PIX_FMT_BGR0,
-                                   SWS_POINT, nullptr, nullptr, nullptr);
-    if (!scaler_) return false;
+    const int32_t shape[5] = {width, sourceHeight, format, outWidth, outHeight};
+    if (!scaler_ || !std::equal(shape, shape + 5, scalerShape_)) {
+        sws_freeContext(scaler_);
+        scaler_ = sws_getContext(width, sourceHeight, format, outWidth, outHeight, AV_PIX_FMT_BGR0, SWS_POINT,
+                                 nullptr, nullptr, nullptr);
+        if (!scaler_) return false;
+        std::copy(shape, shape + 5, scalerShape_);
+    }
     const bool turned = rotation_ != 0;
     std::shared_ptr<platform::Picture> picture =
         turned ? pictures_.take(outWidth, outHeight, platform::PixelFormat::Bgrx)

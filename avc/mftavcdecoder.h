@@ -61,6 +61,11 @@ private:
     int32_t shownWidth_ = 0, shownHeight_ = 0;  // the window's size; 0 when unknown
     AVFrame* kept_ = nullptr;                   // the newest decoded picture, converted again on a resize
     SwsContext* scaler_ = nullptr;
+    // What scaler_ was made for: source width, rows handed in, source format, output width and height.
+    // sws_getCachedContext cannot tell: it compares with the formats the context keeps after its own
+    // adjustments (a BGR0 output is kept as BGRA), so it made a new context, with its filters and tables,
+    // for every picture shown.
+    int32_t scalerShape_[5] = {};
     // The picture presented to the window, written again in place for every picture shown (under its
     // pixelsLock, which the window's paints hold a band at a time): one buffer instead of a copy per present.
     std::shared_ptr<platform::Picture> shown_;

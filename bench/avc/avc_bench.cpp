@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "avc/mftavc.h"
@@ -73,6 +74,49 @@ void decodeLoop(benchmark::State& state, int32_t shownWidth, int32_t shownHeight
     mftavc_decoder_release(decoder);
 }
 
+// A wall: state.range(0) streams decoded round robin in one thread, each shown in an 80x142 window, so
+// that every stream's reference pictures have left the cache by its next access unit, as on a client of
+// many phones. CPU time per access unit.
+void BM_WallRoundRobin(benchmark::State& state) {
+    std::vector<uint8_t> config;
+    const std::vector<std::vector<uint8_t>>& units = movingUnits(&config);
+    if (units.empty()) {
+        state.SkipWithError("libx264 missing");
+        return;
+    }
+    const auto streams = static_cast<size_t>(state.range(0));
+    std::vector<std::unique_ptr<platform::HeadlessWindow>> windows;
+    std::vector<MftavcDecoder*> decoders;
+    for (size_t s = 0; s < streams; ++s) {
+        windows.push_back(std::make_unique<platform::HeadlessWindow>(platform::Rect{0, 0, 80, 142},
+                                                                     platform::ShowState::Normal));
+        MftavcWindow descriptor{windows.back().get(), 0};
+        MftavcDecoder* decoder = mftavc_decoder_init(config.data(), static_cast<int32_t>(config.size()),
+                                                     kWidth, kHeight, 0, &descriptor, 80, 142);
+        if (!decoder) break;
+        decoders.push_back(decoder);
+    }
+    size_t unit = 0, stream = 0;
+    for (auto _ : state) {
+        if (decoders.size() != streams) {
+            state.SkipWithError("no decoder");
+            break;
+        }
+        const std::vector<uint8_t>& data = units[unit];
+        if (mftavc_decode(decoders[stream], nullptr, data.data(), static_cast<int32_t>(data.size()), 0, 0, 0,
+                          0, 0, 0) != 1) {
+            state.SkipWithError("access unit not decoded");
+            break;
+        }
+        if (++stream == streams) {
+            stream = 0;
+            unit = (unit + 1) % units.size();
+        }
+    }
+    for (MftavcDecoder* decoder : decoders)
+        mftavc_decoder_release(decoder);
+}
+
 void BM_DecodeOnly720x1280(benchmark::State& state) {
     decodeLoop(state, 0, 0);
 }
@@ -92,5 +136,6 @@ BENCHMARK(BM_DecodeOnly720x1280)->MeasureProcessCPUTime()->Unit(benchmark::kMicr
 BENCHMARK(BM_ShownIn80x142)->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ShownIn180x320)->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ShownIn720x1280)->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WallRoundRobin)->Arg(32)->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();
