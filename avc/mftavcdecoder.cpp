@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -34,6 +35,11 @@ AVPixelFormat getFormat(AVCodecContext* context, const AVPixelFormat* formats) {
         if (desc && !(desc->flags & AV_PIX_FMT_FLAG_HWACCEL)) return *f;
     }
     return AV_PIX_FMT_NONE;
+}
+
+// A picture of a size the conversion takes.
+bool usable(const AVFrame* frame) {
+    return frame->width >= 1 && frame->height >= 1 && frame->width <= kMaxEdge && frame->height <= kMaxEdge;
 }
 
 bool hardwareWanted(bool requested) {
@@ -142,6 +148,7 @@ MftavcDecoder::~MftavcDecoder() {
     av_frame_free(&transferred_);
     av_frame_free(&frame_);
     av_packet_free(&packet_);
+    av_buffer_unref(&unit_);
     avcodec_free_context(&context_);
     av_buffer_unref(&hwDevice_);
 }
@@ -152,8 +159,7 @@ int32_t MftavcDecoder::decode(const uint8_t* data, int32_t length, int32_t rotat
         std::lock_guard<std::mutex> lock(mutex_);
         rotation_ = normalizeRotation(rotation);
     }
-    if (av_new_packet(packet_, length) < 0) return -1;
-    memcpy(packet_->data, data, length);
+    if (!fillPacket(data, length)) return -1;
     int r = avcodec_send_packet(context_, packet_);
     av_packet_unref(packet_);
     if (r < 0) return -1;
@@ -163,10 +169,41 @@ int32_t MftavcDecoder::decode(const uint8_t* data, int32_t length, int32_t rotat
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
         if (r < 0) return -1;
         // A picture that a newer one follows is never seen: it costs no conversion.
-        if (!show || convertAndPresent(frame_)) ++decoded;
+        if (!show) {
+            keep(frame_);
+            ++decoded;
+        } else if (convertAndPresent(frame_)) {
+            ++decoded;
+        }
         av_frame_unref(frame_);
     }
     return decoded;
+}
+
+bool MftavcDecoder::fillPacket(const uint8_t* data, int32_t length) {
+    if (length > INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE) return false;
+    const size_t needed = static_cast<size_t>(length) + AV_INPUT_BUFFER_PADDING_SIZE;
+    // The decoder may still hold the last unit (it is then not writable): it gets a new one.
+    if (unit_ && (!av_buffer_is_writable(unit_) || unit_->size < needed || unit_->size > kKeptUnitBytes))
+        av_buffer_unref(&unit_);
+    if (!unit_) unit_ = av_buffer_alloc(needed);
+    if (!unit_) return false;
+    memcpy(unit_->data, data, length);
+    // The bitstream reader may look past the end: what it finds there is zeros, never an older unit.
+    memset(unit_->data + length, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    packet_->buf = av_buffer_ref(unit_);
+    if (!packet_->buf) return false;
+    packet_->data = unit_->data;
+    packet_->size = length;
+    return true;
+}
+
+void MftavcDecoder::keep(AVFrame* decoded) {
+    // A hardware frame stays in the decoder's pool: the shown picture's memory copy is kept instead.
+    if (decoded->format == hwFormat_ || !usable(decoded)) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    av_frame_unref(kept_);
+    av_frame_move_ref(kept_, decoded);
 }
 
 bool MftavcDecoder::convertAndPresent(AVFrame* decoded) {
@@ -176,11 +213,10 @@ bool MftavcDecoder::convertAndPresent(AVFrame* decoded) {
         if (av_hwframe_transfer_data(transferred_, decoded, 0) < 0) return false;
         source = transferred_;
     }
-    if (source->width < 1 || source->height < 1 || source->width > kMaxEdge || source->height > kMaxEdge)
-        return false;
+    if (!usable(source)) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     av_frame_unref(kept_);
-    if (av_frame_ref(kept_, source) < 0) return false;
+    av_frame_move_ref(kept_, source);
     return presentKept();
 }
 

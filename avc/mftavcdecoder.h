@@ -2,6 +2,7 @@
 // pixel format and size with libswscale, rotation, and presentation into a platform::Window.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -39,8 +40,12 @@ private:
     explicit MftavcDecoder(platform::Window* window) : window_(window) {}
     bool openCodec(const uint8_t* config, int32_t configLength, int32_t width, int32_t height, bool hardware);
     bool attachHardware();
-    // Keeps the decoded frame as the newest and presents it; false when it is unusable.
+    // Puts data into packet_, in unit_ when it can be used again; false when no memory.
+    bool fillPacket(const uint8_t* data, int32_t length);
+    // Keeps the decoded frame (taken from decoded) as the newest and presents it; false when it is unusable.
     bool convertAndPresent(AVFrame* decoded);
+    // Keeps the decoded frame (taken from decoded) as the newest without converting it.
+    void keep(AVFrame* decoded);
     // Converts the kept frame at the shown size and presents it turned; caller holds mutex_.
     bool presentKept();
     // Presents picture turned by rotation_; caller holds mutex_.
@@ -53,13 +58,21 @@ private:
     AVBufferRef* hwDevice_ = nullptr;
     int hwFormat_ = -1;  // pixel format of hardware frames (read by the get_format callback); -1 for none
     AVPacket* packet_ = nullptr;
+    // Holds the access unit handed to the decoder, reused for the next one once the decoder let go of it:
+    // a unit of a few kilobytes then costs a copy, not an aligned allocation and its free. One that grew
+    // beyond kKeptUnitBytes is let go after its unit.
+    AVBufferRef* unit_ = nullptr;
+    static constexpr size_t kKeptUnitBytes = 1 << 20;
     AVFrame* frame_ = nullptr;
     AVFrame* transferred_ = nullptr;  // hardware frames downloaded to memory
 
     std::mutex mutex_;  // guards the fields below: decode and window changes come from different threads
     int32_t rotation_ = 0;
     int32_t shownWidth_ = 0, shownHeight_ = 0;  // the window's size; 0 when unknown
-    AVFrame* kept_ = nullptr;                   // the newest decoded picture, converted again on a resize
+    // The newest decoded picture, shown or not, converted again on a resize. Always the one the decoder
+    // refers to next (or keeps for concealment) anyway, so it pins no frame of its own; an older shown
+    // picture kept across decode-only ones pinned a third frame.
+    AVFrame* kept_ = nullptr;
     SwsContext* scaler_ = nullptr;
     // What scaler_ was made for: source width, rows handed in, source format, output width and height.
     // sws_getCachedContext cannot tell: it compares with the formats the context keeps after its own

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "platform/headlesswindow.h"
@@ -138,6 +140,62 @@ TEST_F(MftavcTest, ShowsTheRightRowsInAMuchLowerWindow) {
                 << "row " << r.row << " column " << x << ": " << pixelAt(*picture, x, r.row);
         }
     }
+}
+
+// Each unit is copied into a buffer the decoder gets again for the next one: a small unit after a large one
+// is decoded from its own bytes only, never with the rest of the one before.
+TEST_F(MftavcTest, DecodesUnitsOfChangingSizesFromTheirOwnBytes) {
+    // Noise in the top left third makes a large unit; the colours are checked away from it, where a solid
+    // picture after it is exact at once.
+    std::vector<uint8_t> noisy(kWidth * kHeight * 4, 0);
+    uint32_t seed = 7;
+    for (int32_t y = 0; y < kHeight; ++y) {
+        for (int32_t x = 0; x < kWidth; ++x) {
+            uint8_t* p = &noisy[(y * kWidth + x) * 4];
+            const bool noise = x < kWidth / 3 && y < kHeight / 3;
+            for (int c = 0; c < 3; ++c) {
+                seed = seed * 1103515245 + 12345;
+                p[c] = noise ? static_cast<uint8_t>(seed >> 16) : c == 0 ? 255 : 0;
+            }
+        }
+    }
+    // In the order coded: each unit refers to the picture before it.
+    const struct {
+        bool noisy;
+        Rgb colour;
+    } steps[] = {{true, {}}, {false, kRed}, {true, {}}, {false, kBlue}, {false, kRed}};
+    size_t largest = 0;
+    for (const auto& step : steps) {
+        const std::vector<uint8_t> unit = step.noisy
+                                              ? encoder.encodeRgbx(noisy.data())
+                                              : encoder.encodeSolid(static_cast<uint8_t>(step.colour.r),
+                                                                    static_cast<uint8_t>(step.colour.g),
+                                                                    static_cast<uint8_t>(step.colour.b));
+        if (!step.noisy) {
+            EXPECT_LT(4 * unit.size(), largest);
+        }
+        largest = std::max(largest, unit.size());
+        ASSERT_EQ(decode(unit), 1);
+        if (step.noisy) continue;
+        const auto picture = window.presented();
+        for (const auto& [x, y] :
+             {std::pair{kWidth - 1, 0}, std::pair{kWidth / 2, kHeight / 2}, std::pair{0, kHeight - 1}})
+            EXPECT_TRUE(near(pixelAt(*picture, x, y), step.colour, kTolerance))
+                << x << "," << y << ": " << pixelAt(*picture, x, y);
+    }
+}
+
+// A repaint shows the newest picture decoded, also when it was decoded without being shown: the picture
+// kept for it is always the newest.
+TEST_F(MftavcTest, RepaintsTheNewestPictureDecoded) {
+    ASSERT_EQ(decode(encoder.encodeSolid(255, 0, 0)), 1);
+    const std::vector<uint8_t> blue = encoder.encodeSolid(0, 0, 255);
+    ASSERT_EQ(mftavc_decode_only(decoder, blue.data(), static_cast<int32_t>(blue.size())), 1);
+    EXPECT_TRUE(near(pixelAt(*window.presented(), 5, 5), kRed, kTolerance));
+    mftavc_decode_winmessage(decoder, 0, 0, kWidth / 2, kHeight / 2, 0, 1);
+    const auto picture = window.presented();
+    EXPECT_EQ(picture->width, kWidth / 2);
+    EXPECT_TRUE(near(pixelAt(*picture, 5, 5), kBlue, kTolerance)) << pixelAt(*picture, 5, 5);
 }
 
 TEST_F(MftavcTest, RejectsDamagedDataWithoutHarm) {
