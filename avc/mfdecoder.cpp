@@ -1,8 +1,10 @@
 #include "avc/mfdecoder.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "avc/avclog.h"
 #include "avc/rotation.h"
@@ -13,6 +15,23 @@ namespace {
 constexpr int32_t kMaxEdge = 4096;
 // A config beyond this is no SPS/PPS set.
 constexpr int32_t kMaxConfig = 64 * 1024;
+
+// picture as a width x height picture of 4-byte pixels, its buffer kept while the size holds and made anew
+// when it changes, so a window that shrinks gives the memory back. 0 x 0 frees it. False (picture empty)
+// when there is no memory for it.
+bool fitPicture(platform::Picture& picture, int32_t width, int32_t height) {
+    if (picture.width == width && picture.height == height && !picture.pixels.empty()) return true;
+    picture = platform::Picture{};
+    try {
+        picture.pixels = std::vector<uint8_t>(static_cast<size_t>(width) * height * 4);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    picture.width = width;
+    picture.height = height;
+    picture.format = platform::PixelFormat::Bgrx;
+    return true;
+}
 
 bool hardwareWanted(bool requested) {
     const char* env = std::getenv("QX_AVC_HARDWARE");
@@ -55,43 +74,108 @@ int32_t MfDecoder::decode(const uint8_t* data, int32_t length, int32_t rotation,
 
 void MfDecoder::take(const Yuv420View& decoded) {
     std::lock_guard lock(mutex_);
-    // Converted straight to the size the window shows (as it stands once turned), never beyond the picture's
-    // own: the paint then only stretches what a bigger window needs.
-    int32_t width = decoded.width, height = decoded.height;
-    RECT client{};
-    if (window_ && GetClientRect(window_, &client) && client.right > 0 && client.bottom > 0) {
-        const bool across = rotation_ == 90 || rotation_ == 270;
-        width = std::min<int32_t>(width, across ? client.bottom : client.right);
-        height = std::min<int32_t>(height, across ? client.right : client.bottom);
+    if (!kept_.assign(decoded)) {
+        avclog("mftavc: no memory for a %dx%d picture", decoded.width, decoded.height);
+        return;
     }
-    std::shared_ptr<platform::Picture> picture = pictures_.take(width, height, platform::PixelFormat::Bgrx);
-    yuv420ToBgrxScaled(decoded, picture->pixels.data(), width, height, width * 4);
-    latest_ = picture;
-    presentRotated(*picture);
+    presentKept();
 }
 
-void MfDecoder::presentRotated(const platform::Picture& picture) {
-    if (!window_) return;
+void MfDecoder::presentKept() {
+    if (!window_ || kept_.width < 1 || kept_.height < 1) return;
     RECT client{};
     if (!GetClientRect(window_, &client) || client.right <= 0 || client.bottom <= 0) return;
+    // Converted straight to the size the window shows (as it stands once turned), never beyond the picture's
+    // own: the paint then only stretches what a bigger window needs.
+    const bool across = rotation_ == 90 || rotation_ == 270;
+    const int32_t width = std::min<int32_t>(kept_.width, across ? client.bottom : client.right);
+    const int32_t height = std::min<int32_t>(kept_.height, across ? client.right : client.bottom);
+    if (!fitPicture(converted_, width, height)) {
+        avclog("mftavc: no memory for a %dx%d picture", width, height);
+        return;
+    }
+    const Yuv420View view = kept_.view();
+    yuv420ToBgrxScaled(view, converted_.pixels.data(), width, height, width * 4);
+    const platform::Picture* shown = &converted_;
+    if (rotation_ != 0) {
+        int32_t turnedWidth = 0, turnedHeight = 0;
+        rotatedSize(rotation_, width, height, &turnedWidth, &turnedHeight);
+        if (!fitPicture(turned_, turnedWidth, turnedHeight)) {
+            avclog("mftavc: no memory for a %dx%d picture", turnedWidth, turnedHeight);
+            return;
+        }
+        rotatePixels(converted_.pixels.data(), width, height, width * 4, rotation_, turned_.pixels.data());
+        shown = &turned_;
+    } else if (!turned_.pixels.empty()) {
+        fitPicture(turned_, 0, 0);  // upright again: the turned picture is no longer needed
+    }
     HDC dc = GetDC(window_);
     if (!dc) return;
-    if (rotation_ == 0) {
-        platform::paintPicture(dc, picture, client.right, client.bottom);
-    } else {
-        int32_t width = 0, height = 0;
-        rotatedSize(rotation_, picture.width, picture.height, &width, &height);
-        std::shared_ptr<platform::Picture> turned =
-            pictures_.take(width, height, platform::PixelFormat::Bgrx);
-        rotatePixels(picture.pixels.data(), picture.width, picture.height, picture.width * 4, rotation_,
-                     turned->pixels.data());
-        platform::paintPicture(dc, *turned, client.right, client.bottom);
-    }
+    platform::paintPicture(dc, *shown, client.right, client.bottom);
     ReleaseDC(window_, dc);
 }
 
-void MfDecoder::setRotation(int32_t rotation, bool repaint) {
+void MfDecoder::windowChanged(int32_t rotation, bool repaint) {
     std::lock_guard lock(mutex_);
     rotation_ = normalizeRotation(rotation);
-    if (repaint && latest_) presentRotated(*latest_);
+    if (repaint) presentKept();
+}
+
+size_t MfDecoder::pictureBytes() {
+    std::lock_guard lock(mutex_);
+    return kept_.planes.capacity() + converted_.pixels.capacity() + turned_.pixels.capacity();
+}
+
+bool MfDecoder::Yuv420Copy::assign(const Yuv420View& picture) {
+    const size_t lumaBytes = static_cast<size_t>(picture.width) * picture.height;
+    const int32_t chromaWidth = (picture.width + 1) / 2, chromaHeight = (picture.height + 1) / 2;
+    const size_t chromaBytes = static_cast<size_t>(chromaWidth) * chromaHeight;
+    if (picture.width != width || picture.height != height) {
+        // Made anew rather than resized, so a stream that gets smaller gives the memory back.
+        *this = Yuv420Copy{};
+        try {
+            planes = std::vector<uint8_t>(lumaBytes + 2 * chromaBytes);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        width = picture.width;
+        height = picture.height;
+    }
+    uint8_t* y = planes.data();
+    for (int32_t row = 0; row < height; ++row)
+        std::memcpy(y + static_cast<size_t>(row) * width,
+                    picture.y + static_cast<ptrdiff_t>(row) * picture.yStride, static_cast<size_t>(width));
+    uint8_t* u = y + lumaBytes;
+    uint8_t* v = u + chromaBytes;
+    for (int32_t row = 0; row < chromaHeight; ++row) {
+        const ptrdiff_t from = static_cast<ptrdiff_t>(row) * picture.chromaStride;
+        uint8_t* uRow = u + static_cast<size_t>(row) * chromaWidth;
+        uint8_t* vRow = v + static_cast<size_t>(row) * chromaWidth;
+        if (picture.chromaStep == 1) {
+            std::memcpy(uRow, picture.u + from, static_cast<size_t>(chromaWidth));
+            std::memcpy(vRow, picture.v + from, static_cast<size_t>(chromaWidth));
+            continue;
+        }
+        for (int32_t x = 0; x < chromaWidth; ++x) {
+            uRow[x] = picture.u[from + static_cast<ptrdiff_t>(x) * picture.chromaStep];
+            vRow[x] = picture.v[from + static_cast<ptrdiff_t>(x) * picture.chromaStep];
+        }
+    }
+    return true;
+}
+
+Yuv420View MfDecoder::Yuv420Copy::view() const {
+    const size_t lumaBytes = static_cast<size_t>(width) * height;
+    const int32_t chromaWidth = (width + 1) / 2;
+    const size_t chromaBytes = static_cast<size_t>(chromaWidth) * ((height + 1) / 2);
+    Yuv420View view{};
+    view.y = planes.data();
+    view.yStride = width;
+    view.u = planes.data() + lumaBytes;
+    view.v = view.u + chromaBytes;
+    view.chromaStride = chromaWidth;
+    view.chromaStep = 1;
+    view.width = width;
+    view.height = height;
+    return view;
 }

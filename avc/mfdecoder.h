@@ -2,13 +2,13 @@
 // and presentation into the window it was given, drawn with GDI straight onto the window's client area.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "avc/h264transform.h"
-#include "avc/picturepool.h"
 #include "platform/window.h"
 
 class MfDecoder {
@@ -23,23 +23,45 @@ public:
     // keeps the one set before); else they are only decoded. Pictures decoded, or -1 when the data was
     // rejected.
     int32_t decode(const uint8_t* data, int32_t length, int32_t rotation, bool show);
-    // Any thread: later pictures are turned by rotation; repaint presents the newest one again at once.
-    void setRotation(int32_t rotation, bool repaint);
+    // Any thread: the window changed size or later pictures are turned by rotation; repaint converts the
+    // newest picture again at the window's size as it now stands and presents it at once.
+    void windowChanged(int32_t rotation, bool repaint);
+
+    // Bytes of picture memory the decoder holds between pictures: the newest decoded picture and the
+    // pictures converted for the window.
+    size_t pictureBytes();
 
 private:
     MfDecoder(std::unique_ptr<H264Transform> transform, HWND window)
         : transform_(std::move(transform)), window_(window) {}
-    // Converts one decoded picture, keeps it as the newest and presents it.
+    // Keeps one decoded picture as the newest and presents it.
     void take(const Yuv420View& decoded);
-    // Draws picture turned by rotation_ into the window; caller holds mutex_.
-    void presentRotated(const platform::Picture& picture);
+    // Converts the newest picture at the window's size, turns it by rotation_ and draws it; nothing while
+    // the window shows no area (minimised). Caller holds mutex_.
+    void presentKept();
+
+    // The newest decoded picture, copied out of the transform's buffer (which goes back to the transform) as
+    // planar 4:2:0 rows without padding.
+    struct Yuv420Copy {
+        std::vector<uint8_t> planes;
+        int32_t width = 0, height = 0;
+        // False (nothing kept) when there is no memory for it.
+        bool assign(const Yuv420View& picture);
+        Yuv420View view() const;
+    };
 
     std::unique_ptr<H264Transform> transform_;  // decode thread only
     std::vector<uint8_t> config_;               // decode thread only: sent in front of the first unit
     const HWND window_;
 
-    std::mutex mutex_;  // guards the fields below: decode and window changes come from different threads
+    // Guards the fields below. Decode and window changes come from different threads, and the pictures are
+    // written in place and read by GDI's paint only under it (the window's own WM_PAINT never reads them: it
+    // has no picture of its own for an H.264 stream), so no paint sees a half-written picture.
+    std::mutex mutex_;
     int32_t rotation_ = 0;
-    std::shared_ptr<platform::Picture> latest_;  // newest picture, unrotated
-    PicturePool pictures_;
+    Yuv420Copy kept_;
+    // The picture converted for the window, unturned, and the same turned by rotation_ (empty at 0): each
+    // written again in place while its size holds.
+    platform::Picture converted_;
+    platform::Picture turned_;
 };

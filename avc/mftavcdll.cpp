@@ -56,7 +56,8 @@ int32_t mftavc_decode_only(MftavcDecoder* decoder, const uint8_t* data, int32_t 
 
 void mftavc_decode_winmessage(MftavcDecoder* decoder, int32_t, int32_t, int32_t, int32_t, int32_t rotation,
                               int32_t flag) {
-    if (decoder) decoder->setRotation(rotation, flag == 1);
+    // The size is not taken from here: each conversion reads the window's client area, the area it paints.
+    if (decoder) decoder->windowChanged(rotation, flag == 1);
 }
 
 void mftavc_decoder_release(MftavcDecoder* decoder) {

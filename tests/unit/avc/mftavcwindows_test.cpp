@@ -37,6 +37,42 @@ bool similar(uint32_t a, uint32_t b) {
     return true;
 }
 
+// The window's whole client area as 0xRRGGBB values, rows top to bottom.
+std::vector<uint32_t> clientPixels(const platform::Window& window) {
+    const HWND hwnd = reinterpret_cast<HWND>(static_cast<uintptr_t>(window.nativeId()));
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    const int w = client.right, h = client.bottom;
+    std::vector<uint32_t> pixels;
+    if (w <= 0 || h <= 0) return pixels;
+    HDC dc = GetDC(hwnd);
+    HDC memory = CreateCompatibleDC(dc);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;  // rows top to bottom
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap && bits) {
+        HGDIOBJ previous = SelectObject(memory, bitmap);
+        if (BitBlt(memory, 0, 0, w, h, dc, 0, 0, SRCCOPY)) {
+            GdiFlush();
+            const auto* words = static_cast<const uint32_t*>(bits);
+            pixels.assign(words, words + static_cast<size_t>(w) * h);
+            for (uint32_t& p : pixels)
+                p &= 0xFFFFFF;
+        }
+        SelectObject(memory, previous);
+    }
+    if (bitmap) DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(hwnd, dc);
+    return pixels;
+}
+
 class MftavcWindows : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -110,6 +146,74 @@ TEST_F(MftavcWindows, TurnsPicturesAndRepaintsOnWindowMessage) {
     s = shown();
     EXPECT_TRUE(similar(s.left, rgb(avcstream::kRight[0]))) << std::hex << s.left;
     EXPECT_TRUE(similar(s.right, rgb(avcstream::kLeft[0]))) << std::hex << s.right;
+}
+
+// A window that grows or is restored on a still screen shows the newest picture converted again at its new
+// size, pixel for pixel what a window that had that size all along shows, not the picture of its old size
+// stretched.
+TEST(MftavcWindowsResize, RepaintsTheNewestPictureAtTheNewSize) {
+    constexpr platform::Rect kLarge{40, 40, 180, 100};
+    constexpr int kUnitsDecoded = 3;
+    struct Case {
+        const char* name;
+        platform::Rect before;  // the window while the pictures come
+        bool minimised;         // minimised before the last picture, then restored at kLarge
+        int32_t rotation;
+    };
+    const Case cases[] = {
+        {"grown", {40, 40, 45, 24}, false, 0},
+        {"grown, turned", {40, 40, 24, 45}, false, 90},
+        {"restored", kLarge, true, 270},
+    };
+    auto openDecoder = [](const platform::Window& window) {
+        const MftavcWindow descriptor{static_cast<uint32_t>(window.nativeId()), 0};
+        return mftavc_decoder_init(kConfig, sizeof(kConfig), avcstream::kWidth, avcstream::kHeight, 1,
+                                   &descriptor, 0, 0);
+    };
+    auto decode = [](MftavcDecoder* decoder, int unit, int32_t rotation) {
+        return mftavc_decode(decoder, nullptr, kUnits[unit], static_cast<int32_t>(kUnitSizes[unit]), 0, 0, 0,
+                             0, rotation, 0);
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint32_t> resized;
+        {
+            std::unique_ptr<platform::Window> window =
+                platform::Window::create(c.before, platform::ShowState::Normal);
+            ASSERT_TRUE(window);
+            window->setPosition(c.before);  // moved after it is made, as the client does: no minimum size
+            MftavcDecoder* decoder = openDecoder(*window);
+            ASSERT_NE(decoder, nullptr);
+            for (int k = 0; k < kUnitsDecoded; ++k) {
+                if (c.minimised && k == kUnitsDecoded - 1) window->setState(platform::ShowState::Minimized);
+                EXPECT_EQ(decode(decoder, k, c.rotation), 1);
+            }
+            if (c.minimised) {
+                window->setState(platform::ShowState::Normal);
+            } else {
+                window->setPosition(kLarge);
+            }
+            mftavc_decode_winmessage(decoder, 0, 0, kLarge.width, kLarge.height, c.rotation, 1);
+            resized = clientPixels(*window);
+            mftavc_decoder_release(decoder);
+        }
+        // The same pictures in a window of the new size from the start, one window at a time on the screen.
+        std::unique_ptr<platform::Window> window =
+            platform::Window::create(kLarge, platform::ShowState::Normal);
+        ASSERT_TRUE(window);
+        MftavcDecoder* decoder = openDecoder(*window);
+        ASSERT_NE(decoder, nullptr);
+        for (int k = 0; k < kUnitsDecoded; ++k)
+            EXPECT_EQ(decode(decoder, k, c.rotation), 1);
+        const std::vector<uint32_t> straight = clientPixels(*window);
+        mftavc_decoder_release(decoder);
+        ASSERT_EQ(straight.size(), static_cast<size_t>(kLarge.width) * kLarge.height);
+        ASSERT_EQ(resized.size(), straight.size());
+        size_t differing = 0;
+        for (size_t i = 0; i < straight.size(); ++i)
+            differing += resized[i] != straight[i];
+        EXPECT_EQ(differing, 0u) << "pixels unlike the straight conversion at the new size";
+    }
 }
 
 TEST(MftavcWindowsSetUp, RefusesWhatItCannotDecode) {
