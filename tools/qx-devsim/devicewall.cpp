@@ -2,7 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -23,6 +23,13 @@ enum class Stage { Listening, AwaitingSyn, AwaitingAck, Streaming };
 // A client that connects and never completes the handshake does not keep the phone from the next one.
 constexpr auto kHandshakeTime = std::chrono::seconds(10);
 
+// Pictures falling due this close together leave on one wake-up, at the latest one's time: none leaves before
+// it is due, none more than this late, and a wall of phones wakes the simulator about a thousand times a
+// second instead of once per picture.
+constexpr auto kBatchTime = std::chrono::milliseconds(1);
+
+constexpr int kEventsPerWait = 64;
+
 }  // namespace
 
 // Owned by the polling thread alone.
@@ -40,7 +47,8 @@ struct DeviceWall::Phone {
     // The frame under way: header, then the payload (one of the coded pictures, never copied).
     uint8_t header[RSUP_HEADER_SIZE] = {};
     const std::vector<uint8_t>* payload = nullptr;
-    size_t offset = 0;  // bytes of header and payload already sent
+    size_t offset = 0;    // bytes of header and payload already sent
+    bool writes = false;  // the connection is watched for room to write as well
     FILE* log = nullptr;
 };
 
@@ -55,6 +63,7 @@ DeviceWall::~DeviceWall() {
     for (int fd : wake_) {
         if (fd >= 0) close(fd);
     }
+    if (epoll_ >= 0) close(epoll_);
 }
 
 bool DeviceWall::open(std::string* error) {
@@ -77,6 +86,14 @@ bool DeviceWall::open(std::string* error) {
     }
     fcntl(wake_[0], F_SETFL, O_NONBLOCK);
     fcntl(wake_[1], F_SETFL, O_NONBLOCK);
+    epoll_ = epoll_create1(EPOLL_CLOEXEC);
+    epoll_event wake{};
+    wake.events = EPOLLIN;
+    wake.data.ptr = nullptr;
+    if (epoll_ < 0 || epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_[0], &wake) != 0) {
+        *error = std::string("no epoll: ") + strerror(errno);
+        return false;
+    }
     for (int i = 0; i < options_.devices; ++i) {
         auto phone = std::make_unique<Phone>();
         phone->index = i;
@@ -101,6 +118,10 @@ bool DeviceWall::open(std::string* error) {
             // Whole lines at once: the probe reads the logs while the phones go on sending.
             setvbuf(phone->log, nullptr, _IOLBF, 0);
         }
+        if (!watch(*phone, EPOLL_CTL_ADD)) {
+            *error = std::string("cannot watch a listener: ") + strerror(errno);
+            return false;
+        }
         phones_.push_back(std::move(phone));
     }
     return true;
@@ -118,12 +139,32 @@ void DeviceWall::stop() {
     [[maybe_unused]] const ssize_t r = write(wake_[1], &byte, 1);
 }
 
+bool DeviceWall::watch(Phone& phone, int operation) {
+    epoll_event event{};
+    event.events = EPOLLIN | (phone.writes ? EPOLLOUT : 0u);
+    event.data.ptr = &phone;
+    const int fd = phone.stage == Stage::Listening ? phone.listener : phone.s;
+    return epoll_ctl(epoll_, operation, fd, &event) == 0;
+}
+
+void DeviceWall::watchWrites(Phone& phone, bool writes) {
+    if (phone.writes == writes) return;
+    phone.writes = writes;
+    if (!watch(phone, EPOLL_CTL_MOD))
+        fprintf(stderr, "qx-devsim: phone %d: epoll: %s\n", phone.index, strerror(errno));
+}
+
 void DeviceWall::drop(Phone& phone, const char* why) {
     fprintf(stderr, "qx-devsim: phone %d: %s\n", phone.index, why);
+    epoll_ctl(epoll_, EPOLL_CTL_DEL, phone.s, nullptr);
     close(phone.s);
     phone.s = -1;
     phone.stage = Stage::Listening;
     phone.payload = nullptr;
+    phone.writes = false;
+    // The next client is taken as the last one was.
+    if (!watch(phone, EPOLL_CTL_ADD))
+        fprintf(stderr, "qx-devsim: phone %d: cannot watch the listener: %s\n", phone.index, strerror(errno));
 }
 
 void DeviceWall::accept(Phone& phone) {
@@ -131,12 +172,16 @@ void DeviceWall::accept(Phone& phone) {
     const SOCKET s = TCPAccept(phone.listener, &peer);
     if (s < 0) return;  // gone again, or nothing waiting after all
     fcntl(s, F_SETFL, fcntl(s, F_GETFL) | O_NONBLOCK);
+    // One connection at a time: further clients wait in the listener's backlog until this one is over.
+    epoll_ctl(epoll_, EPOLL_CTL_DEL, phone.listener, nullptr);
     phone.s = s;
     phone.stage = Stage::AwaitingSyn;
     phone.due = Clock::now() + kHandshakeTime;
     phone.handshakeLength = 0;
     phone.sent = 0;
     phone.payload = nullptr;
+    phone.writes = false;
+    if (!watch(phone, EPOLL_CTL_ADD)) drop(phone, strerror(errno));
 }
 
 void DeviceWall::receive(Phone& phone) {
@@ -171,6 +216,7 @@ void DeviceWall::receive(Phone& phone) {
             phone.due = Clock::now() + period * phone.index / options_.devices;
             startFrame(phone, config_);
             if (!flush(phone)) return drop(phone, "send failed");
+            watchWrites(phone, phone.payload != nullptr);
         }
     }
 }
@@ -209,85 +255,94 @@ bool DeviceWall::flush(Phone& phone) {
     return true;
 }
 
-int DeviceWall::run() {
+bool DeviceWall::sendPicture(Phone& phone) {
     const auto period = std::chrono::nanoseconds(1000000000LL / options_.fps);
-    std::vector<pollfd> polls;
-    std::vector<Phone*> polled;  // the phone of polls[i + 1]
+    const std::vector<uint8_t>& payload = loop_[static_cast<size_t>(phone.sent % options_.loop)];
+    const int64_t shown = phone.sent;
+    phone.due += period;
+    ++phone.sent;
+    if (payload.empty()) return true;  // nothing changed in this picture
+    startFrame(phone, payload);
+    if (phone.log) {
+        const auto leaving =
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch());
+        fprintf(phone.log, "%lld %lld\n", static_cast<long long>(shown % options_.loop),
+                static_cast<long long>(leaving.count()));
+    }
+    if (!flush(phone)) return false;
+    watchWrites(phone, phone.payload != nullptr);
+    return true;
+}
+
+int DeviceWall::run() {
+    std::vector<Phone*> due;  // the phones sending on this wake-up, in the order their pictures fell due
+    epoll_event events[kEventsPerWait];
     for (;;) {
         // Send every picture whose time has come on a connection that has finished its last one. A phone
         // the client does not keep up with sends its pictures late, one after another, as a device does
         // whose socket was full.
         const Clock::time_point now = Clock::now();
-        Clock::time_point next = Clock::time_point::max();
+        Clock::time_point deadline = Clock::time_point::max();  // the first handshake to run out
+        due.clear();
         for (const std::unique_ptr<Phone>& p : phones_) {
             if (p->stage == Stage::AwaitingSyn || p->stage == Stage::AwaitingAck) {
                 if (p->due <= now) {
                     drop(*p, "no handshake in time");
                 } else {
-                    next = std::min(next, p->due);
+                    deadline = std::min(deadline, p->due);
                 }
             }
-            if (p->stage != Stage::Streaming || p->payload) continue;
-            if (p->due <= now) {
-                const std::vector<uint8_t>& payload = loop_[static_cast<size_t>(p->sent % options_.loop)];
-                const int64_t shown = p->sent;
-                p->due += period;
-                ++p->sent;
-                if (payload.empty()) continue;  // nothing changed in this picture
-                startFrame(*p, payload);
-                if (p->log) {
-                    const auto leaving = std::chrono::duration_cast<std::chrono::microseconds>(
-                        Clock::now().time_since_epoch());
-                    fprintf(p->log, "%lld %lld\n", static_cast<long long>(shown % options_.loop),
-                            static_cast<long long>(leaving.count()));
-                }
-                if (!flush(*p)) {
-                    drop(*p, "send failed");
-                    continue;
-                }
-                if (p->payload) continue;
-            }
-            next = std::min(next, p->due);
+            if (p->stage == Stage::Streaming && !p->payload && p->due <= now) due.push_back(p.get());
+        }
+        std::stable_sort(due.begin(), due.end(),
+                         [](const Phone* a, const Phone* b) { return a->due < b->due; });
+        for (Phone* p : due) {
+            if (!sendPicture(*p)) drop(*p, "send failed");
         }
 
-        polls.assign(1, pollfd{wake_[0], POLLIN, 0});
-        polled.clear();
+        // The next wake-up: when the next picture falls due, or as late as the pictures falling due within
+        // the batch time after it allow, so that they leave together.
+        Clock::time_point first = Clock::time_point::max();
         for (const std::unique_ptr<Phone>& p : phones_) {
-            if (p->stage == Stage::Listening) {
-                polls.push_back({p->listener, POLLIN, 0});
-            } else {
-                polls.push_back({p->s, static_cast<short>(POLLIN | (p->payload ? POLLOUT : 0)), 0});
-            }
-            polled.push_back(p.get());
+            if (p->stage == Stage::Streaming && !p->payload) first = std::min(first, p->due);
         }
+        Clock::time_point wake = first;
+        if (first != Clock::time_point::max()) {
+            for (const std::unique_ptr<Phone>& p : phones_) {
+                if (p->stage == Stage::Streaming && !p->payload && p->due <= first + kBatchTime)
+                    wake = std::max(wake, p->due);
+            }
+        }
+        wake = std::min(wake, deadline);
         timespec timeout{};
         timespec* wait = nullptr;
-        if (next != Clock::time_point::max()) {
-            const auto left = std::max(Clock::duration::zero(), next - Clock::now());
+        if (wake != Clock::time_point::max()) {
+            const auto left = std::max(Clock::duration::zero(), wake - Clock::now());
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
             timeout = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
             wait = &timeout;
         }
-        const int ready = ppoll(polls.data(), polls.size(), wait, nullptr);
+        const int ready = epoll_pwait2(epoll_, events, kEventsPerWait, wait, nullptr);
         if (ready < 0 && errno != EINTR) {
-            fprintf(stderr, "qx-devsim: poll failed: %s\n", strerror(errno));
+            fprintf(stderr, "qx-devsim: epoll failed: %s\n", strerror(errno));
             return -1;
         }
-        if (ready <= 0) continue;
-        if (polls[0].revents) return 0;
-        for (size_t i = 1; i < polls.size(); ++i) {
-            Phone& p = *polled[i - 1];
-            const short events = polls[i].revents;
-            if (!events) continue;
+        for (int i = 0; i < ready; ++i) {
+            if (!events[i].data.ptr) return 0;  // stop()
+            Phone& p = *static_cast<Phone*>(events[i].data.ptr);
+            const uint32_t happened = events[i].events;
             if (p.stage == Stage::Listening) {
                 accept(p);
                 continue;
             }
-            if ((events & POLLOUT) && !flush(p)) {
-                drop(p, "send failed");
-                continue;
+            if (happened & EPOLLOUT) {
+                if (!flush(p)) {
+                    drop(p, "send failed");
+                    continue;
+                }
+                watchWrites(p, p.payload != nullptr);
             }
-            if (events & (POLLIN | POLLHUP | POLLERR)) receive(p);
+            if (happened & (EPOLLIN | EPOLLHUP | EPOLLERR)) receive(p);
         }
     }
 }

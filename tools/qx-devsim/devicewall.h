@@ -1,6 +1,8 @@
 // Many simulated phones in one process: each listens on a port of its own and serves one client connection at
 // a time, all of them sending the same pictures, coded once before any client comes, from one thread that
-// polls every socket. A wall of phones then costs the machine little beside the client being measured.
+// waits on every socket at once. A wall of phones then costs the machine little beside the client being
+// measured: the sockets are registered with the kernel once, and one wake-up sends every picture due within a
+// millisecond.
 #pragma once
 
 #include <chrono>
@@ -40,6 +42,12 @@ private:
     bool flush(Phone& phone);
     // Starts sending payload (the first sent byte is the picture's leaving time).
     void startFrame(Phone& phone, const std::vector<uint8_t>& payload);
+    // Sends the phone's next picture, which is due; false when the connection failed.
+    bool sendPicture(Phone& phone);
+    // Waits for the phone's connection to take more of a frame under way, or no longer.
+    void watchWrites(Phone& phone, bool writes);
+    // Waits on the listener while no client is connected, else on the connection.
+    bool watch(Phone& phone, int operation);
     void drop(Phone& phone, const char* why);
 
     const DevsimOptions& options_;
@@ -47,5 +55,6 @@ private:
     std::vector<uint8_t> config_;
     std::vector<std::vector<uint8_t>> loop_;  // the pictures every phone sends, in turn
     std::vector<std::unique_ptr<Phone>> phones_;
-    int wake_[2] = {-1, -1};  // stop() writes to wake_[1]; run() polls wake_[0]
+    int wake_[2] = {-1, -1};  // stop() writes to wake_[1]; run() waits on wake_[0]
+    int epoll_ = -1;          // wake_[0] and, for each phone, its listener or its connection
 };
