@@ -30,6 +30,11 @@ constexpr auto kBatchTime = std::chrono::milliseconds(1);
 
 constexpr int kEventsPerWait = 64;
 
+// A send log's lines are written out together once the oldest has waited this long, whole lines only: one
+// write per phone five times a second instead of one per picture. The probe reads the logs after it measured.
+constexpr auto kLogTime = std::chrono::milliseconds(200);
+constexpr size_t kLogBytes = 4096;  // written out at once when this much waits
+
 }  // namespace
 
 // Owned by the polling thread alone.
@@ -49,7 +54,9 @@ struct DeviceWall::Phone {
     const std::vector<uint8_t>* payload = nullptr;
     size_t offset = 0;    // bytes of header and payload already sent
     bool writes = false;  // the connection is watched for room to write as well
-    FILE* log = nullptr;
+    int log = -1;
+    std::string logLines;     // not yet written, whole lines
+    Clock::time_point logAt;  // when the first of logLines was added
 };
 
 DeviceWall::DeviceWall(const DevsimOptions& options) : options_(options) {}
@@ -58,7 +65,10 @@ DeviceWall::~DeviceWall() {
     for (const std::unique_ptr<Phone>& p : phones_) {
         if (p->s >= 0) close(p->s);
         if (p->listener >= 0) close(p->listener);
-        if (p->log) fclose(p->log);
+        if (p->log >= 0) {
+            writeLog(*p);
+            close(p->log);
+        }
     }
     for (int fd : wake_) {
         if (fd >= 0) close(fd);
@@ -110,13 +120,12 @@ bool DeviceWall::open(std::string* error) {
         phone->port = ntohs(bound.sin_port);
         if (!options_.sendLog.empty()) {
             const std::string name = options_.sendLog + "-" + std::to_string(i);
-            phone->log = fopen(name.c_str(), "a");
-            if (!phone->log) {
+            phone->log = ::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+            if (phone->log < 0) {
                 *error = "cannot open " + name;
                 return false;
             }
-            // Whole lines at once: the probe reads the logs while the phones go on sending.
-            setvbuf(phone->log, nullptr, _IOLBF, 0);
+            phone->logLines.reserve(kLogBytes);
         }
         if (!watch(*phone, EPOLL_CTL_ADD)) {
             *error = std::string("cannot watch a listener: ") + strerror(errno);
@@ -255,6 +264,20 @@ bool DeviceWall::flush(Phone& phone) {
     return true;
 }
 
+void DeviceWall::writeLog(Phone& phone) {
+    size_t done = 0;
+    while (done < phone.logLines.size()) {
+        const ssize_t n = write(phone.log, phone.logLines.data() + done, phone.logLines.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            fprintf(stderr, "qx-devsim: phone %d: send log: %s\n", phone.index, strerror(errno));
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    phone.logLines.clear();
+}
+
 bool DeviceWall::sendPicture(Phone& phone) {
     const auto period = std::chrono::nanoseconds(1000000000LL / options_.fps);
     const std::vector<uint8_t>& payload = loop_[static_cast<size_t>(phone.sent % options_.loop)];
@@ -263,11 +286,16 @@ bool DeviceWall::sendPicture(Phone& phone) {
     ++phone.sent;
     if (payload.empty()) return true;  // nothing changed in this picture
     startFrame(phone, payload);
-    if (phone.log) {
-        const auto leaving =
-            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch());
-        fprintf(phone.log, "%lld %lld\n", static_cast<long long>(shown % options_.loop),
-                static_cast<long long>(leaving.count()));
+    if (phone.log >= 0) {
+        const Clock::time_point now = Clock::now();
+        const auto leaving = std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch());
+        char line[48];
+        const int length =
+            snprintf(line, sizeof(line), "%lld %lld\n", static_cast<long long>(shown % options_.loop),
+                     static_cast<long long>(leaving.count()));
+        if (phone.logLines.empty()) phone.logAt = now;
+        phone.logLines.append(line, static_cast<size_t>(length));
+        if (phone.logLines.size() + sizeof(line) > kLogBytes) writeLog(phone);
     }
     if (!flush(phone)) return false;
     watchWrites(phone, phone.payload != nullptr);
@@ -293,6 +321,7 @@ int DeviceWall::run() {
                 }
             }
             if (p->stage == Stage::Streaming && !p->payload && p->due <= now) due.push_back(p.get());
+            if (!p->logLines.empty() && p->logAt + kLogTime <= now) writeLog(*p);
         }
         std::stable_sort(due.begin(), due.end(),
                          [](const Phone* a, const Phone* b) { return a->due < b->due; });
@@ -314,6 +343,9 @@ int DeviceWall::run() {
             }
         }
         wake = std::min(wake, deadline);
+        for (const std::unique_ptr<Phone>& p : phones_) {
+            if (!p->logLines.empty()) wake = std::min(wake, p->logAt + kLogTime);
+        }
         timespec timeout{};
         timespec* wait = nullptr;
         if (wake != Clock::time_point::max()) {
@@ -328,7 +360,12 @@ int DeviceWall::run() {
             return -1;
         }
         for (int i = 0; i < ready; ++i) {
-            if (!events[i].data.ptr) return 0;  // stop()
+            if (!events[i].data.ptr) {  // stop(): every line sent so far is in the logs when run() returns
+                for (const std::unique_ptr<Phone>& p : phones_) {
+                    if (p->log >= 0) writeLog(*p);
+                }
+                return 0;
+            }
             Phone& p = *static_cast<Phone*>(events[i].data.ptr);
             const uint32_t happened = events[i].events;
             if (p.stage == Stage::Listening) {

@@ -26,7 +26,8 @@ public:
     bool open(std::string* error);
     // The port of each phone, in order (after open).
     std::vector<uint16_t> ports() const;
-    // Serves the phones until stop(); 0, or -1 when polling failed.
+    // Serves the phones until stop(); 0, or -1 when waiting failed. A send log line is written out at most
+    // 200 ms after its picture left, and every line before run() returns.
     int run();
     // Any thread: makes run() return soon.
     void stop();
@@ -42,6 +43,8 @@ private:
     bool flush(Phone& phone);
     // Starts sending payload (the first sent byte is the picture's leaving time).
     void startFrame(Phone& phone, const std::vector<uint8_t>& payload);
+    // Writes out the send log's waiting lines.
+    void writeLog(Phone& phone);
     // Sends the phone's next picture, which is due; false when the connection failed.
     bool sendPicture(Phone& phone);
     // Waits for the phone's connection to take more of a frame under way, or no longer.

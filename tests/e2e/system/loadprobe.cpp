@@ -305,6 +305,9 @@ int main(int argc, char** argv) {
         othersText += text;
     }
 
+    // A simulator of many phones writes its send log lines out at most 200 ms after their pictures left.
+    std::this_thread::sleep_for(500ms);
+
     struct Group {
         size_t phones = 0;
         double sent = 0, shown = 0, minShown = 1e9;

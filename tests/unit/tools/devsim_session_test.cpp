@@ -1,3 +1,4 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -140,9 +141,17 @@ namespace {
 // A client's connection to one phone of a wall.
 class WallClient {
 public:
-    explicit WallClient(uint16_t port) : s_(TCPConnect(port, "127.0.0.1", 5000)) {
-        timeval limit{5, 0};
-        setsockopt(s_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+    explicit WallClient(uint16_t port) : s_(TCPConnect(port, "127.0.0.1", 5000)) { limitWaits(); }
+    // A client whose socket takes only a few kilobytes: the phone's sending stops at once when it does not
+    // read.
+    WallClient(uint16_t port, int receiveBuffer) : s_(socket(AF_INET, SOCK_STREAM, 0)) {
+        setsockopt(s_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(receiveBuffer));
+        sockaddr_in phone{};
+        phone.sin_family = AF_INET;
+        phone.sin_port = htons(port);
+        phone.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(connect(s_, reinterpret_cast<sockaddr*>(&phone), sizeof(phone)), 0);
+        limitWaits();
     }
     ~WallClient() {
         if (s_ >= 0) close(s_);
@@ -173,9 +182,25 @@ public:
     }
 
 private:
+    void limitWaits() {
+        timeval limit{5, 0};
+        setsockopt(s_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+    }
+
     // Far above any frame of the small test stream, so a damaged length fails the test instead of allocating.
     static constexpr int32_t kMaxPayload = 1 << 24;
     SOCKET s_;
+};
+
+// Serves a wall on a thread of its own; stopped and joined on every way out, a failed assertion included.
+struct Serving {
+    DeviceWall& wall;
+    std::thread thread{[this] { EXPECT_EQ(wall.run(), 0); }};
+    void end() {
+        wall.stop();
+        if (thread.joinable()) thread.join();
+    }
+    ~Serving() { end(); }
 };
 
 }  // namespace
@@ -197,16 +222,7 @@ TEST(DeviceWall, EveryPhoneSendsTheCodedLoopOnItsOwnConnection) {
     const std::vector<uint16_t> ports = wall.ports();
     ASSERT_EQ(ports.size(), 2u);
     EXPECT_NE(ports[0], ports[1]);
-    // Stopped and joined on every way out, a failed assertion included.
-    struct Serving {
-        DeviceWall& wall;
-        std::thread thread{[this] { EXPECT_EQ(wall.run(), 0); }};
-        void end() {
-            wall.stop();
-            if (thread.joinable()) thread.join();
-        }
-        ~Serving() { end(); }
-    } serving{wall};
+    Serving serving{wall};
 
     std::vector<std::vector<uint8_t>> first;  // phone 0's config and pictures 1..4
     {
@@ -243,4 +259,37 @@ TEST(DeviceWall, EveryPhoneSendsTheCodedLoopOnItsOwnConnection) {
     ASSERT_GE(numbers.size(), 7u);
     EXPECT_EQ(std::vector<long long>(numbers.begin(), numbers.begin() + 5),
               (std::vector<long long>{0, 1, 2, 0, 1}));
+}
+
+TEST(DeviceWall, AClientThatReadsSlowlyGetsWholeFramesInOrderAndHoldsUpNoOtherPhone) {
+    DevsimOptions options = smallStream();
+    options.frames = 0;
+    options.codec = "zrc";
+    options.width = 720;  // frames of many kilobytes
+    options.height = 1280;
+    options.loop = 3;
+    options.devices = 2;
+    options.port = 0;
+    DeviceWall wall(options);
+    std::string error;
+    ASSERT_TRUE(wall.open(&error)) << error;
+    const std::vector<uint16_t> ports = wall.ports();
+    Serving serving{wall};
+
+    WallClient slow(ports[0], 4096);
+    slow.handshake();
+    // The slow client reads nothing for a while: its phone's frame waits, half sent, in a full socket.
+    WallClient other(ports[1]);
+    other.handshake();
+    std::vector<std::vector<uint8_t>> pictures;  // the other phone's config and pictures 1..3
+    for (int i = 0; i < 4; ++i)
+        pictures.push_back(other.frame());
+    for (int i = 0; i < 80; ++i)
+        ASSERT_FALSE(other.frame().empty()) << "frame " << i;
+    ASSERT_GT(pictures[1].size(), 16384u);
+
+    // Then it gets the same frames as the other phone sent, each whole and in turn, past the one that waited.
+    EXPECT_EQ(slow.frame(), pictures[0]);
+    for (int i = 0; i < 120; ++i)
+        ASSERT_EQ(slow.frame(), pictures[static_cast<size_t>(1 + i % 3)]) << "picture " << i + 1;
 }
