@@ -127,9 +127,10 @@ void BM_WallSending(benchmark::State& state, const char* codec) {
             state.counters["cpu_percent"] = 100.0 * static_cast<double>(cpu) / 1e9 / kMeasuredSeconds;
             state.counters["cpu_us_per_picture"] = sent ? static_cast<double>(cpu) / 1e3 / sent : 0;
         }
+        // Stopped before its clients leave, so it has nothing to report about them.
+        wall.stop();
+        serving.join();
     }
-    wall.stop();
-    serving.join();
     for (int i = 0; i < devices; ++i)
         std::remove((log + "-" + std::to_string(i)).c_str());
 }
