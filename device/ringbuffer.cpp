@@ -75,6 +75,10 @@ size_t RingBuffer::read(uint8_t* dst, size_t n) {
         memcpy(dst, data_.get() + readIndex_, first);
         memcpy(dst + first, data_.get(), m - first);
         readIndex_ = (readIndex_ + m) % capacity_;
+        // Emptied: the next bytes go to the front again. A stream whose frames are taken as they come then
+        // writes and reads the same few cache-warm pages, instead of walking the whole storage and keeping
+        // every page of it resident.
+        if (readIndex_ == writeIndex_) readIndex_ = writeIndex_ = 0;
     }
     roomFreed_.notify_one();
     return m;

@@ -54,6 +54,33 @@ TEST(RingBuffer, GrowsOnDemandUpToItsLimitKeepingTheOrder) {
     EXPECT_EQ(out, expected);
 }
 
+// Writes and reads of every size, the ring emptied between some of them and not others, hand out the bytes
+// in the order written, across the wrap and the growth.
+TEST(RingBuffer, KeepsTheOrderWhetherOrNotItEmptiesBetweenWrites) {
+    constexpr size_t kCap = RingBuffer::kInitialCapacity;
+    RingBuffer ring(4 * kCap);
+    const struct {
+        size_t write, read;
+    } steps[] = {{100, 100}, {kCap - 10, kCap - 40}, {200, 230}, {kCap, 10}, {kCap / 2, kCap + kCap / 2 - 10},
+                 {1, 1},     {3 * kCap, 3 * kCap}};
+    std::vector<uint8_t> written, got;
+    uint8_t next = 0;
+    for (const auto& step : steps) {
+        const std::vector<uint8_t> bytes = counting(step.write, next);
+        next = static_cast<uint8_t>(next + step.write);
+        ASSERT_EQ(ring.write(bytes.data(), bytes.size()), bytes.size());
+        written.resize(written.size() + bytes.size());
+        std::copy(bytes.begin(), bytes.end(), written.end() - static_cast<ptrdiff_t>(bytes.size()));
+        std::vector<uint8_t> out(step.read);
+        ASSERT_EQ(ring.read(out.data(), out.size()), out.size());
+        got.resize(got.size() + out.size());
+        std::copy(out.begin(), out.end(), got.end() - static_cast<ptrdiff_t>(out.size()));
+        ASSERT_EQ(ring.used(), written.size() - got.size());
+    }
+    EXPECT_EQ(ring.used(), 0u);
+    EXPECT_EQ(got, written);
+}
+
 // A writer at the limit waits for the reader; below the limit it never waits.
 TEST(RingBuffer, WriterWaitsForRoomOnlyAtTheLimit) {
     RingBuffer ring(RingBuffer::kInitialCapacity * 2);
