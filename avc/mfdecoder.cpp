@@ -16,16 +16,18 @@ constexpr int32_t kMaxEdge = 4096;
 // A config beyond this is no SPS/PPS set.
 constexpr int32_t kMaxConfig = 64 * 1024;
 
-// picture as a width x height picture of 4-byte pixels, its buffer kept while the size holds and made anew
-// when it changes, so a window that shrinks gives the memory back. 0 x 0 frees it. False (picture empty)
-// when there is no memory for it.
+// picture as a width x height picture of 4-byte pixels, its buffer kept while the number of pixels holds and
+// made anew when it changes, so a window that shrinks gives the memory back. False (picture empty) when
+// there is no memory for it.
 bool fitPicture(platform::Picture& picture, int32_t width, int32_t height) {
-    if (picture.width == width && picture.height == height && !picture.pixels.empty()) return true;
-    picture = platform::Picture{};
-    try {
-        picture.pixels = std::vector<uint8_t>(static_cast<size_t>(width) * height * 4);
-    } catch (const std::bad_alloc&) {
-        return false;
+    const size_t bytes = static_cast<size_t>(width) * height * 4;
+    if (picture.pixels.size() != bytes || picture.pixels.empty()) {
+        picture = platform::Picture{};
+        try {
+            picture.pixels = std::vector<uint8_t>(bytes);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
     }
     picture.width = width;
     picture.height = height;
@@ -90,28 +92,16 @@ void MfDecoder::presentKept() {
     const bool across = rotation_ == 90 || rotation_ == 270;
     const int32_t width = std::min<int32_t>(kept_.width, across ? client.bottom : client.right);
     const int32_t height = std::min<int32_t>(kept_.height, across ? client.right : client.bottom);
-    if (!fitPicture(converted_, width, height)) {
-        avclog("mftavc: no memory for a %dx%d picture", width, height);
+    int32_t shownWidth = 0, shownHeight = 0;
+    rotatedSize(rotation_, width, height, &shownWidth, &shownHeight);
+    if (!fitPicture(shown_, shownWidth, shownHeight)) {
+        avclog("mftavc: no memory for a %dx%d picture", shownWidth, shownHeight);
         return;
     }
-    const Yuv420View view = kept_.view();
-    yuv420ToBgrxScaled(view, converted_.pixels.data(), width, height, width * 4);
-    const platform::Picture* shown = &converted_;
-    if (rotation_ != 0) {
-        int32_t turnedWidth = 0, turnedHeight = 0;
-        rotatedSize(rotation_, width, height, &turnedWidth, &turnedHeight);
-        if (!fitPicture(turned_, turnedWidth, turnedHeight)) {
-            avclog("mftavc: no memory for a %dx%d picture", turnedWidth, turnedHeight);
-            return;
-        }
-        rotatePixels(converted_.pixels.data(), width, height, width * 4, rotation_, turned_.pixels.data());
-        shown = &turned_;
-    } else if (!turned_.pixels.empty()) {
-        fitPicture(turned_, 0, 0);  // upright again: the turned picture is no longer needed
-    }
+    yuv420ToBgrxTurned(kept_.view(), shown_.pixels.data(), width, height, rotation_);
     HDC dc = GetDC(window_);
     if (!dc) return;
-    platform::paintPicture(dc, *shown, client.right, client.bottom);
+    platform::paintPicture(dc, shown_, client.right, client.bottom);
     ReleaseDC(window_, dc);
 }
 
@@ -123,7 +113,7 @@ void MfDecoder::windowChanged(int32_t rotation, bool repaint) {
 
 size_t MfDecoder::pictureBytes() {
     std::lock_guard lock(mutex_);
-    return kept_.planes.capacity() + converted_.pixels.capacity() + turned_.pixels.capacity();
+    return kept_.planes.capacity() + shown_.pixels.capacity();
 }
 
 bool MfDecoder::Yuv420Copy::assign(const Yuv420View& picture) {

@@ -28,7 +28,7 @@ public:
     void windowChanged(int32_t rotation, bool repaint);
 
     // Bytes of picture memory the decoder holds between pictures: the newest decoded picture and the
-    // pictures converted for the window.
+    // picture converted for the window.
     size_t pictureBytes();
 
 private:
@@ -36,8 +36,8 @@ private:
         : transform_(std::move(transform)), window_(window) {}
     // Keeps one decoded picture as the newest and presents it.
     void take(const Yuv420View& decoded);
-    // Converts the newest picture at the window's size, turns it by rotation_ and draws it; nothing while
-    // the window shows no area (minimised). Caller holds mutex_.
+    // Converts the newest picture at the window's size, turned by rotation_, and draws it; nothing while the
+    // window shows no area (minimised). Caller holds mutex_.
     void presentKept();
 
     // The newest decoded picture, copied out of the transform's buffer (which goes back to the transform) as
@@ -60,8 +60,7 @@ private:
     std::mutex mutex_;
     int32_t rotation_ = 0;
     Yuv420Copy kept_;
-    // The picture converted for the window, unturned, and the same turned by rotation_ (empty at 0): each
-    // written again in place while its size holds.
-    platform::Picture converted_;
-    platform::Picture turned_;
+    // The picture drawn into the window, converted turned by rotation_: written again in place while its size
+    // holds.
+    platform::Picture shown_;
 };

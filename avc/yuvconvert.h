@@ -26,3 +26,8 @@ void yuv420ToBgrx(const Yuv420View& picture, uint8_t* dst, int32_t dstStride);
 // yuv420ToBgrx.
 void yuv420ToBgrxScaled(const Yuv420View& picture, uint8_t* dst, int32_t dstWidth, int32_t dstHeight,
                         int32_t dstStride);
+// The same conversion at dstWidth x dstHeight, turned clockwise by angle (0, 90, 180 or 270) as it is
+// written: dst holds the turned picture (rotatedSize pixels, rows packed), exactly what turning the upright
+// conversion gives, without a second picture in between.
+void yuv420ToBgrxTurned(const Yuv420View& picture, uint8_t* dst, int32_t dstWidth, int32_t dstHeight,
+                        int32_t angle);

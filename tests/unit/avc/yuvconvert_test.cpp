@@ -1,5 +1,7 @@
 #include "avc/yuvconvert.h"
 
+#include "avc/rotation.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -94,6 +96,31 @@ TEST(YuvConvert, ScaledConversionTakesThePixelsTheStretchWould) {
                 const uint8_t* want = &whole[((y * kH / h) * kW + x * kW / w) * 4];
                 EXPECT_TRUE(std::equal(got, got + 4, want)) << w << "x" << h << " at " << x << "," << y;
             }
+        }
+    }
+}
+
+// Turned as it is written: the same pixels as the upright conversion turned afterwards, for every angle, at
+// the picture's own size, smaller and larger, odd sizes included.
+TEST(YuvConvert, TurnedConversionEqualsTheUprightOneTurned) {
+    constexpr int32_t kW = 7, kH = 5;
+    std::vector<uint8_t> luma(kW * kH), u(4 * 3), v(4 * 3);
+    for (size_t i = 0; i < luma.size(); ++i)
+        luma[i] = static_cast<uint8_t>(16 + i * 7);
+    for (size_t i = 0; i < u.size(); ++i) {
+        u[i] = static_cast<uint8_t>(60 + i * 15);
+        v[i] = static_cast<uint8_t>(200 - i * 11);
+    }
+    const Yuv420View view{luma.data(), kW, u.data(), v.data(), 4, 1, kW, kH};
+    for (const auto& size : {std::pair{kW, kH}, std::pair{3, 2}, std::pair{1, 1}, std::pair{14, 9}}) {
+        const int32_t w = size.first, h = size.second;
+        std::vector<uint8_t> upright(static_cast<size_t>(w) * h * 4);
+        yuv420ToBgrxScaled(view, upright.data(), w, h, w * 4);
+        for (int32_t angle : {0, 90, 180, 270}) {
+            std::vector<uint8_t> want(upright.size()), got(upright.size(), 0xAA);
+            rotatePixels(upright.data(), w, h, w * 4, angle, want.data());
+            yuv420ToBgrxTurned(view, got.data(), w, h, angle);
+            EXPECT_EQ(got, want) << w << "x" << h << " turned " << angle;
         }
     }
 }
