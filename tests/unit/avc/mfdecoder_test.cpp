@@ -77,6 +77,12 @@ TEST(MfDecoder, HoldsOnePictureConvertedInPlaceWhateverTheWindowAndRotation) {
         // Upright again: the picture has the upright size.
         decoder->windowChanged(0, true);
         EXPECT_EQ(decoder->pictureBytes(), c.upright);
+        // A window made smaller gives the memory of the larger picture back.
+        if (c.state == platform::ShowState::Normal) {
+            window->setPosition({40, 40, 30, 16});  // moved after it is made: no minimum size
+            decoder->windowChanged(0, true);
+            EXPECT_EQ(decoder->pictureBytes(), kKeptBytes + pixelBytes(30, 16));
+        }
     }
 }
 
