@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <vector>
 
@@ -70,18 +71,31 @@ TEST(YuvConvert, EachPixelTakesTheChromaOfItsBlockInEveryLayout) {
     EXPECT_FALSE(reddest(2, 0) || bluest(2, 2));  // the last column has other blocks
 }
 
+// A 7x5 picture (odd edges: the last chroma column and row cover one pixel) with every sample different.
+struct OddPicture {
+    static constexpr int32_t kW = 7, kH = 5;
+    std::array<uint8_t, kW * kH> luma{};
+    std::array<uint8_t, 4 * 3> u{}, v{};
+    Yuv420View view{};
+    OddPicture() {
+        for (size_t i = 0; i < luma.size(); ++i)
+            luma[i] = static_cast<uint8_t>(16 + i * 7);
+        for (size_t i = 0; i < u.size(); ++i) {
+            u[i] = static_cast<uint8_t>(60 + i * 15);
+            v[i] = static_cast<uint8_t>(200 - i * 11);
+        }
+        view = Yuv420View{luma.data(), kW, u.data(), v.data(), 4, 1, kW, kH};
+    }
+    OddPicture(const OddPicture&) = delete;  // view points into this one's planes
+    OddPicture& operator=(const OddPicture&) = delete;
+};
+
 // Converting to a smaller size picks the pixels a nearest-neighbour stretch of the whole conversion would;
 // at the picture's own size nothing changes.
 TEST(YuvConvert, ScaledConversionTakesThePixelsTheStretchWould) {
-    constexpr int32_t kW = 7, kH = 5;
-    std::vector<uint8_t> luma(kW * kH), u(4 * 3), v(4 * 3);
-    for (size_t i = 0; i < luma.size(); ++i)
-        luma[i] = static_cast<uint8_t>(16 + i * 7);
-    for (size_t i = 0; i < u.size(); ++i) {
-        u[i] = static_cast<uint8_t>(60 + i * 15);
-        v[i] = static_cast<uint8_t>(200 - i * 11);
-    }
-    const Yuv420View view{luma.data(), kW, u.data(), v.data(), 4, 1, kW, kH};
+    const OddPicture picture;
+    const Yuv420View& view = picture.view;
+    const int32_t kW = OddPicture::kW, kH = OddPicture::kH;
     std::vector<uint8_t> whole(kW * kH * 4), same(kW * kH * 4);
     yuv420ToBgrx(view, whole.data(), kW * 4);
     yuv420ToBgrxScaled(view, same.data(), kW, kH, kW * 4);
@@ -103,15 +117,9 @@ TEST(YuvConvert, ScaledConversionTakesThePixelsTheStretchWould) {
 // Turned as it is written: the same pixels as the upright conversion turned afterwards, for every angle, at
 // the picture's own size, smaller and larger, odd sizes included.
 TEST(YuvConvert, TurnedConversionEqualsTheUprightOneTurned) {
-    constexpr int32_t kW = 7, kH = 5;
-    std::vector<uint8_t> luma(kW * kH), u(4 * 3), v(4 * 3);
-    for (size_t i = 0; i < luma.size(); ++i)
-        luma[i] = static_cast<uint8_t>(16 + i * 7);
-    for (size_t i = 0; i < u.size(); ++i) {
-        u[i] = static_cast<uint8_t>(60 + i * 15);
-        v[i] = static_cast<uint8_t>(200 - i * 11);
-    }
-    const Yuv420View view{luma.data(), kW, u.data(), v.data(), 4, 1, kW, kH};
+    const OddPicture picture;
+    const Yuv420View& view = picture.view;
+    const int32_t kW = OddPicture::kW, kH = OddPicture::kH;
     for (const auto& size : {std::pair{kW, kH}, std::pair{3, 2}, std::pair{1, 1}, std::pair{14, 9}}) {
         const int32_t w = size.first, h = size.second;
         std::vector<uint8_t> upright(static_cast<size_t>(w) * h * 4);
