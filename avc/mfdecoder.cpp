@@ -116,10 +116,14 @@ size_t MfDecoder::pictureBytes() {
     return kept_.planes.capacity() + shown_.pixels.capacity();
 }
 
+MfDecoder::Yuv420Copy::Layout MfDecoder::Yuv420Copy::layout(int32_t width, int32_t height) {
+    const int32_t chromaWidth = (width + 1) / 2, chromaHeight = (height + 1) / 2;
+    return {static_cast<size_t>(width) * height, chromaWidth, chromaHeight,
+            static_cast<size_t>(chromaWidth) * chromaHeight};
+}
+
 bool MfDecoder::Yuv420Copy::assign(const Yuv420View& picture) {
-    const size_t lumaBytes = static_cast<size_t>(picture.width) * picture.height;
-    const int32_t chromaWidth = (picture.width + 1) / 2, chromaHeight = (picture.height + 1) / 2;
-    const size_t chromaBytes = static_cast<size_t>(chromaWidth) * chromaHeight;
+    const auto [lumaBytes, chromaWidth, chromaHeight, chromaBytes] = layout(picture.width, picture.height);
     if (picture.width != width || picture.height != height) {
         // Made anew rather than resized, so a stream that gets smaller gives the memory back.
         *this = Yuv420Copy{};
@@ -155,15 +159,13 @@ bool MfDecoder::Yuv420Copy::assign(const Yuv420View& picture) {
 }
 
 Yuv420View MfDecoder::Yuv420Copy::view() const {
-    const size_t lumaBytes = static_cast<size_t>(width) * height;
-    const int32_t chromaWidth = (width + 1) / 2;
-    const size_t chromaBytes = static_cast<size_t>(chromaWidth) * ((height + 1) / 2);
+    const Layout at = layout(width, height);
     Yuv420View view{};
     view.y = planes.data();
     view.yStride = width;
-    view.u = planes.data() + lumaBytes;
-    view.v = view.u + chromaBytes;
-    view.chromaStride = chromaWidth;
+    view.u = planes.data() + at.lumaBytes;
+    view.v = view.u + at.chromaBytes;
+    view.chromaStride = at.chromaWidth;
     view.chromaStep = 1;
     view.width = width;
     view.height = height;

@@ -48,6 +48,15 @@ private:
         // False (nothing kept) when there is no memory for it.
         bool assign(const Yuv420View& picture);
         Yuv420View view() const;
+
+    private:
+        // Where the planes lie in `planes`: Y, then U, then V, rows packed.
+        struct Layout {
+            size_t lumaBytes;
+            int32_t chromaWidth, chromaHeight;
+            size_t chromaBytes;
+        };
+        static Layout layout(int32_t width, int32_t height);
     };
 
     std::unique_ptr<H264Transform> transform_;  // decode thread only

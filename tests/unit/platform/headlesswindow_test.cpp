@@ -165,7 +165,7 @@ TEST(HeadlessWindow, PaintsAPictureWrittenInPlace) {
     });
     while (!done)
         window.paint();
-    writer.join();
+    writer.join();  // already done: its 100 writes wait only for a band's stretch, and a present never waits
     window.paint();
     std::vector<uint32_t> expected(600 * 350);
     stretchNearest(*window.presented(), expected.data(), 600, 350);

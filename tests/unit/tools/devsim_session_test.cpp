@@ -197,7 +197,7 @@ struct Serving {
     DeviceWall& wall;
     std::thread thread{[this] { EXPECT_EQ(wall.run(), 0); }};
     void end() {
-        wall.stop();
+        wall.stop();  // wakes run()'s wait through the wall's wake-up pipe, so the join below is bounded
         if (thread.joinable()) thread.join();
     }
     ~Serving() { end(); }
