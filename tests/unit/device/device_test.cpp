@@ -86,6 +86,12 @@ bool eventually(Predicate predicate) {
     return predicate();
 }
 
+// A joined thread can stay listed for a moment: the kernel wakes the joiner as the thread exits, before it
+// takes the thread off the process's list.
+bool deviceThreadsGone() {
+    return eventually([] { return deviceThreads().empty(); });
+}
+
 class DeviceTest : public DeviceTestEnv {
 protected:
     void SetUp() override {
@@ -131,7 +137,7 @@ TEST_F(DeviceTest, StartNamesItsThreadsAndStopJoinsThemAll) {
                std::string::npos;
     }));
     EXPECT_EQ(device_.stop(), 0);
-    EXPECT_TRUE(deviceThreads().empty());
+    EXPECT_TRUE(deviceThreadsGone());
     EXPECT_EQ(device_.window.load(), nullptr);
     EXPECT_EQ(device_.socket, INVALID_SOCKET);
     EXPECT_FALSE(device_.isRunning());
@@ -150,7 +156,7 @@ TEST_F(DeviceTest, StopEndsTheRenderThreadWhenNoWindowCanBeMade) {
     // Still waiting for a window; on a busy machine it may name itself only after the window thread failed.
     EXPECT_TRUE(eventually([] { return deviceThreads().count("dev3-render") == 1; }));
     EXPECT_EQ(device_.stop(), 0);
-    EXPECT_TRUE(deviceThreads().empty());
+    EXPECT_TRUE(deviceThreadsGone());
     testsystem::unsetEnv("DISPLAY");
 }
 
@@ -165,7 +171,7 @@ TEST_F(DeviceTest, StopRightAfterStartEndsEveryThread) {
         EXPECT_EQ(device_.stop(), 0);
         net::closeSocket(pair.device);
     }
-    EXPECT_TRUE(deviceThreads().empty());
+    EXPECT_TRUE(deviceThreadsGone());
 }
 
 TEST_F(DeviceTest, DeviceEndingByItselfEndsItsWindowLoop) {
@@ -230,7 +236,7 @@ TEST_F(DeviceTest, DeviceThatDoesNotReadIsStoppedBySendThread) {
               std::string::npos);
     EXPECT_TRUE(eventually([] { return deviceThreads().count("dev3-send") == 0; }));
     EXPECT_EQ(device_.stop(), 0);
-    EXPECT_TRUE(deviceThreads().empty());
+    EXPECT_TRUE(deviceThreadsGone());
 }
 
 // A stop ends the send thread's wait for room through the stop's wake-up alone: shutting the socket down, as
