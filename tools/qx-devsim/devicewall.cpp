@@ -30,6 +30,10 @@ constexpr auto kBatchTime = std::chrono::milliseconds(1);
 
 constexpr int kEventsPerWait = 64;
 
+// A connection is read this many times per wake-up at most; what is left wakes the wall again (the wait is
+// level-triggered), so a client that never stops sending holds up neither the other phones nor stop().
+constexpr int kReadsPerWake = 4;
+
 // A send log's lines are written out together once the oldest has waited this long, whole lines only: one
 // write per phone five times a second instead of one per picture. The probe reads the logs after it measured.
 constexpr auto kLogTime = std::chrono::milliseconds(200);
@@ -195,7 +199,7 @@ void DeviceWall::accept(Phone& phone) {
 
 void DeviceWall::receive(Phone& phone) {
     uint8_t chunk[4096];
-    for (;;) {
+    for (int reads = 0; reads < kReadsPerWake; ++reads) {
         const bool handshaking = phone.stage != Stage::Streaming;
         const size_t room = handshaking ? RSUP_HANDSHAKE_SIZE - phone.handshakeLength : sizeof(chunk);
         uint8_t* into = handshaking ? phone.handshake + phone.handshakeLength : chunk;

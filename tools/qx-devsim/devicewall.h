@@ -37,7 +37,7 @@ private:
     struct Phone;
 
     void accept(Phone& phone);
-    // Reads what the client sent: the handshake, then control frames, which are dropped.
+    // Reads some of what the client sent: the handshake, then control frames, which are dropped.
     void receive(Phone& phone);
     // Sends what the socket takes of the frame under way; false when the connection failed.
     bool flush(Phone& phone);

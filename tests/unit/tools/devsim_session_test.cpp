@@ -3,6 +3,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -176,6 +178,14 @@ public:
             return {};
         return payload;
     }
+    // Sends bytes as fast as the phone takes them until `stop`; each send waits at most 100 ms.
+    void flood(const std::atomic<bool>& stop) {
+        timeval limit{0, 100000};
+        setsockopt(s_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
+        const std::vector<char> bytes(1 << 16, 0x6E);
+        while (!stop)
+            ::send(s_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    }
     bool closedByDevice() {
         char byte;
         return recv(s_, &byte, 1, 0) == 0;
@@ -192,6 +202,17 @@ private:
     SOCKET s_;
 };
 
+// Two phones sending a loop of three ZRC pictures for as long as their clients stay.
+DevsimOptions twoPhoneWall() {
+    DevsimOptions options = smallStream();
+    options.frames = 0;
+    options.codec = "zrc";
+    options.loop = 3;
+    options.devices = 2;
+    options.port = 0;
+    return options;
+}
+
 // Serves a wall on a thread of its own; stopped and joined on every way out, a failed assertion included.
 struct Serving {
     DeviceWall& wall;
@@ -203,18 +224,24 @@ struct Serving {
     ~Serving() { end(); }
 };
 
+// Floods a client's phone from a thread of its own; stopped and joined on every way out.
+struct Flooding {
+    WallClient& client;
+    std::atomic<bool> stop = false;
+    std::thread thread{[this] { client.flood(stop); }};
+    ~Flooding() {
+        stop = true;
+        thread.join();  // each of its sends waits at most 100 ms
+    }
+};
+
 }  // namespace
 
 TEST(DeviceWall, EveryPhoneSendsTheCodedLoopOnItsOwnConnection) {
     const std::string log = testing::TempDir() + "devsim-wall-sent";
     for (int i = 0; i < 2; ++i)
         std::remove((log + "-" + std::to_string(i)).c_str());
-    DevsimOptions options = smallStream();
-    options.frames = 0;
-    options.codec = "zrc";
-    options.loop = 3;
-    options.devices = 2;
-    options.port = 0;
+    DevsimOptions options = twoPhoneWall();
     options.sendLog = log;
     DeviceWall wall(options);
     std::string error;
@@ -262,14 +289,9 @@ TEST(DeviceWall, EveryPhoneSendsTheCodedLoopOnItsOwnConnection) {
 }
 
 TEST(DeviceWall, AClientThatReadsSlowlyGetsWholeFramesInOrderAndHoldsUpNoOtherPhone) {
-    DevsimOptions options = smallStream();
-    options.frames = 0;
-    options.codec = "zrc";
+    DevsimOptions options = twoPhoneWall();
     options.width = 720;  // frames of many kilobytes
     options.height = 1280;
-    options.loop = 3;
-    options.devices = 2;
-    options.port = 0;
     DeviceWall wall(options);
     std::string error;
     ASSERT_TRUE(wall.open(&error)) << error;
@@ -292,4 +314,27 @@ TEST(DeviceWall, AClientThatReadsSlowlyGetsWholeFramesInOrderAndHoldsUpNoOtherPh
     EXPECT_EQ(slow.frame(), pictures[0]);
     for (int i = 0; i < 120; ++i)
         ASSERT_EQ(slow.frame(), pictures[static_cast<size_t>(1 + i % 3)]) << "picture " << i + 1;
+}
+
+// A client that sends without pause is read a little per wake-up, like every other socket: it holds up
+// neither the other phone's pictures nor the stop.
+TEST(DeviceWall, AClientThatNeverStopsSendingHoldsUpNeitherTheOtherPhoneNorTheStop) {
+    DevsimOptions options = twoPhoneWall();
+    DeviceWall wall(options);
+    std::string error;
+    ASSERT_TRUE(wall.open(&error)) << error;
+    const std::vector<uint16_t> ports = wall.ports();
+    Serving serving{wall};
+
+    WallClient flooding(ports[0]);
+    flooding.handshake();
+    Flooding flooder{flooding};
+    WallClient other(ports[1]);
+    other.handshake();
+    for (int i = 0; i < 60; ++i)
+        ASSERT_FALSE(other.frame().empty()) << "frame " << i;
+    const auto start = std::chrono::steady_clock::now();
+    serving.end();
+    // Far below the 5 s a client's read waits, far above the wake-up on a busy machine.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
